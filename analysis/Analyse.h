@@ -1,0 +1,65 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "display/canvas.h"
+
+namespace segwork {
+
+class Model;
+
+struct ChartPoint {
+  double x = 0;
+  double y = 0;
+};
+
+enum class VerticalAxis { Left, Right };
+
+// A line series as charts will show it: points in order of appending, the chart (1..6) and axis
+// it is placed on, and its colour (or the chart's default colour).
+struct LineSeries {
+  std::vector<ChartPoint> points;
+  int chart = 0;
+  VerticalAxis axis = VerticalAxis::Right;
+  bool defaultColour = true;
+  TColor colour = 0;
+
+  void Add(double x, double y) { points.push_back({x, y}); }
+};
+
+struct Bar {
+  double value = 0;
+  TColor colour = 0;
+};
+
+struct BarSeries {
+  std::vector<Bar> bars;
+};
+
+// The analysis window's data: its series tables, the bar series, the chart titles and the
+// dissimilarity table. Chart widgets are views over this; the experiments read it back.
+class AnalysisWindow {
+ public:
+  std::vector<LineSeries> SatisfactionSeries;        // Chart1
+  std::vector<LineSeries> SegregationSeries;         // Chart4
+  std::vector<LineSeries> DensitySegregationSeries;  // Chart5
+  std::vector<LineSeries> ChangeSeries;              // Chart6 (0, 1), Chart5 (2), Chart4 (3)
+  BarSeries ClusterSizeSeries;                       // Chart2
+  BarSeries Series3;                                 // Chart3: group sizes
+  std::array<std::string, 7> ChartTitle;             // index 1..6
+  // DissimiGrid[column][row].
+  std::vector<std::vector<std::string>> DissimiGrid;
+  char DecimalSeparator = '.';
+
+  // Bumped by every reset and every ShowClusterSizes, so views know to rebuild.
+  uint64_t ResetCount = 0;
+  uint64_t ClusterChartCount = 0;
+
+  void ResetAnalysisWindow(const Model& model);
+  void ShowClusterSizes(const Model& model);
+};
+
+}  // namespace segwork

@@ -1,0 +1,245 @@
+#include "cli/run_command.h"
+
+#include <CLI/CLI.hpp>
+#include <chrono>
+#include <cinttypes>
+#include <vector>
+
+#include "model/CellForm.h"
+#include "model/convert.h"
+#include "model/errors.h"
+
+namespace segwork::cli {
+
+void AddRunOptions(CLI::App& run, RunOptions& o) {
+  run.add_option("--seed", o.seed, "unsigned 32-bit seed given to the generator at every setup")
+      ->type_name("S");
+  run.add_option("--steps", o.steps, "time steps to run after the setup")->type_name("N");
+  run.add_option("--agents", o.agents, "number of agents (Edit_anzAg)")->type_name("N");
+  run.add_option("--cell-size", o.cellSize, "cell size in pixels (Edit_cellSiz)")->type_name("N");
+  run.add_option("--groups", o.groups, "number of groups (Edit_anzGr)")->type_name("N");
+  run.add_option("--radius", o.radius, "neighbourhood radius (Edit_nRad)")->type_name("N");
+  run.add_option("--move-distance", o.moveDistance, "move distance (Edit_mDist)")->type_name("N");
+  run.add_option("--threshold", o.threshold, "tolerance threshold in percent (TrB_thresh)")
+      ->type_name("N");
+  run.add_option("--empty-cells", o.emptyCells, "how empty cells count")
+      ->check(CLI::IsMember({"no", "different", "similar"}));
+  run.add_flag("--street-occupation", o.streetOccupation, "allow street occupation (CB_strOcc)");
+  run.add_flag("--grow", o.grow, "activate growth (CB_actiGrow)");
+  run.add_option("--grow-start", o.growStart, "start with agents (E_startGrowWith)")
+      ->type_name("N");
+  run.add_option("--grow-rate", o.growRate, "agents added per step (E_growRate)")->type_name("N");
+  run.add_option("--tile-size", o.tileSize, "side of the analysis tiles (E_nbSize)")
+      ->type_name("N");
+  run.add_option("--cluster-threshold", o.clusterThreshold, "cluster threshold (E_clusterT)")
+      ->type_name("N");
+  run.add_option("--layout", o.layout, "press a predefined street layout once")
+      ->check(CLI::IsMember({"grid", "random"}));
+  run.add_option("--rows", o.rows, "grid layout rows (UpD_rows)")->type_name("N");
+  run.add_option("--cols", o.cols, "grid layout columns (UpD_cols)")->type_name("N");
+  run.add_option("--streets", o.streets, "random layout streets (UpD_nrStr)")->type_name("N");
+  run.add_option("--street-type", o.streetType, "street type -3..3 (UpD_strType)")
+      ->type_name("T");
+  run.add_option("--random-types", o.randomTypes, "random street types (CB_rndTyp)")
+      ->check(CLI::IsMember({"yes", "no"}));
+  run.add_option("--weights", o.weights,
+                 "seven weights for the types -3..+3, separated by ';', e.g. 0;0,33;0,67;1;2;4;8")
+      ->type_name("W");
+}
+
+namespace {
+
+uint32_t ParseSeed(const std::string& text) {
+  if (text.empty() || text.size() > 10 ||
+      text.find_first_not_of("0123456789") != std::string::npos ||
+      std::stoull(text) > UINT32_MAX) {
+    throw SegworkError("'" + text + "' is not a valid seed: give an integer 0..4294967295");
+  }
+  return uint32_t(std::stoull(text));
+}
+
+// A spinner or track bar holds its position within its range.
+int32_t Clamped(const std::string& option, const std::string& text, int32_t low, int32_t high,
+                std::ostream& err) {
+  const int32_t value = StrToInt(text);
+  const int32_t clamped = std::clamp(value, low, high);
+  if (clamped != value) {
+    err << "segwork-cli: warning: " << option << " " << value << " is outside " << low << ".."
+        << high << "; using " << clamped << "\n";
+  }
+  return clamped;
+}
+
+std::vector<std::string> SplitWeights(const std::string& text) {
+  std::vector<std::string> parts;
+  size_t begin = 0;
+  for (;;) {
+    const size_t end = text.find(';', begin);
+    parts.push_back(text.substr(begin, end - begin));
+    if (end == std::string::npos) break;
+    begin = end + 1;
+  }
+  return parts;
+}
+
+// Applies a field's edit check as the window would on a change, telling when it rewrote the text.
+template <typename Check>
+void ApplyCheck(Model& model, Field field, const char* option, Check check, std::ostream& err) {
+  const std::string before = model.Controls.Text(field);
+  check();
+  const std::string& after = model.Controls.Text(field);
+  if (after != before) {
+    err << "segwork-cli: warning: " << option << " '" << before << "' rewritten to '" << after
+        << "'\n";
+  }
+}
+
+uint64_t StateDigest(const Model& model) {
+  uint64_t hash = 0xcbf29ce484222325ull;
+  for (int32_t y = 0; y < model.RowCount; ++y) {
+    for (int32_t x = 0; x < model.ColCount; ++x) {
+      const uint32_t state = uint32_t(model.CellAt(x, y).State);
+      for (int byte = 0; byte < 4; ++byte) {
+        hash ^= (state >> (8 * byte)) & 0xFF;
+        hash *= 0x100000001b3ull;
+      }
+    }
+  }
+  return hash;
+}
+
+void PrintReal(std::string& line, double value) {
+  char buffer[40];
+  std::snprintf(buffer, sizeof buffer, "%.17g", value);
+  line += buffer;
+}
+
+void PrintLatest(std::string& line, const LineSeries& series, int32_t step) {
+  line += ',';
+  if (!series.points.empty() && series.points.back().x == step) {
+    PrintReal(line, series.points.back().y);
+  }
+}
+
+int Execute(const RunOptions& o, std::FILE* out, std::ostream& err) {
+  Model model;
+  ControlValues& c = model.Controls;
+  model.InitStreetControls();
+
+  const int64_t steps = StrToInt(o.steps);
+  if (steps < 0) throw SegworkError("--steps " + o.steps + " is below 0");
+  std::optional<uint32_t> seed;
+  if (o.seed) seed = ParseSeed(*o.seed);
+
+  c.Text(Field::Edit_anzAg) = o.agents;
+  c.Text(Field::Edit_cellSiz) = o.cellSize;
+  c.Text(Field::Edit_anzGr) = o.groups;
+  c.Text(Field::Edit_nRad) = o.radius;
+  c.Text(Field::Edit_mDist) = o.moveDistance;
+  c.Text(Field::E_startGrowWith) = o.growStart;
+  c.Text(Field::E_growRate) = o.growRate;
+  c.Text(Field::E_nbSize) = o.tileSize;
+  c.Text(Field::E_clusterT) = o.clusterThreshold;
+  c.TrB_thresh = Clamped("--threshold", o.threshold, 0, 100, err);
+  c.emptyCellRule = o.emptyCells == "different" ? EmptyCellRule::CountAsDifferent
+                    : o.emptyCells == "similar" ? EmptyCellRule::CountAsSimilar
+                                                : EmptyCellRule::DoNotCount;
+  c.CB_strOcc = o.streetOccupation;
+  c.CB_actiGrow = o.grow;
+  c.UpD_rows = int16_t(Clamped("--rows", o.rows, 1, 10000, err));
+  c.UpD_cols = int16_t(Clamped("--cols", o.cols, 1, 10000, err));
+  c.UpD_nrStr = int16_t(Clamped("--streets", o.streets, 1, 10000, err));
+  c.UpD_strType = int16_t(Clamped("--street-type", o.streetType, -3, 3, err));
+  c.CB_rndTyp = o.randomTypes == "yes";
+  if (o.weights) {
+    const std::vector<std::string> parts = SplitWeights(*o.weights);
+    if (parts.size() != 7) {
+      throw SegworkError("--weights needs seven texts separated by ';', got " +
+                         std::to_string(parts.size()));
+    }
+    for (size_t i = 0; i < 7; ++i) c.SG_weight[1][i + 1] = parts[i];
+  }
+
+  // The checks run against the grid that the given cell size makes.
+  ApplyCheck(model, Field::Edit_cellSiz, "--cell-size", [&] { model.Edit_cellSizChange(); }, err);
+  const int32_t cellSize = StrToInt(c.Text(Field::Edit_cellSiz));
+  model.ColCount = int32_t(RoundHalfEven(double(model.PanelWidth) / cellSize));
+  model.RowCount = int32_t(RoundHalfEven(double(model.PanelHeight) / cellSize));
+  ApplyCheck(model, Field::Edit_anzAg, "--agents", [&] { model.Edit_anzAgChange(); }, err);
+  ApplyCheck(model, Field::Edit_anzGr, "--groups", [&] { model.Edit_anzGrChange(); }, err);
+  ApplyCheck(model, Field::Edit_nRad, "--radius", [&] { model.Edit_nRadChange(); }, err);
+  ApplyCheck(model, Field::Edit_mDist, "--move-distance", [&] { model.Edit_mDistChange(); }, err);
+  ApplyCheck(model, Field::E_startGrowWith, "--grow-start",
+             [&] { model.Edit_anzAgChange(Field::E_startGrowWith); }, err);
+  ApplyCheck(model, Field::E_growRate, "--grow-rate",
+             [&] { model.Edit_anzAgChange(Field::E_growRate); }, err);
+  model.ColCount = model.RowCount = 0;
+  // Read in every step or at the first cluster analysis: refuse a bad text before any output.
+  StrToInt(c.Text(Field::E_clusterT));
+  if (o.grow) StrToInt(c.Text(Field::E_growRate));
+
+  model.ClockSeed = [seed, &err]() -> uint32_t {
+    if (seed) return *seed;
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    const uint32_t clock = uint32_t(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count());
+    err << "# seed " << clock << "\n";
+    return clock;
+  };
+  const auto start = std::chrono::steady_clock::now();
+  model.TickCount = [start] {
+    return uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now() - start)
+                        .count());
+  };
+
+  model.CreateMainWindow();
+  if (o.layout == "grid") model.LayOutStreetGrid();
+  if (o.layout == "random") model.LayOutRandomStreets();
+  model.B_setupClick();
+  if (int64_t(model.Agents.size()) < model.AgentsRequested) {
+    err << "segwork-cli: placed " << model.Agents.size() << " of " << model.AgentsRequested
+        << " agents: no free admissible cell was left\n";
+  }
+
+  std::string line = "step,agents,movers";
+  for (int32_t g = 1; g <= model.GroupCount; ++g) line += ",is_" + std::to_string(g);
+  for (int32_t g = 1; g <= model.GroupCount; ++g) line += ",sat_" + std::to_string(g);
+  line += '\n';
+  std::fputs(line.c_str(), out);
+  for (int64_t s = 0; s < steps; ++s) {
+    model.AdvanceOneStep();
+    line = std::to_string(model.StepCount) + ',' + std::to_string(model.Agents.size()) + ',' +
+           std::to_string(model.MoversInStep);
+    for (const LineSeries& series : model.Analysis.SegregationSeries) {
+      PrintLatest(line, series, model.StepCount);
+    }
+    for (const LineSeries& series : model.Analysis.SatisfactionSeries) {
+      PrintLatest(line, series, model.StepCount);
+    }
+    line += '\n';
+    std::fputs(line.c_str(), out);
+  }
+  model.FindClusters();
+  std::fprintf(out, "clusters,%zu\n", model.Analysis.ClusterSizeSeries.bars.size());
+  std::fprintf(out, "digest,%016" PRIx64 "\n", StateDigest(model));
+  std::fflush(out);
+  return 0;
+}
+
+}  // namespace
+
+int ExecuteRun(const RunOptions& options, std::FILE* out, std::ostream& err) {
+  try {
+    return Execute(options, out, err);
+  } catch (const SegworkError& e) {
+    std::fflush(out);
+    err << e.what() << "\n";
+    return 1;
+  } catch (const std::bad_alloc&) {
+    std::fflush(out);
+    err << "segwork-cli: out of memory\n";
+    return 1;
+  }
+}
+
+}  // namespace segwork::cli

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdio>
+#include <optional>
+#include <ostream>
+#include <string>
+
+namespace CLI {
+class App;
+}
+
+namespace segwork::cli {
+
+// The options of `segwork-cli run`, kept as the texts the controls would hold; they are converted
+// and checked by the same code the desktop program uses.
+struct RunOptions {
+  std::optional<std::string> seed;
+  std::string steps = "500";
+  std::string agents = "12000";
+  std::string cellSize = "6";
+  std::string groups = "6";
+  std::string radius = "5";
+  std::string moveDistance = "54";
+  std::string threshold = "30";
+  std::string emptyCells = "no";
+  bool streetOccupation = false;
+  bool grow = false;
+  std::string growStart = "100";
+  std::string growRate = "10";
+  std::string tileSize = "20";
+  std::string clusterThreshold = "1";
+  std::optional<std::string> layout;
+  std::string rows = "5";
+  std::string cols = "5";
+  std::string streets = "20";
+  std::string streetType = "3";
+  std::string randomTypes = "yes";
+  std::optional<std::string> weights;
+};
+
+void AddRunOptions(CLI::App& command, RunOptions& options);
+
+// Runs the model as the contract of `segwork-cli run` says: CSV rows on `out`, warnings, the clock
+// seed and errors on `err`. Returns the exit status.
+int ExecuteRun(const RunOptions& options, std::FILE* out, std::ostream& err);
+
+}  // namespace segwork::cli

@@ -1,0 +1,193 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "analysis/Analyse.h"
+#include "display/canvas.h"
+#include "model/agenten.h"
+#include "model/cell_P.h"
+#include "model/controls.h"
+#include "model/random.h"
+
+namespace segwork {
+
+struct StreetLine {
+  int32_t StartX = 0;
+  int32_t StartY = 0;
+  int32_t EndX = 0;
+  int32_t EndY = 0;
+  int32_t Street = 0;
+};
+
+// What the main window shows that the model sets: labels, caption and the run indicator.
+struct WindowOutputs {
+  std::string lbl_Steps = "lbl_Steps";
+  std::string Lbl_nrAgents = "nr agents";
+  std::string Lbl_P = "___";
+  std::string Lbl_cellS;
+  std::string Lbl_strCell;
+  std::string Caption = "segwork";
+  bool Timer1Enabled = true;
+  bool StopButtonRed = false;  // "start / stop" font: green while running, red while stopped
+  bool PanelEnabled = false;
+};
+
+// The part of the state that every setup replaces. A setup builds a complete new one before the
+// old one goes, so a failed setup leaves the old run untouched and steppable.
+struct RunData {
+  int32_t CellSize = 0;
+  int32_t AgentRadius = 0;
+  int32_t HalfCell = 0;
+  int32_t ColCount = 0;
+  int32_t RowCount = 0;
+  int32_t StepCount = 0;
+  int32_t NeighbourRadius = 0;
+  int32_t MoveDistance = 0;
+  int32_t StopStep = 0;
+  int32_t TileSize = 0;
+  int32_t GroupCount = 0;
+  colList GroupColours;
+  std::vector<int32_t> GroupSizes;
+  int32_t Threshold = 0;
+  bool DrawWhileRunning = false;
+  bool StreetsChanged = false;
+  std::unique_ptr<Canvas> CellImage;
+  // Cells and street codes are stored row-major; address them with CellAt / StreetTypeAt.
+  std::vector<TCell> Cells;
+  std::vector<int32_t> StreetTypes;
+  std::vector<TAgent> Agents;
+  // Agents the last CreateAgents asked for (n + 1), to tell when fewer could be placed.
+  int64_t AgentsRequested = 0;
+};
+
+// The model half of the main window: the state of a run, its setup, the time step, the streets
+// and the analysis recording. Windows and the CLI drive it through ControlValues and its methods;
+// every failure is a SegworkError carrying the message the user sees.
+class Model : public RunData {
+ public:
+  Model();
+
+  // ----- injected platform -----
+  std::function<uint32_t()> ClockSeed;  // seed for every setup
+  std::function<uint32_t()> TickCount;  // milliseconds, wraps at 2^32
+  std::function<std::unique_ptr<Canvas>(int width, int height)> CreateCanvas;
+  int32_t PanelWidth = 694;
+  int32_t PanelHeight = 694;
+  // A setup whose estimated memory exceeds this is refused.
+  uint64_t MemoryLimitBytes = uint64_t{16} << 30;
+
+  ControlValues Controls;
+  Lcg Rng;
+  WindowOutputs Window;
+  AnalysisWindow Analysis;
+  std::array<TColor, 7> SwatchColours{};  // colCode1..colCode7: street types -3..+3
+
+  std::vector<StreetLine> StreetLines;
+  std::vector<std::vector<int32_t>> ClusterSizes;
+  int32_t MoversInStep = 0;
+  uint32_t LastFpsTick = 0;
+  uint32_t StepsSinceFpsTick = 0;
+
+  // Street drawing state, shared with the layouts.
+  bool DrawingLine = false;
+  GridPos LineStartCell;
+  GridPos LineEndCell;
+  double LineAngle = 0;
+
+  TCell& CellAt(int32_t x, int32_t y) { return Cells[size_t(y) * size_t(ColCount) + size_t(x)]; }
+  const TCell& CellAt(int32_t x, int32_t y) const {
+    return Cells[size_t(y) * size_t(ColCount) + size_t(x)];
+  }
+  int32_t& StreetTypeAt(int32_t x, int32_t y) {
+    return StreetTypes[size_t(y) * size_t(ColCount) + size_t(x)];
+  }
+  int32_t StreetTypeAt(int32_t x, int32_t y) const {
+    return StreetTypes[size_t(y) * size_t(ColCount) + size_t(x)];
+  }
+
+  // ----- program start and run control -----
+  void CreateMainWindow();  // InitStreetControls, BuildModel, ClearStreets
+  void Timer1Timer();
+  void B_stopClick();
+  void B_setupClick();
+
+  // ----- setup -----
+  void SetUpRun();
+  void BuildModel();
+  void CreateCells();
+  void ResetCells();
+  void CreateAgents();
+  bool PlaceAgent(size_t index);  // false when no admissible cell is left: the agent is dropped
+
+  // ----- change handlers of the controls -----
+  void Edit_anzAgChange(Field sender = Field::Edit_anzAg);
+  void Edit_cellSizChange();
+  void Edit_anzGrChange();
+  void Edit_nRadChange();
+  void Edit_mDistChange();
+  void E_stopTChange();
+  void E_nbSizeChange();
+  void TrB_threshChange(int32_t position);
+
+  // ----- time step -----
+  void AdvanceOneStep();
+  void GrowPopulation();
+  void RelocateAgents();
+  void UpdateFrameRate();
+  double EvaluateCell(int32_t x, int32_t y);
+  void SumNeighbourhood(int32_t x, int32_t y);
+  void MoveAgent(TAgent& agent, GridPos from, GridPos to);
+  GridPos WrapToGrid(int64_t x, int64_t y) const;
+  bool IsOutsideGrid(int64_t x, int64_t y) const {
+    return x < 0 || x > ColCount - 1 || y < 0 || y > RowCount - 1;
+  }
+
+  // ----- streets -----
+  void InitStreetControls();
+  void ClearStreets();
+  void ImprintStreetTypes();
+  void BuildNeighbourhoodWeights();
+  double StreetWeight(int32_t type) const;  // W(t): parses column 1 of row t + 4 of SG_weight
+  double PairWeight(int32_t x, int32_t y, int32_t nx, int32_t ny) const;
+  TColor StreetColour(int32_t type) const;
+  std::array<GridPos, 4> FourNeighbours(int32_t x, int32_t y) const;
+  void MarkStreetPath(int32_t x, int32_t y, int32_t street);
+  void DeleteStreets();
+  int32_t StreetCellCount() const;
+
+  // ----- predefined layouts -----
+  void LayOutStreetGrid();
+  void LayOutRandomStreets();
+  void PlaceStreetLine(GridPos end, GridPos start, int32_t street);
+
+  // ----- rendering -----
+  void CreateCellImage();
+  void DrawCells();
+  void RepaintAll();
+
+  // ----- analysis -----
+  void RecordStepMeasures();
+  void ComputeSegregationIndices();
+  void FindClusters();
+  // Sizes every series table to GroupCount, so the measures have somewhere to go before the
+  // first reset of the analysis window.
+  void EnsureAnalysisSeries();
+
+ private:
+  void CheckSetupFields() const;
+  int32_t RandomStreetType();
+};
+
+// Proper crossing of the segments P1-P2 and A-B: they meet in one point strictly inside both.
+bool LinesCross(GridPos p1, GridPos p2, GridPos a, GridPos b);
+
+// Bytes a setup would need for its cells, weight lists and agents.
+uint64_t EstimateSetupBytes(int64_t colCount, int64_t rowCount, int64_t radius, int64_t agents,
+                            int64_t groups);
+
+}  // namespace segwork

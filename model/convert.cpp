@@ -1,0 +1,96 @@
+#include "model/convert.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+#include "model/errors.h"
+
+namespace segwork {
+
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+[[noreturn]] void FailInteger(std::string_view text) {
+  throw SegworkError("'" + std::string(text) + "' is not a valid integer value");
+}
+
+[[noreturn]] void FailFloat(std::string_view text) {
+  throw SegworkError("'" + std::string(text) + "' is not a valid floating point value");
+}
+
+}  // namespace
+
+int32_t StrToInt(std::string_view text) {
+  size_t i = 0;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  if (i == text.size()) FailInteger(text);
+  int64_t value = 0;
+  for (; i < text.size(); ++i) {
+    if (!IsDigit(text[i])) FailInteger(text);
+    value = value * 10 + (text[i] - '0');
+    if (value > int64_t{INT32_MAX} + 1) FailInteger(text);
+  }
+  if (negative) value = -value;
+  if (value > INT32_MAX || value < INT32_MIN) FailInteger(text);
+  return static_cast<int32_t>(value);
+}
+
+double StrToFloat(std::string_view text) {
+  size_t begin = 0, end = text.size();
+  while (begin < end && text[begin] == ' ') ++begin;
+  while (end > begin && text[end - 1] == ' ') --end;
+  // Validate the grammar ourselves: from_chars alone would take "inf", "nan" and hex.
+  std::string number;
+  size_t i = begin;
+  if (i < end && (text[i] == '+' || text[i] == '-')) {
+    if (text[i] == '-') number += '-';
+    ++i;
+  }
+  size_t digits = 0;
+  while (i < end && IsDigit(text[i])) number += text[i++], ++digits;
+  if (i < end && (text[i] == '.' || text[i] == ',')) {
+    number += '.';
+    ++i;
+    while (i < end && IsDigit(text[i])) number += text[i++], ++digits;
+  }
+  if (digits == 0) FailFloat(text);
+  if (i < end && (text[i] == 'e' || text[i] == 'E')) {
+    number += 'e';
+    ++i;
+    if (i < end && (text[i] == '+' || text[i] == '-')) number += text[i++];
+    size_t exponentDigits = 0;
+    while (i < end && IsDigit(text[i])) number += text[i++], ++exponentDigits;
+    if (exponentDigits == 0) FailFloat(text);
+  }
+  if (i != end) FailFloat(text);
+  double value = 0;
+  const auto result = std::from_chars(number.data(), number.data() + number.size(), value);
+  if (result.ec != std::errc() || result.ptr != number.data() + number.size() ||
+      !std::isfinite(value)) {
+    FailFloat(text);
+  }
+  return value;
+}
+
+int64_t RoundHalfEven(double value) { return static_cast<int64_t>(std::nearbyint(value)); }
+
+std::string TwoDecimalText(double value, char decimalSeparator) {
+  double rounded = std::nearbyint(value / 0.01) * 0.01;
+  if (rounded == 0) rounded = 0;  // no "-0"
+  char buffer[64];
+  if (std::fabs(rounded) < 1e15) {
+    std::snprintf(buffer, sizeof buffer, "%.15g", rounded);
+  } else {
+    std::snprintf(buffer, sizeof buffer, "%.0f", rounded);
+  }
+  std::string text = buffer;
+  for (char& c : text) {
+    if (c == '.') c = decimalSeparator;
+  }
+  return text;
+}
+
+}  // namespace segwork

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+
+namespace segwork {
+
+// The one pseudo-random generator of a run: a 32-bit linear congruential generator,
+// seed <- seed * 134775813 + 1 (mod 2^32). Every draw advances the seed once.
+class Lcg {
+ public:
+  explicit Lcg(uint32_t seed = 0) : seed_(seed) {}
+
+  void Seed(uint32_t seed) { seed_ = seed; }
+  uint32_t State() const { return seed_; }
+
+  // Uniform on 0..n-1: the high 32 bits of the 64-bit product of the new seed and n.
+  int32_t Random(int32_t n);
+  // The new seed read as unsigned, times 2^-32: in [0, 1).
+  double RandomReal();
+
+ private:
+  uint32_t Advance() { return seed_ = seed_ * 134775813u + 1u; }
+  uint32_t seed_;
+};
+
+}  // namespace segwork
