@@ -38,8 +38,7 @@ void AddRunOptions(CLI::App& run, RunOptions& o) {
   run.add_option("--rows", o.rows, "grid layout rows (UpD_rows)")->type_name("N");
   run.add_option("--cols", o.cols, "grid layout columns (UpD_cols)")->type_name("N");
   run.add_option("--streets", o.streets, "random layout streets (UpD_nrStr)")->type_name("N");
-  run.add_option("--street-type", o.streetType, "street type -3..3 (UpD_strType)")
-      ->type_name("T");
+  run.add_option("--street-type", o.streetType, "street type -3..3 (UpD_strType)")->type_name("T");
   run.add_option("--random-types", o.randomTypes, "random street types (CB_rndTyp)")
       ->check(CLI::IsMember({"yes", "no"}));
   run.add_option("--weights", o.weights,
@@ -51,8 +50,7 @@ namespace {
 
 uint32_t ParseSeed(const std::string& text) {
   if (text.empty() || text.size() > 10 ||
-      text.find_first_not_of("0123456789") != std::string::npos ||
-      std::stoull(text) > UINT32_MAX) {
+      text.find_first_not_of("0123456789") != std::string::npos || std::stoull(text) > UINT32_MAX) {
     throw SegworkError("'" + text + "' is not a valid seed: give an integer 0..4294967295");
   }
   return uint32_t(std::stoull(text));
@@ -161,18 +159,25 @@ int Execute(const RunOptions& o, std::FILE* out, std::ostream& err) {
   }
 
   // The checks run against the grid that the given cell size makes.
-  ApplyCheck(model, Field::Edit_cellSiz, "--cell-size", [&] { model.Edit_cellSizChange(); }, err);
+  ApplyCheck(
+      model, Field::Edit_cellSiz, "--cell-size", [&] { model.Edit_cellSizChange(); }, err);
   const int32_t cellSize = StrToInt(c.Text(Field::Edit_cellSiz));
   model.ColCount = int32_t(RoundHalfEven(double(model.PanelWidth) / cellSize));
   model.RowCount = int32_t(RoundHalfEven(double(model.PanelHeight) / cellSize));
-  ApplyCheck(model, Field::Edit_anzAg, "--agents", [&] { model.Edit_anzAgChange(); }, err);
-  ApplyCheck(model, Field::Edit_anzGr, "--groups", [&] { model.Edit_anzGrChange(); }, err);
-  ApplyCheck(model, Field::Edit_nRad, "--radius", [&] { model.Edit_nRadChange(); }, err);
-  ApplyCheck(model, Field::Edit_mDist, "--move-distance", [&] { model.Edit_mDistChange(); }, err);
-  ApplyCheck(model, Field::E_startGrowWith, "--grow-start",
-             [&] { model.Edit_anzAgChange(Field::E_startGrowWith); }, err);
-  ApplyCheck(model, Field::E_growRate, "--grow-rate",
-             [&] { model.Edit_anzAgChange(Field::E_growRate); }, err);
+  ApplyCheck(
+      model, Field::Edit_anzAg, "--agents", [&] { model.Edit_anzAgChange(); }, err);
+  ApplyCheck(
+      model, Field::Edit_anzGr, "--groups", [&] { model.Edit_anzGrChange(); }, err);
+  ApplyCheck(
+      model, Field::Edit_nRad, "--radius", [&] { model.Edit_nRadChange(); }, err);
+  ApplyCheck(
+      model, Field::Edit_mDist, "--move-distance", [&] { model.Edit_mDistChange(); }, err);
+  ApplyCheck(
+      model, Field::E_startGrowWith, "--grow-start",
+      [&] { model.Edit_anzAgChange(Field::E_startGrowWith); }, err);
+  ApplyCheck(
+      model, Field::E_growRate, "--grow-rate", [&] { model.Edit_anzAgChange(Field::E_growRate); },
+      err);
   model.ColCount = model.RowCount = 0;
   // Read in every step or at the first cluster analysis: refuse a bad text before any output.
   StrToInt(c.Text(Field::E_clusterT));
@@ -181,7 +186,8 @@ int Execute(const RunOptions& o, std::FILE* out, std::ostream& err) {
   model.ClockSeed = [seed, &err]() -> uint32_t {
     if (seed) return *seed;
     const auto now = std::chrono::system_clock::now().time_since_epoch();
-    const uint32_t clock = uint32_t(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count());
+    const uint32_t clock =
+        uint32_t(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count());
     err << "# seed " << clock << "\n";
     return clock;
   };

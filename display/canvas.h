@@ -7,10 +7,18 @@ namespace segwork {
 // A colour: red in the lowest byte, then green, then blue.
 using TColor = uint32_t;
 
-constexpr TColor Rgb(uint32_t r, uint32_t g, uint32_t b) { return r | (g << 8) | (b << 16); }
-constexpr uint32_t RedOf(TColor c) { return c & 0xFF; }
-constexpr uint32_t GreenOf(TColor c) { return (c >> 8) & 0xFF; }
-constexpr uint32_t BlueOf(TColor c) { return (c >> 16) & 0xFF; }
+constexpr TColor Rgb(uint32_t r, uint32_t g, uint32_t b) {
+  return r | (g << 8) | (b << 16);
+}
+constexpr uint32_t RedOf(TColor c) {
+  return c & 0xFF;
+}
+constexpr uint32_t GreenOf(TColor c) {
+  return (c >> 8) & 0xFF;
+}
+constexpr uint32_t BlueOf(TColor c) {
+  return (c >> 16) & 0xFF;
+}
 
 inline constexpr TColor kWhite = Rgb(255, 255, 255);
 inline constexpr TColor kSilver = Rgb(192, 192, 192);

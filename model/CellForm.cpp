@@ -88,8 +88,8 @@ void Model::CheckSetupFields() const {
   if (groups < 1) {
     throw SegworkError("number of groups " + std::to_string(groups) + " is below 1");
   }
-  const int32_t agents = StrToInt(Controls.Text(
-      Controls.CB_actiGrow ? Field::E_startGrowWith : Field::Edit_anzAg));
+  const int32_t agents =
+      StrToInt(Controls.Text(Controls.CB_actiGrow ? Field::E_startGrowWith : Field::Edit_anzAg));
   const int32_t tileSize = StrToInt(Controls.Text(Field::E_nbSize));
   if (tileSize < 1) {
     throw SegworkError("'" + Controls.Text(Field::E_nbSize) +
@@ -193,8 +193,8 @@ void Model::ResetCells() {
 }
 
 void Model::CreateAgents() {
-  const int32_t n = StrToInt(
-      Controls.Text(Controls.CB_actiGrow ? Field::E_startGrowWith : Field::Edit_anzAg));
+  const int32_t n =
+      StrToInt(Controls.Text(Controls.CB_actiGrow ? Field::E_startGrowWith : Field::Edit_anzAg));
   AgentsRequested = n >= 0 ? int64_t(n) + 1 : 0;
   if (n < 0) return;
   Agents.reserve(size_t(std::min<int64_t>(AgentsRequested, int64_t(Cells.size()) + 1)));
@@ -224,7 +224,8 @@ bool Model::PlaceAgent(size_t index) {
       Agents.erase(Agents.begin() + std::ptrdiff_t(index));
       return false;
     }
-    const size_t chosen = free[size_t(Rng.Random(int32_t(std::min<size_t>(free.size(), INT32_MAX))))];
+    const size_t chosen =
+        free[size_t(Rng.Random(int32_t(std::min<size_t>(free.size(), INT32_MAX))))];
     a.CellX = int32_t(chosen % size_t(ColCount));
     a.CellY = int32_t(chosen / size_t(ColCount));
   }
@@ -267,7 +268,9 @@ void Model::Edit_mDistChange() {
   if (!replacement.empty()) Controls.Rewrite(Field::Edit_mDist, replacement);
 }
 
-void Model::E_stopTChange() { StopStep = StrToInt(Controls.Text(Field::E_stopT)); }
+void Model::E_stopTChange() {
+  StopStep = StrToInt(Controls.Text(Field::E_stopT));
+}
 
 void Model::E_nbSizeChange() {
   const std::string& text = Controls.Text(Field::E_nbSize);

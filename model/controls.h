@@ -75,7 +75,8 @@ inline constexpr std::array<Field, 8> kDigitsOnlyFields = {
 };
 
 // The edit checks: each converts the text (throwing on a non-integer), compares, and returns the
-// replacement text, or an empty string when the text stands. Grid sizes are those of the last setup.
+// replacement text, or an empty string when the text stands. Grid sizes are those of the last
+// setup.
 std::string CheckAgentCount(const std::string& text, int32_t rowCount, int32_t colCount);
 std::string CheckCellSize(const std::string& text, int32_t panelWidth);
 std::string CheckAtLeastOne(const std::string& text);

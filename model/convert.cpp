@@ -10,7 +10,9 @@ namespace segwork {
 
 namespace {
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 [[noreturn]] void FailInteger(std::string_view text) {
   throw SegworkError("'" + std::string(text) + "' is not a valid integer value");
@@ -75,7 +77,9 @@ double StrToFloat(std::string_view text) {
   return value;
 }
 
-int64_t RoundHalfEven(double value) { return static_cast<int64_t>(std::nearbyint(value)); }
+int64_t RoundHalfEven(double value) {
+  return static_cast<int64_t>(std::nearbyint(value));
+}
 
 std::string TwoDecimalText(double value, char decimalSeparator) {
   double rounded = std::nearbyint(value / 0.01) * 0.01;

@@ -66,7 +66,8 @@ TColor Model::StreetColour(int32_t type) const {
 }
 
 int32_t Model::StreetCellCount() const {
-  return int32_t(std::count_if(Cells.begin(), Cells.end(), [](const TCell& c) { return c.Street; }));
+  return int32_t(
+      std::count_if(Cells.begin(), Cells.end(), [](const TCell& c) { return c.Street; }));
 }
 
 void Model::ClearStreets() {
@@ -145,19 +146,26 @@ void Model::BuildNeighbourhoodWeights() {
     if (linesApply) {
       for (const StreetLine& l : StreetLines) {
         if (l.Street >= 0) continue;
-        barriers.push_back({{l.StartX, l.StartY}, {l.EndX, l.EndY}, l.Street,
-                            std::min(l.StartX, l.EndX), std::max(l.StartX, l.EndX),
-                            std::min(l.StartY, l.EndY), std::max(l.StartY, l.EndY)});
+        barriers.push_back({{l.StartX, l.StartY},
+                            {l.EndX, l.EndY},
+                            l.Street,
+                            std::min(l.StartX, l.EndX),
+                            std::max(l.StartX, l.EndX),
+                            std::min(l.StartY, l.EndY),
+                            std::max(l.StartY, l.EndY)});
       }
-      std::stable_sort(barriers.begin(), barriers.end(),
-                       [](const NegativeLine& a, const NegativeLine& b) { return a.street < b.street; });
+      std::stable_sort(
+          barriers.begin(), barriers.end(),
+          [](const NegativeLine& a, const NegativeLine& b) { return a.street < b.street; });
     }
     const int64_t r = NeighbourRadius;
     std::vector<std::vector<double>> lists(cellCount);
     for (int32_t y = 0; y < RowCount; ++y) {
-      const int64_t yLow = std::max<int64_t>(0, y - r), yHigh = std::min<int64_t>(RowCount - 1, y + r);
+      const int64_t yLow = std::max<int64_t>(0, y - r),
+                    yHigh = std::min<int64_t>(RowCount - 1, y + r);
       for (int32_t x = 0; x < ColCount; ++x) {
-        const int64_t xLow = std::max<int64_t>(0, x - r), xHigh = std::min<int64_t>(ColCount - 1, x + r);
+        const int64_t xLow = std::max<int64_t>(0, x - r),
+                      xHigh = std::min<int64_t>(ColCount - 1, x + r);
         std::vector<double>& list = lists[size_t(y) * ColCount + x];
         if (yHigh < yLow || xHigh < xLow) continue;
         list.reserve(size_t((yHigh - yLow + 1) * (xHigh - xLow + 1)));
@@ -167,8 +175,10 @@ void Model::BuildNeighbourhoodWeights() {
             double w = w0;
             if (linesApply) {
               int32_t lowest = 0;
-              const int32_t pMinX = int32_t(std::min<int64_t>(x, nx)), pMaxX = int32_t(std::max<int64_t>(x, nx));
-              const int32_t pMinY = int32_t(std::min<int64_t>(y, ny)), pMaxY = int32_t(std::max<int64_t>(y, ny));
+              const int32_t pMinX = int32_t(std::min<int64_t>(x, nx)),
+                            pMaxX = int32_t(std::max<int64_t>(x, nx));
+              const int32_t pMinY = int32_t(std::min<int64_t>(y, ny)),
+                            pMaxY = int32_t(std::max<int64_t>(y, ny));
               for (const NegativeLine& l : barriers) {
                 if (l.street >= lowest) continue;
                 if (l.maxX < pMinX || l.minX > pMaxX || l.maxY < pMinY || l.minY > pMaxY) continue;
