@@ -183,13 +183,16 @@ int Execute(const RunOptions& o, std::FILE* out, std::ostream& err) {
   StrToInt(c.Text(Field::E_clusterT));
   if (o.grow) StrToInt(c.Text(Field::E_growRate));
 
-  model.ClockSeed = [seed, &err]() -> uint32_t {
-    if (seed) return *seed;
+  // The clock is read once and given to every setup, like --seed: the reported seed then
+  // repeats the whole run, also a layout drawn from the program-start generator.
+  const bool clockSeeded = !seed;
+  if (clockSeeded) {
     const auto now = std::chrono::system_clock::now().time_since_epoch();
-    const uint32_t clock =
-        uint32_t(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count());
-    err << "# seed " << clock << "\n";
-    return clock;
+    seed = uint32_t(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count());
+  }
+  model.ClockSeed = [s = *seed, clockSeeded, &err]() -> uint32_t {
+    if (clockSeeded) err << "# seed " << s << "\n";
+    return s;
   };
   const auto start = std::chrono::steady_clock::now();
   model.TickCount = [start] {
@@ -198,7 +201,10 @@ int Execute(const RunOptions& o, std::FILE* out, std::ostream& err) {
                         .count());
   };
 
-  model.CreateMainWindow();
+  // Program start, without a second InitStreetControls: it ran before the options were written
+  // and would put the default weight table back.
+  model.BuildModel();
+  model.ClearStreets();
   if (o.layout == "grid") model.LayOutStreetGrid();
   if (o.layout == "random") model.LayOutRandomStreets();
   model.B_setupClick();

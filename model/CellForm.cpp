@@ -33,7 +33,13 @@ void Model::B_stopClick() {
     cell.ClusterVisited = false;
   }
   if (!Window.Timer1Enabled && StreetsChanged) {
-    BuildNeighbourhoodWeights();
+    try {
+      BuildNeighbourhoodWeights();
+    } catch (...) {
+      // The run does not start: it must not look as if it had.
+      Window.StopButtonRed = !Window.StopButtonRed;
+      throw;
+    }
     RepaintAll();
   }
   Window.Timer1Enabled = !Window.Timer1Enabled;

@@ -1,1 +1,267 @@
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/run_command.h"
+#include "model/CellForm.h"
+
+namespace segwork::cli {
+namespace {
+
+struct Result {
+  int status = 0;
+  std::string out;
+  std::string err;
+};
+
+Result RunCli(const RunOptions& options) {
+  std::FILE* file = std::tmpfile();
+  std::ostringstream err;
+  Result r;
+  r.status = ExecuteRun(options, file, err);
+  std::rewind(file);
+  char buffer[4096];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) r.out.append(buffer, n);
+  std::fclose(file);
+  r.err = err.str();
+  return r;
+}
+
+// 35 x 35 cells, three groups: a few milliseconds per step.
+RunOptions Small(std::optional<std::string> seed = "7") {
+  RunOptions o;
+  o.seed = std::move(seed);
+  o.steps = "5";
+  o.cellSize = "20";
+  o.agents = "700";
+  o.groups = "3";
+  o.radius = "2";
+  o.moveDistance = "5";
+  return o;
+}
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  std::string part;
+  std::istringstream in(text);
+  while (std::getline(in, part, separator)) parts.push_back(part);
+  if (!text.empty() && text.back() == separator && separator != '\n') parts.push_back("");
+  return parts;
+}
+
+uint64_t Fnv1a(const Model& m) {
+  uint64_t h = 0xcbf29ce484222325ull;
+  for (int32_t y = 0; y < m.RowCount; ++y) {
+    for (int32_t x = 0; x < m.ColCount; ++x) {
+      const uint32_t state = uint32_t(m.CellAt(x, y).State);
+      const unsigned char bytes[4] = {uint8_t(state), uint8_t(state >> 8), uint8_t(state >> 16),
+                                      uint8_t(state >> 24)};
+      for (unsigned char b : bytes) h = (h ^ b) * 0x100000001b3ull;
+    }
+  }
+  return h;
+}
+
+std::string Real(double v) {
+  char buffer[40];
+  std::snprintf(buffer, sizeof buffer, "%.17g", v);
+  return buffer;
+}
+
+TEST(CliRun, OutputMatchesTheSameRunDrivenDirectly) {
+  const Result r = RunCli(Small());
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  const std::vector<std::string> lines = Split(r.out, '\n');
+  ASSERT_EQ(lines.size(), 1u + 5u + 2u);
+  EXPECT_EQ(lines[0], "step,agents,movers,is_1,is_2,is_3,sat_1,sat_2,sat_3");
+
+  // The user's sequence: program start, "new Setup", then the steps, all with seed 7.
+  Model m;
+  m.ClockSeed = [] { return 7u; };
+  ControlValues& c = m.Controls;
+  c.Text(Field::Edit_cellSiz) = "20";
+  c.Text(Field::Edit_anzAg) = "700";
+  c.Text(Field::Edit_anzGr) = "3";
+  c.Text(Field::Edit_nRad) = "2";
+  c.Text(Field::Edit_mDist) = "5";
+  m.CreateMainWindow();
+  m.B_setupClick();
+  for (int step = 1; step <= 5; ++step) {
+    m.AdvanceOneStep();
+    std::string row = std::to_string(step) + "," + std::to_string(m.Agents.size()) + "," +
+                      std::to_string(m.MoversInStep);
+    for (const LineSeries& s : m.Analysis.SegregationSeries) row += "," + Real(s.points.back().y);
+    for (const LineSeries& s : m.Analysis.SatisfactionSeries) row += "," + Real(s.points.back().y);
+    EXPECT_EQ(lines[size_t(step)], row);
+    EXPECT_EQ(Split(lines[size_t(step)], ',').size(), 9u);
+  }
+  EXPECT_EQ(Split(lines[1], ',')[1], "701");
+  m.FindClusters();
+  EXPECT_EQ(lines[6], "clusters," + std::to_string(m.Analysis.ClusterSizeSeries.bars.size()));
+  char digest[40];
+  std::snprintf(digest, sizeof digest, "digest,%016" PRIx64, Fnv1a(m));
+  EXPECT_EQ(lines[7], digest);
+  EXPECT_TRUE(std::regex_match(lines[7], std::regex("digest,[0-9a-f]{16}")));
+  // Reals that are not short print 17 significant digits, never more.
+  size_t longest = 0;
+  for (size_t i = 1; i <= 5; ++i) {
+    const std::vector<std::string> fields = Split(lines[i], ',');
+    for (size_t k = 3; k < fields.size(); ++k) {
+      std::string digits;
+      for (char ch : fields[k]) {
+        if (ch >= '0' && ch <= '9' && !(digits.empty() && ch == '0')) digits += ch;
+      }
+      longest = std::max(longest, digits.size());
+    }
+  }
+  EXPECT_EQ(longest, 17u);
+}
+
+TEST(CliRun, SeedsAndReproduction) {
+  const Result a = RunCli(Small("7")), b = RunCli(Small("7")), other = RunCli(Small("8"));
+  EXPECT_EQ(a.out, b.out);
+  EXPECT_NE(a.out, other.out);
+  EXPECT_NE(Split(a.out, '\n').back(), Split(other.out, '\n').back());
+
+  // Without --seed every setup reports its clock seed, and that seed repeats the run, also
+  // where the layout draws from the program-start generator.
+  RunOptions clock = Small(std::nullopt);
+  clock.layout = "random";
+  const Result first = RunCli(clock);
+  ASSERT_EQ(first.status, 0) << first.err;
+  std::string seed;
+  const std::regex seedLine("^# seed ([0-9]+)$", std::regex::multiline);
+  for (auto it = std::sregex_iterator(first.err.begin(), first.err.end(), seedLine);
+       it != std::sregex_iterator(); ++it) {
+    if (!seed.empty()) {
+      EXPECT_EQ((*it)[1].str(), seed);
+    }
+    seed = (*it)[1].str();
+  }
+  ASSERT_FALSE(seed.empty()) << first.err;
+  RunOptions again = Small(seed);
+  again.layout = "random";
+  const Result repeat = RunCli(again);
+  EXPECT_EQ(repeat.out, first.out);
+  EXPECT_EQ(repeat.err.find("# seed"), std::string::npos);
+}
+
+TEST(CliRun, EmptyGridDigestAndFewerAgentsPlaced) {
+  RunOptions empty = Small();
+  empty.agents = "-1";
+  const Result r = RunCli(empty);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<std::string> lines = Split(r.out, '\n');
+  ASSERT_EQ(lines.size(), 8u);
+  // No agent: no satisfaction point, so empty fields.
+  EXPECT_EQ(lines[1].substr(0, 6), "1,0,0,");
+  EXPECT_EQ(lines[1].substr(lines[1].size() - 3), ",,,");
+  EXPECT_EQ(lines[6], "clusters,0");
+  // 35 x 35 zero states: 4900 zero bytes.
+  uint64_t h = 0xcbf29ce484222325ull;
+  for (int i = 0; i < 35 * 35 * 4; ++i) h *= 0x100000001b3ull;
+  char digest[40];
+  std::snprintf(digest, sizeof digest, "digest,%016" PRIx64, h);
+  EXPECT_EQ(lines[7], digest);
+  EXPECT_EQ(lines[7], "digest,46449ac4fa750a75");
+
+  // 1225 cells: an entry of 1225 passes the check but asks for 1226 agents.
+  RunOptions full = Small();
+  full.agents = "1225";
+  full.steps = "1";
+  const Result f = RunCli(full);
+  ASSERT_EQ(f.status, 0) << f.err;
+  EXPECT_NE(f.err.find("placed 1225 of 1226"), std::string::npos) << f.err;
+  EXPECT_EQ(Split(Split(f.out, '\n')[1], ',')[1], "1225");
+}
+
+TEST(CliRun, RewrittenValuesWarnAndAreUsed) {
+  RunOptions many;
+  many.seed = "3";
+  many.steps = "1";
+  many.agents = "20000";
+  many.radius = "1";
+  const Result r = RunCli(many);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("'20000'"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("'12783'"), std::string::npos) << r.err;
+  EXPECT_EQ(Split(Split(r.out, '\n')[1], ',')[1], "12784");
+
+  // On 35 rows a move distance of 54 becomes 16; a threshold past the track bar becomes 100.
+  RunOptions far = Small(), near = Small();
+  far.moveDistance = "54";
+  near.moveDistance = "16";
+  const Result rf = RunCli(far);
+  EXPECT_NE(rf.err.find("'16'"), std::string::npos) << rf.err;
+  EXPECT_EQ(rf.out, RunCli(near).out);
+  RunOptions high = Small(), top = Small();
+  high.threshold = "150";
+  top.threshold = "100";
+  const Result rh = RunCli(high);
+  EXPECT_NE(rh.err.find("warning"), std::string::npos);
+  EXPECT_EQ(rh.out, RunCli(top).out);
+}
+
+TEST(CliRun, InvalidValuesPrintNoRows) {
+  std::vector<std::string RunOptions::*> fields = {
+      &RunOptions::steps,    &RunOptions::agents,           &RunOptions::cellSize,
+      &RunOptions::groups,   &RunOptions::radius,           &RunOptions::moveDistance,
+      &RunOptions::tileSize, &RunOptions::clusterThreshold, &RunOptions::threshold};
+  for (auto field : fields) {
+    RunOptions o = Small();
+    o.*field = "abc";
+    const Result r = RunCli(o);
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err.find("'abc' is not a valid integer value"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+  RunOptions growing = Small();
+  growing.grow = true;
+  growing.growRate = "abc";
+  EXPECT_EQ(RunCli(growing).out, "");
+
+  RunOptions o = Small();
+  o.tileSize = "0";
+  const Result zeroTiles = RunCli(o);
+  EXPECT_NE(zeroTiles.status, 0);
+  EXPECT_EQ(zeroTiles.out, "");
+
+  for (const char* weights : {"1;2;3", "0;0,33;0,67;1;2;4;8;9", ""}) {
+    RunOptions w = Small();
+    w.weights = weights;
+    const Result r = RunCli(w);
+    EXPECT_NE(r.status, 0) << weights;
+    EXPECT_EQ(r.out, "") << weights;
+    EXPECT_NE(r.err.find("--weights"), std::string::npos) << r.err;
+  }
+}
+
+TEST(CliRun, LayoutAndWeights) {
+  const Result plain = RunCli(Small());
+  RunOptions grid = Small();
+  grid.layout = "grid";
+  grid.randomTypes = "no";  // every line +3
+  const Result withGrid = RunCli(grid);
+  ASSERT_EQ(withGrid.status, 0) << withGrid.err;
+  EXPECT_NE(Split(plain.out, '\n').back(), Split(withGrid.out, '\n').back());
+
+  // Either decimal point; the default table gives the same run as no --weights.
+  grid.weights = "0;0,33;0,67;1;2;4;8";
+  EXPECT_EQ(RunCli(grid).out, withGrid.out);
+  grid.weights = "0;0.33;0.67;1;2;4;8";
+  EXPECT_EQ(RunCli(grid).out, withGrid.out);
+  grid.weights = "0;0,33;0,67;1;2;4;1";
+  const Result lighter = RunCli(grid);
+  ASSERT_EQ(lighter.status, 0) << lighter.err;
+  EXPECT_NE(lighter.out, withGrid.out);
+}
+
+}  // namespace
+}  // namespace segwork::cli

@@ -1,13 +1,795 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <map>
+#include <memory>
+#include <numeric>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "model/CellForm.h"
+#include "model/agenten.h"
+#include "model/controls.h"
+#include "model/convert.h"
+#include "model/errors.h"
 #include "model/random.h"
 
 namespace segwork {
 namespace {
 
-TEST(Lcg, FirstDraws) {
+constexpr double kTwoTo32 = 4294967296.0;
+
+// A model whose panel holds cols x rows cells of size 6, with a fixed seed. Controls may still be
+// changed before CreateMainWindow.
+std::unique_ptr<Model> SmallModel(int cols, int rows, const char* agents, uint32_t seed = 7) {
+  auto m = std::make_unique<Model>();
+  m->PanelWidth = cols * 6;
+  m->PanelHeight = rows * 6;
+  m->ClockSeed = [seed] { return seed; };
+  m->Controls.Text(Field::Edit_anzAg) = agents;
+  m->Controls.Text(Field::Edit_nRad) = "1";
+  m->Controls.Text(Field::Edit_mDist) = "1";
+  m->Controls.Text(Field::E_nbSize) = "5";
+  return m;
+}
+
+void PutAgent(Model& m, int x, int y, int group) {
+  m.Agents.push_back({.CellX = x,
+                      .CellY = y,
+                      .Group = group,
+                      .Color = m.GroupColours[size_t(group - 1)],
+                      .PosX = x * m.CellSize + m.HalfCell,
+                      .PosY = y * m.CellSize + m.HalfCell,
+                      .Radius = m.AgentRadius});
+  m.CellAt(x, y).Occupied = true;
+  m.CellAt(x, y).State = group;
+  ++m.GroupSizes[size_t(group - 1)];
+}
+
+std::string ErrorOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const SegworkError& e) {
+    return e.what();
+  }
+  return "(no error)";
+}
+
+// One agent per cell, Occupied exactly where a State is set, GroupSizes counting every agent.
+::testing::AssertionResult Consistent(const Model& m) {
+  std::set<std::pair<int32_t, int32_t>> seen;
+  for (const TAgent& a : m.Agents) {
+    const TCell& c = m.CellAt(a.CellX, a.CellY);
+    if (!seen.insert({a.CellX, a.CellY}).second || !c.Occupied || c.State != a.Group) {
+      return ::testing::AssertionFailure() << "cell " << a.CellX << "," << a.CellY;
+    }
+  }
+  size_t occupied = 0;
+  for (const TCell& c : m.Cells) {
+    if (c.Occupied != (c.State != 0)) return ::testing::AssertionFailure() << "Occupied != State";
+    occupied += c.Occupied;
+  }
+  const int64_t placed = std::accumulate(m.GroupSizes.begin(), m.GroupSizes.end(), int64_t{0});
+  if (occupied != m.Agents.size() || placed != int64_t(m.Agents.size())) {
+    return ::testing::AssertionFailure() << occupied << " occupied, " << placed << " placed";
+  }
+  return ::testing::AssertionSuccess();
+}
+
+class CountingCanvas final : public Canvas {
+ public:
+  explicit CountingCanvas(int* shapes) : shapes_(shapes) {}
+  void SetPen(int, TColor) override {}
+  void SetBrush(TColor) override {}
+  void Rectangle(int, int, int, int) override { ++*shapes_; }
+  void Ellipse(int, int, int, int) override { ++*shapes_; }
+  void MoveTo(int, int) override {}
+  void LineTo(int, int) override {}
+
+ private:
+  int* shapes_;
+};
+
+// Everything a step reads or writes, to compare two runs.
+struct Snapshot {
+  std::vector<int32_t> ints;
+  std::vector<double> reals;
+  std::string label;
+  bool operator==(const Snapshot&) const = default;
+};
+
+Snapshot Take(const Model& m) {
+  Snapshot s;
+  s.ints = {m.ColCount, m.RowCount, m.CellSize, m.NeighbourRadius, m.MoveDistance, m.StepCount};
+  s.ints.insert(s.ints.end(), {m.GroupCount, m.TileSize, m.StopStep, m.Threshold});
+  s.ints.insert(s.ints.end(), {int32_t(m.Rng.State()), int32_t(m.Agents.size())});
+  s.ints.insert(s.ints.end(), m.GroupSizes.begin(), m.GroupSizes.end());
+  for (const TCell& c : m.Cells) {
+    s.ints.insert(s.ints.end(),
+                  {c.State, c.Occupied, c.Street, int32_t(c.NeighbourWeights.size())});
+    s.reals.insert(s.reals.end(), {c.SimilarShare, c.Weight});
+    s.reals.insert(s.reals.end(), c.NeighbourWeights.begin(), c.NeighbourWeights.end());
+  }
+  for (const TAgent& a : m.Agents) {
+    s.ints.insert(s.ints.end(), {a.CellX, a.CellY, a.Group, a.Satisfied, a.PosX, a.PosY});
+  }
+  s.label = m.Window.Lbl_cellS;
+  return s;
+}
+
+TEST(Lcg, FirstDrawsForKnownSeeds) {
   Lcg rng(0);
   EXPECT_EQ(rng.Random(100), 0);  // seed 1
+  EXPECT_EQ(rng.State(), 1u);
+  EXPECT_EQ(rng.Random(100), 3);  // seed 134775814
+  EXPECT_EQ(rng.Random(6), 5);    // seed 3698175007
+  EXPECT_EQ(rng.RandomReal(), 870078620 / kTwoTo32);
+
+  rng.Seed(12345);
+  EXPECT_EQ(rng.Random(1000), 385);  // seed 1655067934
+  EXPECT_EQ(rng.RandomReal(), 1242767767 / kTwoTo32);
+  EXPECT_EQ(rng.Random(100), 7);                  // seed 342459380
+  EXPECT_EQ(rng.Random(2147483647), 1188868577);  // seed 2377737157, no 32-bit overflow
+  EXPECT_EQ(rng.State(), 2377737157u);
+  EXPECT_LT(Lcg(0xFFFFFFFFu).RandomReal(), 1.0);
+}
+
+TEST(Lcg, RandomBetweenAndChangeHeading) {
+  Lcg rng(12345);
+  EXPECT_EQ(RandomBetween(rng, -55, 54), -13);  // Round(0.38535 * 110 - 55)
+  EXPECT_EQ(RandomBetween(rng, -55, 54), -23);
+  rng.Seed(12345);
+  TAgent agent;
+  agent.ChangeHeading(rng, 180, 54);  // x is drawn before y
+  EXPECT_EQ(agent.HeadingX, -13);
+  EXPECT_EQ(agent.HeadingY, -23);
+
+  // Distance 0: -1, 0, +1 with 1/4, 1/2, 1/4.
+  constexpr int kDraws = 40000;
+  std::map<int32_t, double> offsets;
+  for (int i = 0; i < kDraws; ++i) {
+    agent.ChangeHeading(rng, 180, 0);
+    offsets[agent.HeadingX] += 0.5 / kDraws;
+    offsets[agent.HeadingY] += 0.5 / kDraws;
+  }
+  ASSERT_EQ(offsets.size(), 3u);
+  EXPECT_NEAR(offsets[-1], 0.25, 0.01);
+  EXPECT_NEAR(offsets[0], 0.5, 0.01);
+  EXPECT_NEAR(offsets[1], 0.25, 0.01);
+}
+
+TEST(Conversions, IntegerTexts) {
+  EXPECT_EQ(StrToInt("12000"), 12000);
+  EXPECT_EQ(StrToInt("+7"), 7);
+  EXPECT_EQ(StrToInt("-7"), -7);
+  EXPECT_EQ(StrToInt("007"), 7);
+  EXPECT_EQ(StrToInt("2147483647"), 2147483647);
+  EXPECT_EQ(StrToInt("-2147483648"), INT32_MIN);
+  EXPECT_EQ(ErrorOf([] { StrToInt("abc"); }), "'abc' is not a valid integer value");
+  EXPECT_EQ(ErrorOf([] { StrToInt(""); }), "'' is not a valid integer value");
+  EXPECT_EQ(ErrorOf([] { StrToInt("2147483648"); }), "'2147483648' is not a valid integer value");
+  for (const char* bad :
+       {"-2147483649", "99999999999999999999", "18446744073709551617", "4294967296", "+", "-", " 5",
+        "5 ", "1.5", "1,5", "1e3", "0x10", "12a", "--1"}) {
+    EXPECT_EQ(ErrorOf([bad] { StrToInt(bad); }),
+              "'" + std::string(bad) + "' is not a valid integer value");
+  }
+}
+
+TEST(Conversions, WeightTexts) {
+  EXPECT_DOUBLE_EQ(StrToFloat("0,33"), 0.33);
+  EXPECT_DOUBLE_EQ(StrToFloat("0.33"), 0.33);
+  EXPECT_DOUBLE_EQ(StrToFloat("8"), 8);
+  EXPECT_DOUBLE_EQ(StrToFloat("-1,5"), -1.5);
+  EXPECT_DOUBLE_EQ(StrToFloat("2,5E-1"), 0.25);
+  EXPECT_EQ(ErrorOf([] { StrToFloat("nan"); }), "'nan' is not a valid floating point value");
+  EXPECT_EQ(ErrorOf([] { StrToFloat(""); }), "'' is not a valid floating point value");
+  for (const char* bad : {"inf", "-inf", "infinity", "1e400", "abc", "1,000.5", "1.000,5", "0x1p3",
+                          "1e", ",", "1..2"}) {
+    EXPECT_EQ(ErrorOf([bad] { StrToFloat(bad); }),
+              "'" + std::string(bad) + "' is not a valid floating point value");
+  }
+}
+
+TEST(ModelSetup, DefaultRunAndAbsurdMemory) {
+  Model m;
+  m.ClockSeed = [] { return 1234u; };
+  m.CreateMainWindow();
+  EXPECT_EQ(m.ColCount, 116);
+  EXPECT_EQ(m.RowCount, 116);
+  EXPECT_EQ(m.Window.Lbl_cellS, "116 x 116 = 13456");
+  EXPECT_EQ(m.Window.Lbl_P, "30");
+  EXPECT_EQ(m.Agents.size(), 12001u);
+  EXPECT_EQ(m.StepCount, 0);
+  EXPECT_EQ((std::vector<int32_t>{m.GroupCount, m.StopStep, m.TileSize, m.Threshold}),
+            (std::vector<int32_t>{6, 500, 20, 30}));
+  EXPECT_EQ(m.GroupSizes.size(), 6u);
+  EXPECT_TRUE(Consistent(m));
+  EXPECT_EQ(m.CellAt(50, 50).NeighbourWeights.size(), 121u);
+  EXPECT_EQ(m.CellAt(0, 0).NeighbourWeights.size(), 36u);  // clipped, not wrapped
+  for (const TAgent& a : m.Agents) {
+    ASSERT_TRUE(!a.Satisfied && a.PosX == a.CellX * 6 + 3 && a.PosY == a.CellY * 6 + 3 &&
+                a.Radius == 2 && a.Color == m.GroupColours[size_t(a.Group - 1)]);
+  }
+
+  // 481,636 cells with 2001^2 weights each must be refused before anything is freed.
+  m.Controls.Text(Field::Edit_cellSiz) = "1";
+  m.Controls.Text(Field::Edit_nRad) = "1000";
+  const std::string message = ErrorOf([&] { m.SetUpRun(); });
+  EXPECT_NE(message.find("memory"), std::string::npos) << message;
+  EXPECT_EQ(m.Agents.size(), 12001u);
+  EXPECT_EQ(m.ColCount, 116);
+  EXPECT_EQ(m.Window.Lbl_cellS, "116 x 116 = 13456");
+
+  m.Controls.Text(Field::Edit_cellSiz) = "6";
+  m.Controls.Text(Field::Edit_nRad) = "5";
+  m.Controls.CB_actiGrow = true;
+  m.SetUpRun();
+  EXPECT_EQ(m.Agents.size(), 101u);
+}
+
+TEST(ModelSetup, GridFromPanelAndCellSize) {
+  struct Case {
+    int32_t width, height;
+    const char* cellSize;
+    int32_t cols, rows, agentRadius, halfCell;
+    const char* label;
+  } cases[] = {
+      {694, 694, "6", 116, 116, 2, 3, "116 x 116 = 13456"},  // 115.67 rounds up
+      {694, 694, "4", 174, 174, 1, 2, "174 x 174 = 30276"},
+      {694, 694, "34", 20, 20, 16, 17, "20 x 20 = 400"},
+      {18, 10, "4", 4, 2, 1, 2, "2 x 4 = 8"},  // 4.5 -> 4 and 2.5 -> 2: halves go to even
+      {10, 10, "1", 10, 10, -1, 1, "10 x 10 = 100"},
+      {10, 10, "2", 5, 5, 0, 1, "5 x 5 = 25"},
+      {14, 14, "7", 2, 2, 2, 4, "2 x 2 = 4"},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(std::to_string(k.width) + " / " + k.cellSize);
+    Model m;
+    m.PanelWidth = k.width;
+    m.PanelHeight = k.height;
+    m.Controls.Text(Field::Edit_cellSiz) = k.cellSize;
+    m.Controls.Text(Field::Edit_anzAg) = "3";
+    m.Controls.Text(Field::Edit_nRad) = "1";
+    m.CreateMainWindow();
+    EXPECT_EQ(m.ColCount, k.cols);
+    EXPECT_EQ(m.RowCount, k.rows);
+    EXPECT_EQ(m.AgentRadius, k.agentRadius);
+    EXPECT_EQ(m.HalfCell, k.halfCell);
+    EXPECT_EQ(m.Window.Lbl_cellS, k.label);
+    const TCell& last = m.CellAt(k.cols - 1, k.rows - 1);
+    EXPECT_EQ(last.PositionX, (k.cols - 1) * m.CellSize + k.halfCell);
+    EXPECT_EQ(last.PositionY, (k.rows - 1) * m.CellSize + k.halfCell);
+    EXPECT_EQ(last.Size, k.halfCell);
+  }
+}
+
+TEST(EditChecks, RewritesUseTheLastSetupsGrid) {
+  EXPECT_EQ(CheckAgentCount("13456", 116, 116), "");
+  EXPECT_EQ(CheckAgentCount("2147483647", 116, 116), "12783");
+  EXPECT_EQ(CheckAgentCount("-2147483648", 116, 116), "");  // compared in 64 bits
+
+  Model m;
+  m.Controls.Text(Field::Edit_anzAg) = "10";
+  m.Controls.Text(Field::Edit_nRad) = "1";
+  m.CreateMainWindow();
+  std::vector<Field> rewritten;
+  m.Controls.onFieldRewritten = [&](Field f) { rewritten.push_back(f); };
+  auto enter = [&](Field f, const char* text, auto handler) {
+    m.Controls.Text(f) = text;
+    handler();
+    return m.Controls.Text(f);
+  };
+  auto agents = [&] { m.Edit_anzAgChange(); };
+  auto moveDistance = [&] { m.Edit_mDistChange(); };
+  EXPECT_EQ(enter(Field::Edit_anzAg, "20000", agents), "12783");  // 13456 - Round(672.8)
+  EXPECT_EQ(enter(Field::Edit_anzAg, "-1", agents), "-1");
+  EXPECT_EQ(enter(Field::Edit_cellSiz, "40", [&] { m.Edit_cellSizChange(); }), "34");
+  EXPECT_EQ(enter(Field::Edit_cellSiz, "0", [&] { m.Edit_cellSizChange(); }), "1");
+  EXPECT_EQ(enter(Field::Edit_anzGr, "0", [&] { m.Edit_anzGrChange(); }), "1");
+  EXPECT_EQ(enter(Field::Edit_nRad, "0", [&] { m.Edit_nRadChange(); }), "1");
+  EXPECT_EQ(enter(Field::Edit_mDist, "59", moveDistance), "57");
+  EXPECT_EQ(enter(Field::Edit_mDist, "58", moveDistance), "58");
+  m.Controls.Text(Field::E_growRate) = "20000";
+  m.Edit_anzAgChange(Field::E_growRate);
+  EXPECT_EQ(m.Controls.Text(Field::E_growRate), "12783");
+  EXPECT_EQ(rewritten, (std::vector<Field>{Field::Edit_anzAg, Field::Edit_cellSiz,
+                                           Field::Edit_cellSiz, Field::Edit_anzGr, Field::Edit_nRad,
+                                           Field::Edit_mDist, Field::E_growRate}));
+  // A text that is no integer fails the check and stays as typed.
+  m.Controls.Text(Field::E_startGrowWith) = "ten";
+  EXPECT_EQ(ErrorOf([&] { m.Edit_anzAgChange(Field::E_startGrowWith); }),
+            "'ten' is not a valid integer value");
+  EXPECT_EQ(m.Controls.Text(Field::E_startGrowWith), "ten");
+
+  // A typed cell size changes nothing until the next setup.
+  m.Controls.Text(Field::Edit_cellSiz) = "4";
+  EXPECT_EQ(enter(Field::Edit_mDist, "59", moveDistance), "57");
+  m.Controls.Text(Field::Edit_anzAg) = "10";
+  m.SetUpRun();
+  ASSERT_EQ(m.RowCount, 174);
+  EXPECT_EQ(enter(Field::Edit_mDist, "59", moveDistance), "59");
+  EXPECT_EQ(enter(Field::Edit_anzAg, "20000", agents), "20000");
+  EXPECT_EQ(enter(Field::Edit_anzAg, "30277", agents), "28762");  // 30276 - Round(1513.8)
+}
+
+TEST(ModelSetup, FailedSetupKeepsTheOldRunSteppable) {
+  auto make = [] {
+    auto m = SmallModel(12, 10, "40");
+    m->Controls.Text(Field::Edit_nRad) = "2";
+    m->Controls.Text(Field::Edit_mDist) = "3";
+    m->Controls.TrB_thresh = 60;
+    m->CreateMainWindow();
+    m->AdvanceOneStep();
+    m->AdvanceOneStep();
+    return m;
+  };
+  auto a = make();
+  auto b = make();
+  const Snapshot before = Take(*a);
+  ASSERT_EQ(before, Take(*b));
+  const uint64_t resets = a->Analysis.ResetCount;
+
+  struct Case {
+    Field field;
+    const char* text;
+    std::string message;
+    bool grow = false;
+  } cases[] = {
+      {Field::Edit_cellSiz, "6x", "'6x' is not a valid integer value"},
+      {Field::Edit_cellSiz, "0", "cell size 0 is below 1"},
+      {Field::Edit_nRad, "", "'' is not a valid integer value"},
+      {Field::Edit_mDist, "9999999999", "'9999999999' is not a valid integer value"},
+      {Field::Edit_anzGr, "two", "'two' is not a valid integer value"},
+      {Field::Edit_anzGr, "0", "number of groups 0 is below 1"},
+      {Field::Edit_anzAg, "1e3", "'1e3' is not a valid integer value"},
+      {Field::E_startGrowWith, "abc", "'abc' is not a valid integer value", true},
+      {Field::E_nbSize, "-", "'-' is not a valid integer value"},
+      {Field::E_nbSize, "0", "'0' is not a valid grid size: it must be at least 1"},
+      {Field::E_stopT, "5.5", "'5.5' is not a valid integer value"},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(std::string(FieldName(k.field)) + " = '" + k.text + "'");
+    const std::string old = a->Controls.Text(k.field);
+    a->Controls.Text(k.field) = k.text;
+    a->Controls.CB_actiGrow = k.grow;
+    EXPECT_EQ(ErrorOf([&] { a->SetUpRun(); }), k.message);
+    a->Controls.Text(k.field) = old;
+    a->Controls.CB_actiGrow = false;
+    EXPECT_EQ(Take(*a), before);
+  }
+  // The first bad field read decides the message.
+  a->Controls.Text(Field::Edit_cellSiz) = "x";
+  a->Controls.Text(Field::Edit_nRad) = "y";
+  EXPECT_EQ(ErrorOf([&] { a->SetUpRun(); }), "'x' is not a valid integer value");
+  a->Controls.Text(Field::Edit_cellSiz) = "6";
+  a->Controls.Text(Field::Edit_nRad) = "2";
+
+  // Row 4 is read at every position; row 1 (-3) only once a -3 street exists.
+  auto& weights = a->Controls.SG_weight[1];
+  weights[4] = "1;0";
+  EXPECT_EQ(ErrorOf([&] { a->SetUpRun(); }), "'1;0' is not a valid floating point value");
+  weights[4] = "1";
+  weights[1] = "zero";
+  a->StreetTypeAt(4, 4) = -3;
+  EXPECT_EQ(ErrorOf([&] { a->SetUpRun(); }), "'zero' is not a valid floating point value");
+  a->StreetTypeAt(4, 4) = 0;
+  EXPECT_EQ(Take(*a), before);
+  EXPECT_EQ(a->Analysis.ResetCount, resets);
+
+  for (int i = 0; i < 3; ++i) {
+    a->AdvanceOneStep();
+    b->AdvanceOneStep();
+  }
+  EXPECT_EQ(a->StepCount, 5);
+  EXPECT_EQ(Take(*a), Take(*b));
+  EXPECT_TRUE(Consistent(*a));
+
+  // Without a -3 street the bad row is never read, so the setup goes through.
+  EXPECT_EQ(ErrorOf([&] { a->SetUpRun(); }), "(no error)");
+  weights[1] = "0";
+  b->SetUpRun();
+  EXPECT_EQ(Take(*a), Take(*b));
+  EXPECT_EQ(a->StepCount, 0);
+}
+
+TEST(ModelSetup, SeedAndStreetCodesCarryOver) {
+  auto a = SmallModel(10, 10, "50", 99);
+  auto b = SmallModel(10, 10, "50", 99);
+  a->CreateMainWindow();
+  b->CreateMainWindow();
+  const Snapshot initial = Take(*a);
+  EXPECT_EQ(initial, Take(*b));
+  a->AdvanceOneStep();
+  b->AdvanceOneStep();
+  EXPECT_EQ(Take(*a), Take(*b));
+  a->SetUpRun();  // reseeded: the same initial run again
+  EXPECT_EQ(Take(*a), initial);
+  a->ClockSeed = [] { return 100u; };
+  a->SetUpRun();
+  EXPECT_NE(Take(*a), initial);
+
+  // Street codes survive a setup with the same grid and are cut where the grid shrinks.
+  a->StreetTypeAt(2, 3) = -2;
+  a->StreetTypeAt(8, 9) = 3;
+  a->Controls.Text(Field::Edit_anzAg) = "150";
+  a->SetUpRun();
+  EXPECT_EQ(a->CellAt(2, 3).Street, -2);
+  EXPECT_EQ(a->CellAt(8, 9).Street, 3);
+  EXPECT_EQ(a->Window.Lbl_strCell, "2");
+  EXPECT_EQ(a->Agents.size(), 98u);  // every cell but the two street cells
+  EXPECT_FALSE(a->CellAt(2, 3).Occupied);
+  EXPECT_FALSE(a->CellAt(8, 9).Occupied);
+  EXPECT_TRUE(Consistent(*a));
+  a->Controls.CB_strOcc = true;
+  a->SetUpRun();
+  EXPECT_EQ(a->Agents.size(), 100u);
+  EXPECT_TRUE(Consistent(*a));
+
+  a->Controls.Text(Field::Edit_cellSiz) = "12";
+  a->SetUpRun();
+  ASSERT_EQ(a->ColCount, 5);
+  EXPECT_EQ(a->StreetTypes.size(), 25u);
+  EXPECT_EQ(a->CellAt(2, 3).Street, -2);
+  a->Controls.Text(Field::Edit_cellSiz) = "6";
+  a->SetUpRun();
+  EXPECT_EQ(a->CellAt(2, 3).Street, -2);
+  EXPECT_EQ(a->CellAt(8, 9).Street, 0);
+  EXPECT_EQ(a->Window.Lbl_strCell, "1");
+}
+
+TEST(Placement, AgentCountsAndFullGrids) {
+  struct Case {
+    const char* entry;
+    size_t agents;
+  } cases[] = {{"0", 1}, {"4", 5}, {"8", 9}, {"20", 9}, {"-1", 0}, {"-2147483648", 0}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.entry);
+    auto m = SmallModel(3, 3, k.entry);
+    m->CreateMainWindow();
+    EXPECT_EQ(m->Agents.size(), k.agents);
+    EXPECT_TRUE(Consistent(*m));
+  }
+
+  // On a full grid nobody finds a target: all stay, all count as movers, no State is overwritten.
+  auto full = SmallModel(3, 3, "8");
+  full->Controls.TrB_thresh = 100;
+  full->CreateMainWindow();
+  std::vector<int32_t> states;
+  for (const TCell& c : full->Cells) states.push_back(c.State);
+  for (int step = 0; step < 2; ++step) {
+    full->AdvanceOneStep();
+    EXPECT_EQ(full->MoversInStep, 9);
+  }
+  for (size_t i = 0; i < 9; ++i) {
+    EXPECT_EQ(full->Cells[i].State, states[i]);
+    EXPECT_GT(full->Cells[i].SimilarShare, 0);  // each home was evaluated
+  }
+  EXPECT_TRUE(Consistent(*full));
+
+  // A huge radius on a small grid gives the same lists as one that just covers it.
+  auto wide = SmallModel(3, 3, "3");
+  auto huge = SmallModel(3, 3, "3");
+  wide->Controls.Text(Field::Edit_nRad) = "2";
+  huge->Controls.Text(Field::Edit_nRad) = "2147483647";
+  huge->Controls.Text(Field::Edit_mDist) = "2147483647";
+  wide->CreateMainWindow();
+  huge->CreateMainWindow();
+  for (size_t i = 0; i < 9; ++i) {
+    EXPECT_EQ(huge->Cells[i].NeighbourWeights, wide->Cells[i].NeighbourWeights);
+  }
+  for (int i = 0; i < 3; ++i) huge->AdvanceOneStep();
+  EXPECT_TRUE(Consistent(*huge));
+}
+
+TEST(Evaluation, EmptyCellRulesWeightsAndClipping) {
+  auto m = SmallModel(5, 5, "-1");
+  m->CreateMainWindow();
+  ASSERT_TRUE(m->Agents.empty());
+  PutAgent(*m, 2, 2, 1);
+  auto share = [&](EmptyCellRule rule, int x, int y) {
+    m->Controls.emptyCellRule = rule;
+    return m->EvaluateCell(x, y);
+  };
+  EXPECT_EQ(share(EmptyCellRule::DoNotCount, 2, 2), 100);
+  EXPECT_EQ(m->CellAt(2, 2).SimilarShare, 100);
+  EXPECT_DOUBLE_EQ(share(EmptyCellRule::CountAsDifferent, 2, 2), 1.0 / 9.0 * 100);
+  EXPECT_EQ(m->CellAt(2, 2).OtherWeight, 8);
+  EXPECT_EQ(share(EmptyCellRule::CountAsSimilar, 2, 2), 100);
+  EXPECT_EQ(m->CellAt(2, 2).SimilarWeight, 9);
+
+  // Clipped at the border: a corner sees 4 positions, an edge cell 6.
+  PutAgent(*m, 0, 0, 1);
+  EXPECT_EQ(m->CellAt(0, 0).NeighbourWeights.size(), 4u);
+  EXPECT_EQ(m->CellAt(4, 2).NeighbourWeights.size(), 6u);
+  EXPECT_DOUBLE_EQ(share(EmptyCellRule::CountAsDifferent, 0, 0), 25);
+
+  PutAgent(*m, 3, 2, 2);
+  EXPECT_EQ(share(EmptyCellRule::DoNotCount, 2, 2), 50);
+  EXPECT_DOUBLE_EQ(share(EmptyCellRule::CountAsDifferent, 2, 2), 1.0 / 9.0 * 100);
+  EXPECT_DOUBLE_EQ(share(EmptyCellRule::CountAsSimilar, 2, 2), 8.0 / 9.0 * 100);
+
+  // An empty cell counts 1 whatever its weight; occupied cells count their weight.
+  for (double& w : m->CellAt(2, 2).NeighbourWeights) w = 5;
+  EXPECT_DOUBLE_EQ(share(EmptyCellRule::CountAsDifferent, 2, 2), 5.0 / 17.0 * 100);
+  EXPECT_DOUBLE_EQ(share(EmptyCellRule::DoNotCount, 2, 2), 50);
+
+  EXPECT_EQ(m->WrapToGrid(-1, 0), (GridPos{4, 0}));
+  EXPECT_EQ(m->WrapToGrid(5, 9), (GridPos{0, 4}));
+  EXPECT_EQ(m->WrapToGrid(-11, -5), (GridPos{4, 0}));
+  EXPECT_EQ(m->WrapToGrid(-2147483649LL, 2147483648LL), (GridPos{1, 3}));
+  EXPECT_TRUE(m->IsOutsideGrid(-1, 0) && m->IsOutsideGrid(5, 0) && m->IsOutsideGrid(0, 5));
+  EXPECT_FALSE(m->IsOutsideGrid(4, 4) || m->IsOutsideGrid(0, 0));
+}
+
+TEST(Relocation, SatisfactionTest) {
+  auto m = SmallModel(5, 5, "-1");
+  m->CreateMainWindow();
+  auto fresh = [&](int32_t threshold) {
+    m->SetUpRun();
+    m->TrB_threshChange(threshold);
+  };
+  // Both agents see one other-group neighbour: share exactly 50.
+  for (int32_t threshold : {50, 49}) {
+    fresh(threshold);
+    PutAgent(*m, 1, 1, 1);
+    PutAgent(*m, 2, 1, 2);
+    m->AdvanceOneStep();
+    EXPECT_EQ(m->Agents[0].Satisfied, threshold == 49);
+  }
+  EXPECT_TRUE(m->Agents[1].Satisfied);
+  EXPECT_EQ(m->MoversInStep, 0);
+
+  // Threshold 100: even a share of 100 is not enough.
+  fresh(100);
+  PutAgent(*m, 2, 2, 1);
+  m->AdvanceOneStep();
+  EXPECT_FALSE(m->Agents[0].Satisfied);
+  EXPECT_EQ(m->MoversInStep, 1);
+  EXPECT_EQ(m->CellAt(2, 2).SimilarShare, 100);
+
+  // On a street cell without street occupation, never satisfied.
+  fresh(0);
+  PutAgent(*m, 2, 2, 1);
+  m->CellAt(2, 2).Street = 1;
+  m->AdvanceOneStep();
+  m->AdvanceOneStep();
+  EXPECT_FALSE(m->Agents[0].Satisfied);
+  EXPECT_EQ(m->MoversInStep, 1);
+  m->Controls.CB_strOcc = true;
+  m->AdvanceOneStep();
+  EXPECT_TRUE(m->Agents[0].Satisfied);
+  EXPECT_EQ(m->MoversInStep, 0);
+}
+
+TEST(Relocation, TrialPlacementCountsTheHomeCellAsOther) {
+  // On a 3 x 3 grid with radius 1 every target sees the centre.
+  auto m = SmallModel(3, 3, "-1");
+  m->Controls.TrB_thresh = 100;
+  m->CreateMainWindow();
+  PutAgent(*m, 1, 1, 1);
+  m->AdvanceOneStep();
+  const TAgent& a = m->Agents[0];
+  EXPECT_EQ(a.CellX, 1);
+  EXPECT_EQ(a.CellY, 1);
+  EXPECT_EQ(m->MoversInStep, 1);
+  const GridPos t = m->WrapToGrid(int64_t(a.CellX) + a.HeadingX, int64_t(a.CellY) + a.HeadingY);
+  ASSERT_NE(t, (GridPos{1, 1}));
+  EXPECT_EQ(m->CellAt(1, 1).SimilarShare, 100);
+  EXPECT_EQ(m->CellAt(t.x, t.y).SimilarShare, 50);  // itself similar, the vacated home other
+  for (int32_t y = 0; y < 3; ++y) {
+    for (int32_t x = 0; x < 3; ++x) {
+      if (GridPos{x, y} != t && GridPos{x, y} != GridPos{1, 1}) {
+        EXPECT_EQ(m->CellAt(x, y).SimilarShare, 0);
+      }
+    }
+  }
+  EXPECT_TRUE(Consistent(*m));
+}
+
+TEST(Relocation, TargetsWrapNeighbourhoodsClip) {
+  // A lone agent in the corner never finds better than its 100: it stays and keeps searching.
+  auto m = SmallModel(5, 5, "-1", 3);
+  m->Controls.TrB_thresh = 100;
+  m->CreateMainWindow();
+  PutAgent(*m, 0, 0, 1);
+  for (int step = 0; step < 20; ++step) m->AdvanceOneStep();
+  EXPECT_EQ(m->Agents[0].CellX, 0);
+  EXPECT_EQ(m->Agents[0].CellY, 0);
+  // Targets across the left or top edge land in column or row 4; seen from there, (0, 0) is
+  // not a neighbour, so the candidate share is 100, not 50.
+  int wrapped = 0;
+  for (int32_t i = 0; i < 5; ++i) {
+    for (const GridPos p : {GridPos{4, i}, GridPos{i, 4}}) {
+      const double share = m->CellAt(p.x, p.y).SimilarShare;
+      if (share == 0) continue;
+      ++wrapped;
+      EXPECT_EQ(share, 100) << p.x << "," << p.y;
+    }
+  }
+  EXPECT_GT(wrapped, 0);
+
+  // Empty cells as different: a corner (1/4) beats an edge (1/6) beats the inside (1/9), so a
+  // lone agent walks to a corner, each move strictly better, and stays there.
+  m->Controls.emptyCellRule = EmptyCellRule::CountAsDifferent;
+  m->SetUpRun();
+  PutAgent(*m, 2, 2, 1);
+  for (int step = 0; step < 60; ++step) {
+    const TAgent before = m->Agents[0];
+    m->AdvanceOneStep();
+    const TAgent& a = m->Agents[0];
+    if (a.CellX != before.CellX || a.CellY != before.CellY) {
+      EXPECT_GT(m->CellAt(a.CellX, a.CellY).SimilarShare,
+                m->CellAt(before.CellX, before.CellY).SimilarShare);
+    }
+    EXPECT_EQ(m->MoversInStep, 1);
+  }
+  const TAgent& a = m->Agents[0];
+  EXPECT_TRUE((a.CellX == 0 || a.CellX == 4) && (a.CellY == 0 || a.CellY == 4));
+  EXPECT_EQ(m->CellAt(a.CellX, a.CellY).SimilarShare, 25);
+  EXPECT_EQ(a.PosX, a.CellX * 6 + 3);
+  EXPECT_EQ(a.PosY, a.CellY * 6 + 3);
+  EXPECT_TRUE(Consistent(*m));
+}
+
+TEST(Relocation, PaintsOnlyWhenDrawingWhileRunning) {
+  int shapes = 0;
+  auto m = SmallModel(10, 10, "60");
+  m->CreateCanvas = [&shapes](int, int) { return std::make_unique<CountingCanvas>(&shapes); };
+  m->Controls.TrB_thresh = 100;
+  m->Controls.CB_graphicUpd = false;
+  m->CreateMainWindow();
+  EXPECT_GE(shapes, 100 + 61);  // setup paints every cell and agent regardless
+  shapes = 0;
+  m->AdvanceOneStep();
+  EXPECT_EQ(shapes, 0);
+  m->Controls.CB_graphicUpd = true;
+  m->SetUpRun();
+  shapes = 0;
+  m->AdvanceOneStep();
+  EXPECT_GE(shapes, 61);  // every mover paints itself
+}
+
+TEST(Growth, DefaultGrowthAndFailures) {
+  Model m;
+  m.ClockSeed = [] { return 5u; };
+  m.Controls.CB_actiGrow = true;
+  m.CreateMainWindow();
+  ASSERT_EQ(m.Agents.size(), 101u);
+  m.AdvanceOneStep();
+  EXPECT_EQ(m.Agents.size(), 111u);
+  EXPECT_EQ(m.Window.Lbl_nrAgents, "110");
+  EXPECT_TRUE(Consistent(m));
+
+  // A bad text stops the step before relocation: nothing moves, StepCount stays.
+  const Snapshot before = Take(m);
+  m.Controls.Text(Field::E_growRate) = "ten";
+  EXPECT_EQ(ErrorOf([&] { m.AdvanceOneStep(); }), "'ten' is not a valid integer value");
+  EXPECT_EQ(Take(m), before);
+  m.Controls.Text(Field::E_growRate) = "10";
+  m.Controls.Text(Field::Edit_anzAg) = "";
+  EXPECT_EQ(ErrorOf([&] { m.AdvanceOneStep(); }), "'' is not a valid integer value");
+  EXPECT_EQ(Take(m), before);
+  m.Controls.Text(Field::Edit_anzAg) = "12000";
+
+  for (size_t expected = 121; expected <= 12001; expected += 10) {
+    m.GrowPopulation();
+    ASSERT_EQ(m.Agents.size(), expected);
+  }
+  m.GrowPopulation();
+  EXPECT_EQ(m.Agents.size(), 12001u);
+  EXPECT_EQ(m.Window.Lbl_nrAgents, "12000");
+  EXPECT_TRUE(Consistent(m));
+}
+
+TEST(Growth, OvershootAndFullGrid) {
+  auto g = SmallModel(20, 20, "105");
+  g->Controls.CB_actiGrow = true;
+  g->CreateMainWindow();
+  ASSERT_EQ(g->Agents.size(), 101u);
+  g->AdvanceOneStep();
+  EXPECT_EQ(g->Agents.size(), 111u);  // the last addition may overshoot
+  g->AdvanceOneStep();
+  EXPECT_EQ(g->Agents.size(), 111u);
+  g->Controls.Text(Field::Edit_anzAg) = "111";  // reached exactly: no more growth
+  g->AdvanceOneStep();
+  EXPECT_EQ(g->Agents.size(), 111u);
+
+  // Only the first step evaluates before testing: a grown agent's cell was never evaluated, so
+  // its first test fails even at threshold 0.
+  auto z = SmallModel(10, 10, "100");
+  z->Controls.CB_actiGrow = true;
+  z->Controls.Text(Field::E_startGrowWith) = "0";
+  z->Controls.Text(Field::E_growRate) = "5";
+  z->Controls.TrB_thresh = 0;
+  z->CreateMainWindow();
+  z->AdvanceOneStep();
+  EXPECT_EQ(z->Agents.size(), 6u);
+  EXPECT_EQ(z->MoversInStep, 0);
+  z->AdvanceOneStep();
+  EXPECT_EQ(z->MoversInStep, 5);
+  for (size_t i = 0; i < 11; ++i) EXPECT_EQ(z->Agents[i].Satisfied, i < 6);
+
+  // A huge rate stops when the grid is full.
+  auto f = SmallModel(3, 3, "1000");
+  f->Controls.CB_actiGrow = true;
+  f->Controls.Text(Field::E_startGrowWith) = "0";
+  f->Controls.Text(Field::E_growRate) = "2147483647";
+  f->CreateMainWindow();
+  ASSERT_EQ(f->Agents.size(), 1u);
+  f->AdvanceOneStep();
+  EXPECT_EQ(f->Agents.size(), 9u);
+  f->AdvanceOneStep();
+  EXPECT_EQ(f->Agents.size(), 9u);
+  EXPECT_TRUE(Consistent(*f));
+}
+
+TEST(StopStep, EqualityOnly) {
+  auto m = SmallModel(3, 3, "2");
+  m->Controls.Text(Field::E_stopT) = "3";
+  m->CreateMainWindow();
+  ASSERT_EQ(m->StopStep, 3);
+  m->Timer1Timer();
+  m->Timer1Timer();
+  EXPECT_TRUE(m->Window.Timer1Enabled && !m->Window.StopButtonRed);
+  m->AdvanceOneStep();
+  EXPECT_EQ(m->StepCount, 3);
+  EXPECT_TRUE(!m->Window.Timer1Enabled && m->Window.StopButtonRed);
+  EXPECT_EQ(m->Window.lbl_Steps, "3");
+
+  // Started again past the stop step, the run goes on.
+  m->Window.Timer1Enabled = true;
+  m->Window.StopButtonRed = false;
+  m->Controls.Text(Field::E_stopT) = "2";
+  m->E_stopTChange();
+  for (int step = 4; step <= 6; ++step) m->Timer1Timer();
+  EXPECT_TRUE(m->Window.Timer1Enabled);
+  m->Controls.Text(Field::E_stopT) = "7";
+  m->E_stopTChange();
+  m->Timer1Timer();
+  EXPECT_TRUE(!m->Window.Timer1Enabled && m->Window.StopButtonRed);
+}
+
+TEST(FrameRate, InjectedTick) {
+  auto m = SmallModel(3, 3, "2");
+  uint32_t tick = 0;
+  m->TickCount = [&tick] { return tick; };
+  m->CreateMainWindow();
+  const std::string caption = m->Window.Caption;
+  tick = 999;
+  m->UpdateFrameRate();
+  EXPECT_EQ(m->Window.Caption, caption);
+  tick = 1000;
+  m->UpdateFrameRate();
+  EXPECT_EQ(m->Window.Caption, "Group seperation || fps= 2");
+
+  // 64 steps in 1024 ms are 62.5 per second: halves go to even.
+  tick = 1500;
+  for (int i = 0; i < 63; ++i) m->UpdateFrameRate();
+  EXPECT_EQ(m->Window.Caption, "Group seperation || fps= 2");
+  tick = 2024;
+  m->UpdateFrameRate();
+  EXPECT_EQ(m->Window.Caption, "Group seperation || fps= 62");
+
+  // The tick counter wraps: the difference is taken unsigned.
+  m->LastFpsTick = 0xFFFFFE00u;
+  m->StepsSinceFpsTick = 0;
+  tick = 0x100;  // 768 ms later
+  m->UpdateFrameRate();
+  EXPECT_EQ(m->Window.Caption, "Group seperation || fps= 62");
+  tick = 488;  // 1000 ms later
+  m->UpdateFrameRate();
+  EXPECT_EQ(m->Window.Caption, "Group seperation || fps= 2");
+  EXPECT_EQ(m->LastFpsTick, 488u);
+
+  // A step updates it too.
+  tick = 3000;
+  m->AdvanceOneStep();
+  EXPECT_EQ(m->Window.Caption, "Group seperation || fps= 0");  // 1 step in 2512 ms
+  m->SetUpRun();  // a setup does not reset the frame-rate clock
+  EXPECT_EQ(m->LastFpsTick, 3000u);
 }
 
 }  // namespace
