@@ -116,10 +116,11 @@ void Model::RecordStepMeasures() {
   EnsureAnalysisSeries();
   std::vector<double> sum(size_t(GroupCount), 0.0);
   std::vector<int64_t> count(size_t(GroupCount), 0);
-  for (const TCell& cell : Cells) {
-    if (!cell.Occupied || cell.State < 1 || cell.State > GroupCount) continue;
-    sum[size_t(cell.State - 1)] += cell.SimilarShare;
-    ++count[size_t(cell.State - 1)];
+  for (size_t i = 0; i < Cells.size(); ++i) {
+    const int32_t state = Cells.State[i];
+    if (!Cells.Occupied[i] || state < 1 || state > GroupCount) continue;
+    sum[size_t(state - 1)] += Cells.SimilarShare[i];
+    ++count[size_t(state - 1)];
   }
   // A group that occupies no cell has no average: it gets no point.
   for (size_t g = 0; g < size_t(GroupCount); ++g) {

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <vector>
 
 #include "model/CellForm.h"
@@ -7,51 +8,50 @@ namespace segwork {
 namespace {
 
 struct Frame {
-  GridPos cell;
-  size_t nextLink;
+  size_t cell;
+  uint8_t links;     // which of the four neighbours this cell brought into the cluster
+  uint8_t nextLink;  // the next of them to expand
 };
 
 }  // namespace
 
-// Depth-first like the nested form (a cell's links are expanded in list order, each completely,
-// before the next), but on an explicit stack: one cluster may cover the whole grid.
+// Depth-first like the nested form (a cell's links are expanded in neighbour order, each
+// completely, before the next), but on an explicit stack: one cluster may cover the whole grid.
 void Model::FindClusters() {
   ClusterSizes.assign(size_t(std::max(GroupCount, 0)), {});
-  for (TCell& cell : Cells) {
-    cell.ClusterLinks.clear();
-    cell.ClusterVisited = false;
-  }
-  auto addLikeNeighbours = [&](int32_t x, int32_t y) {
-    TCell& centre = CellAt(x, y);
-    for (const GridPos& n : FourNeighbours(x, y)) {
-      TCell& neighbour = CellAt(n.x, n.y);
-      if (neighbour.State == centre.State && !neighbour.ClusterVisited) {
-        centre.ClusterLinks.push_back(n);
-        neighbour.ClusterVisited = true;
-        ++ClusterSizes[size_t(centre.State - 1)].back();
+  std::fill(Cells.ClusterVisited.begin(), Cells.ClusterVisited.end(), 0);
+  // Links the unvisited like neighbours of a cell, returning them as a mask over FourNeighbours.
+  auto addLikeNeighbours = [&](size_t centre) -> uint8_t {
+    const int32_t state = Cells.State[centre];
+    const auto neighbours = FourNeighbours(Cells.XOf(centre), Cells.YOf(centre));
+    uint8_t links = 0;
+    for (int k = 0; k < 4; ++k) {
+      const size_t n = Cells.Index(neighbours[size_t(k)].x, neighbours[size_t(k)].y);
+      if (Cells.State[n] == state && !Cells.ClusterVisited[n]) {
+        links |= uint8_t(1u << k);
+        Cells.ClusterVisited[n] = 1;
+        ++ClusterSizes[size_t(state - 1)].back();
       }
     }
+    return links;
   };
   std::vector<Frame> stack;
-  for (int32_t y = 0; y < RowCount; ++y) {
-    for (int32_t x = 0; x < ColCount; ++x) {
-      TCell& cell = CellAt(x, y);
-      if (cell.State <= 0 || cell.State > GroupCount || cell.ClusterVisited) continue;
-      cell.ClusterVisited = true;
-      ClusterSizes[size_t(cell.State - 1)].push_back(1);
-      addLikeNeighbours(x, y);
-      stack.push_back({{x, y}, 0});
-      while (!stack.empty()) {
-        Frame& top = stack.back();
-        const std::vector<GridPos>& links = CellAt(top.cell.x, top.cell.y).ClusterLinks;
-        if (top.nextLink == links.size()) {
-          stack.pop_back();
-          continue;
-        }
-        const GridPos next = links[top.nextLink++];
-        addLikeNeighbours(next.x, next.y);
-        stack.push_back({next, 0});
+  for (size_t i = 0; i < Cells.size(); ++i) {
+    const int32_t state = Cells.State[i];
+    if (state <= 0 || state > GroupCount || Cells.ClusterVisited[i]) continue;
+    Cells.ClusterVisited[i] = 1;
+    ClusterSizes[size_t(state - 1)].push_back(1);
+    stack.push_back({i, addLikeNeighbours(i), 0});
+    while (!stack.empty()) {
+      Frame& top = stack.back();
+      while (top.nextLink < 4 && !(top.links & (1u << top.nextLink))) ++top.nextLink;
+      if (top.nextLink == 4) {
+        stack.pop_back();
+        continue;
       }
+      const GridPos next = FourNeighbours(Cells.XOf(top.cell), Cells.YOf(top.cell))[top.nextLink++];
+      const size_t n = Cells.Index(next.x, next.y);
+      stack.push_back({n, addLikeNeighbours(n), 0});
     }
   }
   Analysis.ShowClusterSizes(*this);

@@ -43,7 +43,7 @@ void Model::ComputeSegregationIndices() {
       int64_t tileTotal = 0;
       for (int64_t y = rowBegin; y < rowEnd; ++y) {
         for (int64_t x = colBegin; x < colEnd; ++x) {
-          const int32_t state = CellAt(int32_t(x), int32_t(y)).State;
+          const int32_t state = Cells.State[Cells.Index(int32_t(x), int32_t(y))];
           if (state < 1 || state > GroupCount) continue;
           ++count[size_t(state - 1)];
           ++tileTotal;

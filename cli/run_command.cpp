@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <chrono>
 #include <cinttypes>
+#include <sstream>
 #include <vector>
 
 #include "model/CellForm.h"
@@ -44,6 +45,8 @@ void AddRunOptions(CLI::App& run, RunOptions& o) {
   run.add_option("--weights", o.weights,
                  "seven weights for the types -3..+3, separated by ';', e.g. 0;0,33;0,67;1;2;4;8")
       ->type_name("W");
+  run.add_option("--panel", o.panel, "side of the square drawing panel in pixels")
+      ->type_name("PIXELS");
 }
 
 namespace {
@@ -92,20 +95,6 @@ void ApplyCheck(Model& model, Field field, const char* option, Check check, std:
   }
 }
 
-uint64_t StateDigest(const Model& model) {
-  uint64_t hash = 0xcbf29ce484222325ull;
-  for (int32_t y = 0; y < model.RowCount; ++y) {
-    for (int32_t x = 0; x < model.ColCount; ++x) {
-      const uint32_t state = uint32_t(model.CellAt(x, y).State);
-      for (int byte = 0; byte < 4; ++byte) {
-        hash ^= (state >> (8 * byte)) & 0xFF;
-        hash *= 0x100000001b3ull;
-      }
-    }
-  }
-  return hash;
-}
-
 void PrintReal(std::string& line, double value) {
   char buffer[40];
   std::snprintf(buffer, sizeof buffer, "%.17g", value);
@@ -119,15 +108,23 @@ void PrintLatest(std::string& line, const LineSeries& series, int32_t step) {
   }
 }
 
-int Execute(const RunOptions& o, std::FILE* out, std::ostream& err) {
-  Model model;
-  ControlValues& c = model.Controls;
-  model.InitStreetControls();
+}  // namespace
 
-  const int64_t steps = StrToInt(o.steps);
-  if (steps < 0) throw SegworkError("--steps " + o.steps + " is below 0");
+std::unique_ptr<Model> PrepareModel(const RunOptions& o, EngineKind engine, std::ostream& err,
+                                    bool quiet) {
+  auto owned = std::make_unique<Model>();
+  Model& model = *owned;
+  ControlValues& c = model.Controls;
+  model.EngineChoice = engine;
+  model.InitStreetControls();
+  std::ostringstream silenced;
+  std::ostream& warn = quiet ? silenced : err;
+
   std::optional<uint32_t> seed;
   if (o.seed) seed = ParseSeed(*o.seed);
+  const int32_t panel = StrToInt(o.panel);
+  if (panel < 1) throw SegworkError("--panel " + o.panel + " is below 1");
+  model.PanelWidth = model.PanelHeight = panel;
 
   c.Text(Field::Edit_anzAg) = o.agents;
   c.Text(Field::Edit_cellSiz) = o.cellSize;
@@ -138,16 +135,16 @@ int Execute(const RunOptions& o, std::FILE* out, std::ostream& err) {
   c.Text(Field::E_growRate) = o.growRate;
   c.Text(Field::E_nbSize) = o.tileSize;
   c.Text(Field::E_clusterT) = o.clusterThreshold;
-  c.TrB_thresh = Clamped("--threshold", o.threshold, 0, 100, err);
+  c.TrB_thresh = Clamped("--threshold", o.threshold, 0, 100, warn);
   c.emptyCellRule = o.emptyCells == "different" ? EmptyCellRule::CountAsDifferent
                     : o.emptyCells == "similar" ? EmptyCellRule::CountAsSimilar
                                                 : EmptyCellRule::DoNotCount;
   c.CB_strOcc = o.streetOccupation;
   c.CB_actiGrow = o.grow;
-  c.UpD_rows = int16_t(Clamped("--rows", o.rows, 1, 10000, err));
-  c.UpD_cols = int16_t(Clamped("--cols", o.cols, 1, 10000, err));
-  c.UpD_nrStr = int16_t(Clamped("--streets", o.streets, 1, 10000, err));
-  c.UpD_strType = int16_t(Clamped("--street-type", o.streetType, -3, 3, err));
+  c.UpD_rows = int16_t(Clamped("--rows", o.rows, 1, 10000, warn));
+  c.UpD_cols = int16_t(Clamped("--cols", o.cols, 1, 10000, warn));
+  c.UpD_nrStr = int16_t(Clamped("--streets", o.streets, 1, 10000, warn));
+  c.UpD_strType = int16_t(Clamped("--street-type", o.streetType, -3, 3, warn));
   c.CB_rndTyp = o.randomTypes == "yes";
   if (o.weights) {
     const std::vector<std::string> parts = SplitWeights(*o.weights);
@@ -160,24 +157,24 @@ int Execute(const RunOptions& o, std::FILE* out, std::ostream& err) {
 
   // The checks run against the grid that the given cell size makes.
   ApplyCheck(
-      model, Field::Edit_cellSiz, "--cell-size", [&] { model.Edit_cellSizChange(); }, err);
+      model, Field::Edit_cellSiz, "--cell-size", [&] { model.Edit_cellSizChange(); }, warn);
   const int32_t cellSize = StrToInt(c.Text(Field::Edit_cellSiz));
   model.ColCount = int32_t(RoundHalfEven(double(model.PanelWidth) / cellSize));
   model.RowCount = int32_t(RoundHalfEven(double(model.PanelHeight) / cellSize));
   ApplyCheck(
-      model, Field::Edit_anzAg, "--agents", [&] { model.Edit_anzAgChange(); }, err);
+      model, Field::Edit_anzAg, "--agents", [&] { model.Edit_anzAgChange(); }, warn);
   ApplyCheck(
-      model, Field::Edit_anzGr, "--groups", [&] { model.Edit_anzGrChange(); }, err);
+      model, Field::Edit_anzGr, "--groups", [&] { model.Edit_anzGrChange(); }, warn);
   ApplyCheck(
-      model, Field::Edit_nRad, "--radius", [&] { model.Edit_nRadChange(); }, err);
+      model, Field::Edit_nRad, "--radius", [&] { model.Edit_nRadChange(); }, warn);
   ApplyCheck(
-      model, Field::Edit_mDist, "--move-distance", [&] { model.Edit_mDistChange(); }, err);
+      model, Field::Edit_mDist, "--move-distance", [&] { model.Edit_mDistChange(); }, warn);
   ApplyCheck(
       model, Field::E_startGrowWith, "--grow-start",
-      [&] { model.Edit_anzAgChange(Field::E_startGrowWith); }, err);
+      [&] { model.Edit_anzAgChange(Field::E_startGrowWith); }, warn);
   ApplyCheck(
       model, Field::E_growRate, "--grow-rate", [&] { model.Edit_anzAgChange(Field::E_growRate); },
-      err);
+      warn);
   model.ColCount = model.RowCount = 0;
   // Read in every step or at the first cluster analysis: refuse a bad text before any output.
   StrToInt(c.Text(Field::E_clusterT));
@@ -186,14 +183,24 @@ int Execute(const RunOptions& o, std::FILE* out, std::ostream& err) {
   // The clock is read once and given to every setup, like --seed: the reported seed then
   // repeats the whole run, also a layout drawn from the program-start generator.
   const bool clockSeeded = !seed;
+  const bool report = clockSeeded && !quiet;
   if (clockSeeded) {
     const auto now = std::chrono::system_clock::now().time_since_epoch();
     seed = uint32_t(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count());
   }
-  model.ClockSeed = [s = *seed, clockSeeded, &err]() -> uint32_t {
-    if (clockSeeded) err << "# seed " << s << "\n";
+  model.ClockSeed = [s = *seed, report, &err]() -> uint32_t {
+    if (report) err << "# seed " << s << "\n";
     return s;
   };
+  // Large worlds take a while to set up: say how far it has come.
+  if (!quiet && int64_t(panel) * panel / (int64_t(cellSize) * cellSize) >= 4'000'000) {
+    model.Progress = [&err, last = std::string()](const char* phase, double fraction) mutable {
+      const std::string line =
+          std::string("# ") + phase + " " + std::to_string(int(fraction * 100 + 0.5)) + "%";
+      if (line != last) err << line << std::endl;
+      last = line;
+    };
+  }
   const auto start = std::chrono::steady_clock::now();
   model.TickCount = [start] {
     return uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -209,9 +216,35 @@ int Execute(const RunOptions& o, std::FILE* out, std::ostream& err) {
   if (o.layout == "random") model.LayOutRandomStreets();
   model.B_setupClick();
   if (int64_t(model.Agents.size()) < model.AgentsRequested) {
-    err << "segwork-cli: placed " << model.Agents.size() << " of " << model.AgentsRequested
-        << " agents: no free admissible cell was left\n";
+    warn << "segwork-cli: placed " << model.Agents.size() << " of " << model.AgentsRequested
+         << " agents: no free admissible cell was left\n";
   }
+  return owned;
+}
+
+uint64_t StateDigest(const Model& model) {
+  uint64_t hash = 0xcbf29ce484222325ull;
+  for (int32_t y = 0; y < model.RowCount; ++y) {
+    for (int32_t x = 0; x < model.ColCount; ++x) {
+      const uint32_t state = uint32_t(model.Cells.State[model.Cells.Index(x, y)]);
+      for (int byte = 0; byte < 4; ++byte) {
+        hash ^= (state >> (8 * byte)) & 0xFF;
+        hash *= 0x100000001b3ull;
+      }
+    }
+  }
+  return hash;
+}
+
+namespace {
+
+int Execute(const RunOptions& o, std::FILE* out, std::ostream& err) {
+  const int64_t steps = StrToInt(o.steps);
+  if (steps < 0) throw SegworkError("--steps " + o.steps + " is below 0");
+  const std::unique_ptr<Model> prepared =
+      PrepareModel(o, o.engine == "literal" ? EngineKind::Literal : EngineKind::Fast, err, false);
+  Model& model = *prepared;
+  const bool large = model.Cells.size() >= 4'000'000;
 
   std::string line = "step,agents,movers";
   for (int32_t g = 1; g <= model.GroupCount; ++g) line += ",is_" + std::to_string(g);
@@ -230,6 +263,7 @@ int Execute(const RunOptions& o, std::FILE* out, std::ostream& err) {
     }
     line += '\n';
     std::fputs(line.c_str(), out);
+    if (large) err << "# step " << model.StepCount << " done" << std::endl;
   }
   model.FindClusters();
   std::fprintf(out, "clusters,%zu\n", model.Analysis.ClusterSizeSeries.bars.size());

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -8,6 +10,11 @@
 namespace CLI {
 class App;
 }
+
+namespace segwork {
+class Model;
+enum class EngineKind;
+}  // namespace segwork
 
 namespace segwork::cli {
 
@@ -36,12 +43,26 @@ struct RunOptions {
   std::string streetType = "3";
   std::string randomTypes = "yes";
   std::optional<std::string> weights;
+  std::string panel = "694";
+  std::string engine = "fast";
 };
 
 void AddRunOptions(CLI::App& command, RunOptions& options);
 
+// Program start, the layout button if one is given, and "new Setup", with the options in the
+// controls; warnings and the clock seed go to `err` unless quiet.
+std::unique_ptr<Model> PrepareModel(const RunOptions& options, EngineKind engine, std::ostream& err,
+                                    bool quiet);
+
+// FNV-1a over every cell's State as 32-bit little-endian integers, rows outer.
+uint64_t StateDigest(const Model& model);
+
 // Runs the model as the contract of `segwork-cli run` says: CSV rows on `out`, warnings, the clock
 // seed and errors on `err`. Returns the exit status.
 int ExecuteRun(const RunOptions& options, std::FILE* out, std::ostream& err);
+
+// Both engines side by side on the same settings: steps per second for steps 1-50 and 401-500,
+// their ratios, and whether the cell states agree after every step.
+int ExecuteBench(const RunOptions& options, std::FILE* out, std::ostream& err);
 
 }  // namespace segwork::cli

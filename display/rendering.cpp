@@ -8,7 +8,7 @@ void Model::CreateCellImage() {
 }
 
 void Model::DrawCells() {
-  for (const TCell& cell : Cells) cell.DrawCell(*CellImage);
+  for (size_t i = 0; i < Cells.size(); ++i) Cells.DrawCell(i, *CellImage);
 }
 
 void Model::RepaintAll() {

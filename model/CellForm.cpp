@@ -28,10 +28,7 @@ void Model::Timer1Timer() {
 
 void Model::B_stopClick() {
   Window.StopButtonRed = !Window.StopButtonRed;
-  for (TCell& cell : Cells) {
-    cell.ClusterLinks.clear();
-    cell.ClusterVisited = false;
-  }
+  std::fill(Cells.ClusterVisited.begin(), Cells.ClusterVisited.end(), 0);
   if (!Window.Timer1Enabled && StreetsChanged) {
     try {
       BuildNeighbourhoodWeights();
@@ -66,21 +63,23 @@ uint64_t ClippedSpanSum(int64_t count, int64_t radius) {
 
 }  // namespace
 
-uint64_t EstimateSetupBytes(int64_t colCount, int64_t rowCount, int64_t radius, int64_t agents,
-                            int64_t groups) {
+uint64_t EstimateSetupBytes(EngineKind engine, int64_t colCount, int64_t rowCount, int64_t radius,
+                            int64_t agents, int64_t groups) {
+  const auto kind = MakeEngine(engine);
   const double cells = double(colCount) * double(rowCount);
-  // The weight lists are built twice over during a rebuild: the new ones before the old go.
   const double entries =
       double(ClippedSpanSum(colCount, radius)) * double(ClippedSpanSum(rowCount, radius));
+  // Per cell: the cell columns, the street code, the engine's share.
+  const double perCell = 46 + 4 + kind->BytesPerCell();
   const double groupTables = double(groups) * double(groups) * 64.0;
-  const double bytes = cells * (sizeof(TCell) + 2 * sizeof(int32_t)) + 2.0 * entries * 8.0 +
+  const double bytes = cells * perCell + entries * kind->BytesPerEntry() +
                        double(std::max<int64_t>(0, agents)) * sizeof(TAgent) + groupTables;
   return bytes >= 1.8e19 ? UINT64_MAX : uint64_t(bytes);
 }
 
 // Converts and checks every field a setup reads before anything is freed, in the order the
 // setup reads them, so the message is the one the setup itself would give.
-void Model::CheckSetupFields() const {
+uint64_t Model::CheckSetupFields() const {
   const int32_t cellSize = StrToInt(Controls.Text(Field::Edit_cellSiz));
   const int32_t radius = StrToInt(Controls.Text(Field::Edit_nRad));
   StrToInt(Controls.Text(Field::Edit_mDist));
@@ -103,7 +102,7 @@ void Model::CheckSetupFields() const {
   }
   StrToInt(Controls.Text(Field::E_stopT));
   const int64_t placed = std::min<int64_t>(int64_t(agents) + 1, cols * rows);
-  const uint64_t bytes = EstimateSetupBytes(cols, rows, radius, placed, groups);
+  const uint64_t bytes = EstimateSetupBytes(EngineChoice, cols, rows, radius, placed, groups);
   if (bytes > MemoryLimitBytes) {
     throw SegworkError("a setup with cell size " + std::to_string(cellSize) + ", radius " +
                        std::to_string(radius) + " and " + std::to_string(groups) +
@@ -111,18 +110,49 @@ void Model::CheckSetupFields() const {
                        " MB of memory, more than the " + std::to_string(MemoryLimitBytes >> 20) +
                        " MB allowed; choose a larger cell size or a smaller radius");
   }
+  return bytes;
 }
 
+namespace {
+
+bool AllWeightRowsParse(const ControlValues& controls) {
+  for (size_t row = 1; row <= 7; ++row) {
+    try {
+      StrToFloat(controls.SG_weight[1][row]);
+    } catch (const SegworkError&) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 void Model::SetUpRun() {
-  CheckSetupFields();
-  // Keep the old run aside until the new one is complete.
+  const uint64_t newBytes = CheckSetupFields();
+  const Lcg oldRng = Rng;
+  const WindowOutputs oldWindow = Window;
+  // Keep the old run aside until the new one is complete. Only when both would not fit together
+  // and nothing left can fail (every field checked, every weight row readable) does the old one
+  // go first.
+  const uint64_t oldBytes =
+      Cells.size() ? EstimateSetupBytes(Engine->Kind(), ColCount, RowCount, NeighbourRadius,
+                                        int64_t(Agents.size()), GroupCount)
+                   : 0;
+  if (oldBytes + newBytes > KeepOldRunBytes && AllWeightRowsParse(Controls)) {
+    Cells = CellSpace{};
+    Agents = std::vector<TAgent>{};
+    Engine.reset();
+    CellImage.reset();
+    BuildModel();
+    Analysis.ResetAnalysisWindow(*this);
+    return;
+  }
   RunData old = std::move(static_cast<RunData&>(*this));
   static_cast<RunData&>(*this) = RunData{};
   StreetTypes = old.StreetTypes;
   ColCount = old.ColCount;
   RowCount = old.RowCount;
-  const Lcg oldRng = Rng;
-  const WindowOutputs oldWindow = Window;
   try {
     BuildModel();
   } catch (...) {
@@ -158,8 +188,9 @@ void Model::BuildModel() {
     }
   }
   StreetTypes = std::move(streetTypes);
-  Cells.clear();
+  Cells = CellSpace{};
   Agents.clear();
+  Engine = MakeEngine(EngineChoice);
   CreateCellImage();
   CreateCells();
   CreateAgents();
@@ -175,25 +206,20 @@ void Model::BuildModel() {
 }
 
 void Model::CreateCells() {
-  Cells.resize(size_t(ColCount) * size_t(RowCount));
-  for (int32_t y = 0; y < RowCount; ++y) {
-    for (int32_t x = 0; x < ColCount; ++x) {
-      CellAt(x, y) = TCell(x * CellSize + HalfCell, y * CellSize + HalfCell, HalfCell, 0);
-    }
-  }
+  Cells.Create(ColCount, RowCount, CellSize, HalfCell);
   ResetCells();
 }
 
 void Model::ResetCells() {
-  for (TCell& cell : Cells) {
-    cell.Occupied = false;
-    cell.DrawColor = kWhite;
-    cell.State = 0;
-    cell.Street = 0;
-    cell.Weight = 1.0;
-    cell.ClusterVisited = false;
-    cell.DrawCell(*CellImage);
-    cell.NeighbourWeights.clear();
+  const size_t n = Cells.size();
+  for (size_t i = 0; i < n; ++i) {
+    Cells.Occupied[i] = 0;
+    Cells.DrawColor[i] = kWhite;
+    Cells.State[i] = 0;
+    Cells.Street[i] = 0;
+    Cells.Weight[i] = 1.0;
+    Cells.ClusterVisited[i] = 0;
+    Cells.DrawCell(i, *CellImage);
   }
   ImprintStreetTypes();
 }
@@ -204,36 +230,41 @@ void Model::CreateAgents() {
   AgentsRequested = n >= 0 ? int64_t(n) + 1 : 0;
   if (n < 0) return;
   Agents.reserve(size_t(std::min<int64_t>(AgentsRequested, int64_t(Cells.size()) + 1)));
+  const int64_t progressEvery = std::max<int64_t>(1, AgentsRequested / 16);
   for (int64_t i = 0; i < AgentsRequested; ++i) {
     Agents.emplace_back();
     if (!PlaceAgent(Agents.size() - 1)) break;
+    if (Progress && i % progressEvery == 0) Progress("placing agents", double(i) / AgentsRequested);
   }
 }
 
 bool Model::PlaceAgent(size_t index) {
   const bool streetOccupation = Controls.CB_strOcc;
-  auto admissible = [&](const TCell& c) { return !c.Occupied && (streetOccupation || !c.Street); };
+  auto admissible = [&](size_t i) {
+    return !Cells.Occupied[i] && (streetOccupation || !Cells.Street[i]);
+  };
   TAgent& a = Agents[index];
   bool found = false;
   for (int tries = 0; tries < 1000 && !found; ++tries) {
     a.CellX = Rng.Random(ColCount);
     a.CellY = Rng.Random(RowCount);
-    found = admissible(CellAt(a.CellX, a.CellY));
+    found = admissible(Cells.Index(a.CellX, a.CellY));
   }
   if (!found) {
     // The random tries failed: take one of the admissible cells left, or drop the agent.
-    std::vector<size_t> free;
-    for (size_t i = 0; i < Cells.size(); ++i) {
-      if (admissible(Cells[i])) free.push_back(i);
-    }
-    if (free.empty()) {
+    size_t freeCount = 0;
+    for (size_t i = 0; i < Cells.size(); ++i) freeCount += admissible(i);
+    if (freeCount == 0) {
       Agents.erase(Agents.begin() + std::ptrdiff_t(index));
       return false;
     }
-    const size_t chosen =
-        free[size_t(Rng.Random(int32_t(std::min<size_t>(free.size(), INT32_MAX))))];
-    a.CellX = int32_t(chosen % size_t(ColCount));
-    a.CellY = int32_t(chosen / size_t(ColCount));
+    size_t chosen = size_t(Rng.Random(int32_t(std::min<size_t>(freeCount, INT32_MAX))));
+    size_t i = 0;
+    for (;; ++i) {
+      if (admissible(i) && chosen-- == 0) break;
+    }
+    a.CellX = Cells.XOf(i);
+    a.CellY = Cells.YOf(i);
   }
   a.PosX = a.CellX * CellSize + HalfCell;
   a.PosY = a.CellY * CellSize + HalfCell;
@@ -242,9 +273,10 @@ bool Model::PlaceAgent(size_t index) {
   a.Group = Rng.Random(GroupCount) + 1;
   a.Color = GroupColours[size_t(a.Group - 1)];
   a.DrawAgent(*CellImage);
-  TCell& cell = CellAt(a.CellX, a.CellY);
-  cell.Occupied = true;
-  cell.State = a.Group;
+  const size_t cell = Cells.Index(a.CellX, a.CellY);
+  Cells.Occupied[cell] = 1;
+  Cells.State[cell] = a.Group;
+  Engine->CellChanged(Cells, NeighbourRadius, a.CellX, a.CellY);
   ++GroupSizes[size_t(a.Group - 1)];
   return true;
 }

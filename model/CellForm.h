@@ -12,6 +12,7 @@
 #include "model/agenten.h"
 #include "model/cell_P.h"
 #include "model/controls.h"
+#include "model/engine.h"
 #include "model/random.h"
 
 namespace segwork {
@@ -57,9 +58,10 @@ struct RunData {
   bool DrawWhileRunning = false;
   bool StreetsChanged = false;
   std::unique_ptr<Canvas> CellImage;
-  // Cells and street codes are stored row-major; address them with CellAt / StreetTypeAt.
-  std::vector<TCell> Cells;
+  CellSpace Cells;
+  // Street codes, row-major like the cells; address them with StreetTypeAt.
   std::vector<int32_t> StreetTypes;
+  std::unique_ptr<NeighbourhoodEngine> Engine;
   std::vector<TAgent> Agents;
   // Agents the last CreateAgents asked for (n + 1), to tell when fewer could be placed.
   int64_t AgentsRequested = 0;
@@ -79,7 +81,14 @@ class Model : public RunData {
   int32_t PanelWidth = 694;
   int32_t PanelHeight = 694;
   // A setup whose estimated memory exceeds this is refused.
-  uint64_t MemoryLimitBytes = uint64_t{16} << 30;
+  uint64_t MemoryLimitBytes = uint64_t{20} << 30;
+  // A setup keeps the old run until the new one is complete, unless both together would need
+  // more than this; then, once nothing left can fail, the old one goes first.
+  uint64_t KeepOldRunBytes = uint64_t{4} << 30;
+  // The engine every setup gives its run.
+  EngineKind EngineChoice = EngineKind::Fast;
+  // Told how far long phases (setup, weight build) have come, when set.
+  std::function<void(const char* phase, double fraction)> Progress;
 
   ControlValues Controls;
   Lcg Rng;
@@ -99,9 +108,10 @@ class Model : public RunData {
   GridPos LineEndCell;
   double LineAngle = 0;
 
-  TCell& CellAt(int32_t x, int32_t y) { return Cells[size_t(y) * size_t(ColCount) + size_t(x)]; }
-  const TCell& CellAt(int32_t x, int32_t y) const {
-    return Cells[size_t(y) * size_t(ColCount) + size_t(x)];
+  TCell CellAt(int32_t x, int32_t y) { return Cells.At(x, y); }
+  // The full weight list of a cell, whichever engine holds it.
+  std::vector<double> NeighbourWeightsOf(int32_t x, int32_t y) const {
+    return Engine->NeighbourWeights(Cells, NeighbourRadius, x, y);
   }
   int32_t& StreetTypeAt(int32_t x, int32_t y) {
     return StreetTypes[size_t(y) * size_t(ColCount) + size_t(x)];
@@ -140,8 +150,9 @@ class Model : public RunData {
   void RelocateAgents();
   void UpdateFrameRate();
   double EvaluateCell(int32_t x, int32_t y);
-  void SumNeighbourhood(int32_t x, int32_t y);
   void MoveAgent(TAgent& agent, GridPos from, GridPos to);
+  // Cells were edited directly (tests, tools): drop what the engine remembers of them.
+  void CellsEdited() { Engine->Forget(); }
   GridPos WrapToGrid(int64_t x, int64_t y) const;
   bool IsOutsideGrid(int64_t x, int64_t y) const {
     return x < 0 || x > ColCount - 1 || y < 0 || y > RowCount - 1;
@@ -179,15 +190,15 @@ class Model : public RunData {
   void EnsureAnalysisSeries();
 
  private:
-  void CheckSetupFields() const;
+  uint64_t CheckSetupFields() const;  // the estimated bytes of the new run
   int32_t RandomStreetType();
 };
 
 // Proper crossing of the segments P1-P2 and A-B: they meet in one point strictly inside both.
 bool LinesCross(GridPos p1, GridPos p2, GridPos a, GridPos b);
 
-// Bytes a setup would need for its cells, weight lists and agents.
-uint64_t EstimateSetupBytes(int64_t colCount, int64_t rowCount, int64_t radius, int64_t agents,
-                            int64_t groups);
+// Bytes a setup would need for its cells, weight lists and agents with the given engine.
+uint64_t EstimateSetupBytes(EngineKind engine, int64_t colCount, int64_t rowCount, int64_t radius,
+                            int64_t agents, int64_t groups);
 
 }  // namespace segwork

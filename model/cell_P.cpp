@@ -2,10 +2,52 @@
 
 namespace segwork {
 
-void TCell::DrawCell(Canvas& canvas) const {
+void DrawCellAt(Canvas& canvas, int32_t positionX, int32_t positionY, int32_t size, TColor colour) {
   canvas.SetPen(0, kSilver);
-  canvas.SetBrush(DrawColor);
-  canvas.Rectangle(PositionX - Size, PositionY - Size, PositionX + Size, PositionY + Size);
+  canvas.SetBrush(colour);
+  canvas.Rectangle(positionX - size, positionY - size, positionX + size, positionY + size);
+}
+
+void TCell::DrawCell(Canvas& canvas) const {
+  DrawCellAt(canvas, PositionX, PositionY, Size, DrawColor);
+}
+
+void CellSpace::Create(int32_t cols, int32_t rows, int32_t cellSize, int32_t halfCell) {
+  ColCount = cols;
+  RowCount = rows;
+  CellSize = cellSize;
+  HalfCell = halfCell;
+  const size_t n = size_t(cols) * size_t(rows);
+  State.assign(n, 0);
+  Occupied.assign(n, 0);
+  Street.assign(n, 0);
+  Weight.assign(n, 0.0);
+  SimilarShare.assign(n, 0.0);
+  SimilarWeight.assign(n, 0.0);
+  OtherWeight.assign(n, 0.0);
+  DrawColor.assign(n, 0);
+  ClusterVisited.assign(n, 0);
+}
+
+TCell CellSpace::operator[](size_t i) {
+  return {State[i],
+          Occupied[i],
+          Street[i],
+          Weight[i],
+          SimilarShare[i],
+          SimilarWeight[i],
+          OtherWeight[i],
+          DrawColor[i],
+          ClusterVisited[i],
+          XOf(i) * CellSize + HalfCell,
+          YOf(i) * CellSize + HalfCell,
+          HalfCell,
+          0};
+}
+
+void CellSpace::DrawCell(size_t i, Canvas& canvas) const {
+  DrawCellAt(canvas, XOf(i) * CellSize + HalfCell, YOf(i) * CellSize + HalfCell, HalfCell,
+             DrawColor[i]);
 }
 
 }  // namespace segwork

@@ -66,9 +66,6 @@ void Model::PlaceStreetLine(GridPos end, GridPos start, int32_t street) {
   LineEndCell = end;
   StreetLines.push_back({start.x, start.y, end.x, end.y, street});
   LineStartCell = start;
-  TCell& startCell = CellAt(start.x, start.y);
-  startCell.GridX = start.x;
-  startCell.GridY = start.y;
   LineAngle = std::atan2(double(start.y - end.y), double(start.x - end.x));
   MarkStreetPath(end.x, end.y, street);
 }

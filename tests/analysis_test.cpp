@@ -40,7 +40,7 @@ void Place(Model& m, int x, int y, int group) {
   a.Group = group;
   a.Color = m.GroupColours[size_t(group - 1)];
   m.Agents.push_back(a);
-  TCell& cell = m.CellAt(x, y);
+  TCell cell = m.CellAt(x, y);
   cell.State = group;
   cell.Occupied = true;
   ++m.GroupSizes[size_t(group - 1)];
@@ -142,7 +142,7 @@ TEST(SegregationIndices, TilingCutsTheLastTileAtTheEdge) {
   m->Controls.Text(Field::Edit_anzAg) = "1";
   // One agent of each group: 100 when they sit in different tiles, 0 when they share one.
   auto pairD = [&](int tileSize, int x1, int y1, int x2, int y2) {
-    for (TCell& c : m->Cells) c.State = 0, c.Occupied = false;
+    for (TCell c : m->Cells) c.State = 0, c.Occupied = false;
     m->Agents.clear();
     m->GroupSizes.assign(2, 0);
     Place(*m, x1, y1, 1);
@@ -161,7 +161,7 @@ TEST(SegregationIndices, TilingCutsTheLastTileAtTheEdge) {
   EXPECT_EQ(pairD(20, 100, 100, 115, 115), "0");  // 16 x 16
   EXPECT_EQ(pairD(20, 115, 0, 0, 0), "100");      // tiles do not wrap
   // Every cell counted once: one group on the corner tile, the other everywhere else.
-  for (TCell& c : m->Cells) c.State = 0, c.Occupied = false;
+  for (TCell c : m->Cells) c.State = 0, c.Occupied = false;
   m->Agents.clear();
   m->GroupSizes.assign(2, 0);
   for (int y = 0; y < 116; ++y) {
@@ -260,7 +260,7 @@ TEST(SegregationIndices, DissimiGridLayoutAndTexts) {
   // The table follows the window's decimal separator.
   m->Analysis.DecimalSeparator = ',';
   m->Agents.clear();
-  for (TCell& c : m->Cells) c.State = 0, c.Occupied = false;
+  for (TCell c : m->Cells) c.State = 0, c.Occupied = false;
   m->GroupSizes.assign(3, 0);
   TileFiller f{*m, 20, {}};
   f.Add(0, 0, 1, 3);
@@ -398,7 +398,7 @@ TEST(Clusters, Checkerboards) {
 TEST(Clusters, WholeGridIsOneClusterAndSizesAddUp) {
   auto big = EmptyRun(694, 1, 1, /*reset=*/false);
   ASSERT_EQ(big->Cells.size(), 481636u);
-  for (TCell& c : big->Cells) c.State = 1, c.Occupied = true;
+  for (TCell c : big->Cells) c.State = 1, c.Occupied = true;
   big->GroupSizes[0] = 481636;
   big->FindClusters();
   EXPECT_EQ(big->ClusterSizes, (std::vector<std::vector<int32_t>>{{481636}}));

@@ -59,7 +59,7 @@ uint64_t Fnv1a(const Model& m) {
   uint64_t h = 0xcbf29ce484222325ull;
   for (int32_t y = 0; y < m.RowCount; ++y) {
     for (int32_t x = 0; x < m.ColCount; ++x) {
-      const uint32_t state = uint32_t(m.CellAt(x, y).State);
+      const uint32_t state = uint32_t(m.Cells.State[m.Cells.Index(x, y)]);
       const unsigned char bytes[4] = {uint8_t(state), uint8_t(state >> 8), uint8_t(state >> 16),
                                       uint8_t(state >> 24)};
       for (unsigned char b : bytes) h = (h ^ b) * 0x100000001b3ull;

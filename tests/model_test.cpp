@@ -61,15 +61,19 @@ std::string ErrorOf(const std::function<void()>& action) {
 ::testing::AssertionResult Consistent(const Model& m) {
   std::set<std::pair<int32_t, int32_t>> seen;
   for (const TAgent& a : m.Agents) {
-    const TCell& c = m.CellAt(a.CellX, a.CellY);
-    if (!seen.insert({a.CellX, a.CellY}).second || !c.Occupied || c.State != a.Group) {
+    const size_t i = m.Cells.Index(a.CellX, a.CellY);
+    if (!seen.insert({a.CellX, a.CellY}).second || !m.Cells.Occupied[i] ||
+        m.Cells.State[i] != a.Group) {
       return ::testing::AssertionFailure() << "cell " << a.CellX << "," << a.CellY;
     }
   }
   size_t occupied = 0;
-  for (const TCell& c : m.Cells) {
-    if (c.Occupied != (c.State != 0)) return ::testing::AssertionFailure() << "Occupied != State";
-    occupied += c.Occupied;
+  for (size_t i = 0; i < m.Cells.size(); ++i) {
+    const uint8_t isOccupied = m.Cells.Occupied[i];
+    if (isOccupied != (m.Cells.State[i] != 0)) {
+      return ::testing::AssertionFailure() << "Occupied != State";
+    }
+    occupied += isOccupied;
   }
   const int64_t placed = std::accumulate(m.GroupSizes.begin(), m.GroupSizes.end(), int64_t{0});
   if (occupied != m.Agents.size() || placed != int64_t(m.Agents.size())) {
@@ -106,11 +110,13 @@ Snapshot Take(const Model& m) {
   s.ints.insert(s.ints.end(), {m.GroupCount, m.TileSize, m.StopStep, m.Threshold});
   s.ints.insert(s.ints.end(), {int32_t(m.Rng.State()), int32_t(m.Agents.size())});
   s.ints.insert(s.ints.end(), m.GroupSizes.begin(), m.GroupSizes.end());
-  for (const TCell& c : m.Cells) {
-    s.ints.insert(s.ints.end(),
-                  {c.State, c.Occupied, c.Street, int32_t(c.NeighbourWeights.size())});
-    s.reals.insert(s.reals.end(), {c.SimilarShare, c.Weight});
-    s.reals.insert(s.reals.end(), c.NeighbourWeights.begin(), c.NeighbourWeights.end());
+  const CellSpace& cells = m.Cells;
+  for (size_t i = 0; i < cells.size(); ++i) {
+    const std::vector<double> weights = m.NeighbourWeightsOf(cells.XOf(i), cells.YOf(i));
+    s.ints.insert(s.ints.end(), {cells.State[i], int32_t(cells.Occupied[i]), cells.Street[i],
+                                 int32_t(weights.size())});
+    s.reals.insert(s.reals.end(), {cells.SimilarShare[i], cells.Weight[i]});
+    s.reals.insert(s.reals.end(), weights.begin(), weights.end());
   }
   for (const TAgent& a : m.Agents) {
     s.ints.insert(s.ints.end(), {a.CellX, a.CellY, a.Group, a.Satisfied, a.PosX, a.PosY});
@@ -207,14 +213,16 @@ TEST(ModelSetup, DefaultRunAndAbsurdMemory) {
             (std::vector<int32_t>{6, 500, 20, 30}));
   EXPECT_EQ(m.GroupSizes.size(), 6u);
   EXPECT_TRUE(Consistent(m));
-  EXPECT_EQ(m.CellAt(50, 50).NeighbourWeights.size(), 121u);
-  EXPECT_EQ(m.CellAt(0, 0).NeighbourWeights.size(), 36u);  // clipped, not wrapped
+  EXPECT_EQ(m.NeighbourWeightsOf(50, 50).size(), 121u);
+  EXPECT_EQ(m.NeighbourWeightsOf(0, 0).size(), 36u);  // clipped, not wrapped
   for (const TAgent& a : m.Agents) {
     ASSERT_TRUE(!a.Satisfied && a.PosX == a.CellX * 6 + 3 && a.PosY == a.CellY * 6 + 3 &&
                 a.Radius == 2 && a.Color == m.GroupColours[size_t(a.Group - 1)]);
   }
 
-  // 481,636 cells with 2001^2 weights each must be refused before anything is freed.
+  // 481,636 cells with 2001^2 weights each must be refused before anything is freed. Only the
+  // literal engine stores those lists; the fast one would fit this run in memory.
+  m.EngineChoice = EngineKind::Literal;
   m.Controls.Text(Field::Edit_cellSiz) = "1";
   m.Controls.Text(Field::Edit_nRad) = "1000";
   const std::string message = ErrorOf([&] { m.SetUpRun(); });
@@ -222,6 +230,7 @@ TEST(ModelSetup, DefaultRunAndAbsurdMemory) {
   EXPECT_EQ(m.Agents.size(), 12001u);
   EXPECT_EQ(m.ColCount, 116);
   EXPECT_EQ(m.Window.Lbl_cellS, "116 x 116 = 13456");
+  m.EngineChoice = EngineKind::Fast;
 
   m.Controls.Text(Field::Edit_cellSiz) = "6";
   m.Controls.Text(Field::Edit_nRad) = "5";
@@ -478,7 +487,8 @@ TEST(Placement, AgentCountsAndFullGrids) {
   wide->CreateMainWindow();
   huge->CreateMainWindow();
   for (size_t i = 0; i < 9; ++i) {
-    EXPECT_EQ(huge->Cells[i].NeighbourWeights, wide->Cells[i].NeighbourWeights);
+    const int32_t x = huge->Cells.XOf(i), y = huge->Cells.YOf(i);
+    EXPECT_EQ(huge->NeighbourWeightsOf(x, y), wide->NeighbourWeightsOf(x, y));
   }
   for (int i = 0; i < 3; ++i) huge->AdvanceOneStep();
   EXPECT_TRUE(Consistent(*huge));
@@ -502,17 +512,24 @@ TEST(Evaluation, EmptyCellRulesWeightsAndClipping) {
 
   // Clipped at the border: a corner sees 4 positions, an edge cell 6.
   PutAgent(*m, 0, 0, 1);
-  EXPECT_EQ(m->CellAt(0, 0).NeighbourWeights.size(), 4u);
-  EXPECT_EQ(m->CellAt(4, 2).NeighbourWeights.size(), 6u);
+  m->CellsEdited();
+  EXPECT_EQ(m->NeighbourWeightsOf(0, 0).size(), 4u);
+  EXPECT_EQ(m->NeighbourWeightsOf(4, 2).size(), 6u);
   EXPECT_DOUBLE_EQ(share(EmptyCellRule::CountAsDifferent, 0, 0), 25);
 
   PutAgent(*m, 3, 2, 2);
+  m->CellsEdited();
   EXPECT_EQ(share(EmptyCellRule::DoNotCount, 2, 2), 50);
   EXPECT_DOUBLE_EQ(share(EmptyCellRule::CountAsDifferent, 2, 2), 1.0 / 9.0 * 100);
   EXPECT_DOUBLE_EQ(share(EmptyCellRule::CountAsSimilar, 2, 2), 8.0 / 9.0 * 100);
 
-  // An empty cell counts 1 whatever its weight; occupied cells count their weight.
-  for (double& w : m->CellAt(2, 2).NeighbourWeights) w = 5;
+  // An empty cell counts 1 whatever its weight; occupied cells count their weight. Every entry
+  // of (2, 2)'s list becomes 5 through its neighbours' own weights.
+  for (int32_t y = 1; y <= 3; ++y) {
+    for (int32_t x = 1; x <= 3; ++x) m->CellAt(x, y).Weight = 5;
+  }
+  m->BuildNeighbourhoodWeights();
+  ASSERT_EQ(m->NeighbourWeightsOf(2, 2), std::vector<double>(9, 5.0));
   EXPECT_DOUBLE_EQ(share(EmptyCellRule::CountAsDifferent, 2, 2), 5.0 / 17.0 * 100);
   EXPECT_DOUBLE_EQ(share(EmptyCellRule::DoNotCount, 2, 2), 50);
 

@@ -41,7 +41,7 @@ double Entry(const Model& m, int32_t x, int32_t y, int32_t nx, int32_t ny) {
   const int32_t r = m.NeighbourRadius;
   const int32_t x0 = std::max(0, x - r), x1 = std::min(m.ColCount - 1, x + r);
   const int32_t y0 = std::max(0, y - r);
-  return m.CellAt(x, y).NeighbourWeights.at(size_t((ny - y0) * (x1 - x0 + 1) + (nx - x0)));
+  return m.NeighbourWeightsOf(x, y).at(size_t((ny - y0) * (x1 - x0 + 1) + (nx - x0)));
 }
 
 template <class F>
@@ -91,16 +91,16 @@ BuildOutput ReferenceBuild(const Model& m, bool freshWeights = false) {
   BuildOutput out{{},
                   std::vector<std::vector<double>>(m.Cells.size()),
                   std::vector<bool>(m.Cells.size(), false)};
-  for (const TCell& c : m.Cells) out.weights.push_back(freshWeights ? 1.0 : c.Weight);
+  for (const double w : m.Cells.Weight) out.weights.push_back(freshWeights ? 1.0 : w);
   for (int32_t y = 0; y < rows; ++y) {
     for (int32_t x = 0; x < cols; ++x) {
-      const int32_t s = m.CellAt(x, y).Street;
+      const int32_t s = m.Cells.Street[at(x, y)];
       if (s >= -3 && s <= -1) out.weights[at(x, y)] = W(s);
       for (int32_t dy = -1; dy <= 1; ++dy) {
         for (int32_t dx = -1; dx <= 1; ++dx) {
           const int32_t nx = x + dx < 0 ? cols - 1 : x + dx > cols - 1 ? 0 : x + dx;
           const int32_t ny = y + dy < 0 ? rows - 1 : y + dy > rows - 1 ? 0 : y + dy;
-          const int32_t t = m.CellAt(nx, ny).Street;
+          const int32_t t = m.Cells.Street[at(nx, ny)];
           if (t > 0 && s == 0) {
             out.grey[at(x, y)] = true;
             out.weights[at(x, y)] = W(t);
@@ -138,9 +138,9 @@ BuildOutput ReferenceBuild(const Model& m, bool freshWeights = false) {
 void ExpectMatchesReference(const Model& m, const BuildOutput& ref, const std::string& label) {
   size_t differing = 0;
   for (size_t i = 0; i < m.Cells.size(); ++i) {
-    const TCell& c = m.Cells[i];
-    differing += !(c.Weight == ref.weights[i] && c.NeighbourWeights == ref.lists[i] &&
-                   (!ref.grey[i] || c.DrawColor == kNearStreetGrey));
+    differing += !(m.Cells.Weight[i] == ref.weights[i] &&
+                   m.NeighbourWeightsOf(m.Cells.XOf(i), m.Cells.YOf(i)) == ref.lists[i] &&
+                   (!ref.grey[i] || m.Cells.DrawColor[i] == kNearStreetGrey));
   }
   EXPECT_EQ(differing, 0u) << label << ": cells that differ from the literal build";
 }
@@ -221,7 +221,7 @@ TEST(NeighbourWeights, ListLengthOrderAndClipping) {
       }
     }
     EXPECT_EQ(expected.size(), size);
-    EXPECT_EQ(m->CellAt(x, y).NeighbourWeights, expected) << x << "," << y;
+    EXPECT_EQ(m->NeighbourWeightsOf(x, y), expected) << x << "," << y;
   };
   expectList(0, 0, 9);  // (R+1)^2, no wrap
   expectList(19, 13, 9);
@@ -232,7 +232,9 @@ TEST(NeighbourWeights, ListLengthOrderAndClipping) {
 
   // A radius beyond the grid gives whole-grid lists.
   auto big = MakeModel(8, 6, 1000);
-  for (const TCell& c : big->Cells) EXPECT_EQ(c.NeighbourWeights.size(), 48u);
+  for (size_t i = 0; i < big->Cells.size(); ++i) {
+    EXPECT_EQ(big->NeighbourWeightsOf(big->Cells.XOf(i), big->Cells.YOf(i)).size(), 48u);
+  }
 }
 
 TEST(NeighbourWeights, BarriersNeedTwoLinesAndTheLowestTypeDecides) {
@@ -309,8 +311,8 @@ TEST(NeighbourWeights, StreetCellsAndRaisedNeighbours) {
   EXPECT_EQ(m->CellAt(0, 5).DrawColor, kNearStreetGrey);
   EXPECT_EQ(m->CellAt(0, 6).Weight, 4.0);
   EXPECT_EQ(m->CellAt(0, 7).Weight, 1.0);
-  EXPECT_EQ(m->CellAt(0, 5).NeighbourWeights.size(), 15u);  // lists do not wrap
-  EXPECT_EQ(m->CellAt(6, 16).Weight, 0.67);  // a negative street next to +1 is not raised
+  EXPECT_EQ(m->NeighbourWeightsOf(0, 5).size(), 15u);  // lists do not wrap
+  EXPECT_EQ(m->CellAt(6, 16).Weight, 0.67);            // a negative street next to +1 is not raised
   EXPECT_EQ(m->Window.Lbl_strCell, "6");
 
   // The last positive neighbour in scan order decides, not the highest type.
@@ -398,27 +400,37 @@ TEST(NeighbourWeights, WeightTextsAreParsedOnlyWhenNeededAndFailuresChangeNothin
 
   // A needed bad row fails the build and leaves every cell as it was, also the cells the build
   // had already passed (the new -2 weight would change (4, 4) and its neighbours' lists).
-  auto expectUnchanged = [&](const std::vector<TCell>& old) {
+  auto weightLists = [&] {
+    std::vector<std::vector<double>> lists;
+    for (size_t i = 0; i < m->Cells.size(); ++i) {
+      lists.push_back(m->NeighbourWeightsOf(m->Cells.XOf(i), m->Cells.YOf(i)));
+    }
+    return lists;
+  };
+  const CellSpace old = m->Cells;
+  const std::vector<std::vector<double>> oldLists = weightLists();
+  auto expectUnchanged = [&] {
+    const std::vector<std::vector<double>> lists = weightLists();
+    ASSERT_EQ(m->Cells.size(), old.size());
     for (size_t i = 0; i < old.size(); ++i) {
-      ASSERT_EQ(m->Cells[i].Weight, old[i].Weight) << i;
-      ASSERT_EQ(m->Cells[i].NeighbourWeights, old[i].NeighbourWeights) << i;
-      ASSERT_EQ(m->Cells[i].DrawColor, old[i].DrawColor) << i;
+      ASSERT_EQ(m->Cells.Weight[i], old.Weight[i]) << i;
+      ASSERT_EQ(lists[i], oldLists[i]) << i;
+      ASSERT_EQ(m->Cells.DrawColor[i], old.DrawColor[i]) << i;
     }
   };
-  std::vector<TCell> old = m->Cells;
   SetW(*m, -2, "0,75");
   SetStreet(*m, 10, 10, 3);
   SegworkError e = Failure([&] { m->BuildNeighbourhoodWeights(); });
   EXPECT_STREQ(e.what(), "'x' is not a valid floating point value");
   EXPECT_TRUE(m->StreetsChanged);
   EXPECT_EQ(m->Window.Lbl_strCell, "1");
-  expectUnchanged(old);
+  expectUnchanged();
   // A barrier row is read once a line crosses a pair.
   SetW(*m, 3, "8");
   m->StreetLines.push_back({0, 5, 15, 5, -3});
   e = Failure([&] { m->BuildNeighbourhoodWeights(); });
   EXPECT_STREQ(e.what(), "'y' is not a valid floating point value");
-  expectUnchanged(old);
+  expectUnchanged();
   // Once corrected, starting the run rebuilds because the flag stayed set.
   SetW(*m, -3, "0");
   m->Window.Timer1Enabled = false;

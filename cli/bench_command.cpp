@@ -1,0 +1,66 @@
+#include <chrono>
+#include <cinttypes>
+#include <memory>
+
+#include "cli/run_command.h"
+#include "model/CellForm.h"
+#include "model/errors.h"
+
+namespace segwork::cli {
+
+namespace {
+
+struct Timing {
+  double early = 0;        // seconds spent in steps 1-50
+  double equilibrium = 0;  // seconds spent in steps 401-500
+};
+
+int Bench(const RunOptions& o, std::FILE* out, std::ostream& err) {
+  RunOptions options = o;
+  if (!options.seed) options.seed = "1";
+  const std::unique_ptr<Model> literal = PrepareModel(options, EngineKind::Literal, err, false);
+  const std::unique_ptr<Model> fast = PrepareModel(options, EngineKind::Fast, err, true);
+  Timing timing[2];
+  bool equal = StateDigest(*literal) == StateDigest(*fast);
+  int64_t firstDifference = equal ? -1 : 0;
+  // Interleaved step by step, so that a busy machine slows both alike.
+  for (int step = 1; step <= 500; ++step) {
+    Model* models[2] = {literal.get(), fast.get()};
+    for (int e = 0; e < 2; ++e) {
+      const auto begin = std::chrono::steady_clock::now();
+      models[e]->AdvanceOneStep();
+      const double seconds =
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+      if (step <= 50) timing[e].early += seconds;
+      if (step > 400) timing[e].equilibrium += seconds;
+    }
+    if (equal && StateDigest(*literal) != StateDigest(*fast)) {
+      equal = false;
+      firstDifference = step;
+    }
+    if (step % 100 == 0) err << "# step " << step << "\n";
+  }
+  const double rate[2][2] = {{50 / timing[0].early, 100 / timing[0].equilibrium},
+                             {50 / timing[1].early, 100 / timing[1].equilibrium}};
+  std::fprintf(out, "engine,steps_per_s_1_50,steps_per_s_401_500\n");
+  std::fprintf(out, "literal,%.1f,%.1f\n", rate[0][0], rate[0][1]);
+  std::fprintf(out, "fast,%.1f,%.1f\n", rate[1][0], rate[1][1]);
+  if (!equal) std::fprintf(out, "first_difference_after_step,%" PRId64 "\n", firstDifference);
+  std::fprintf(out, "ratio_early=%.2f ratio_equilibrium=%.2f digests=%s\n", rate[1][0] / rate[0][0],
+               rate[1][1] / rate[0][1], equal ? "equal" : "DIFFER");
+  std::fflush(out);
+  return equal ? 0 : 2;
+}
+
+}  // namespace
+
+int ExecuteBench(const RunOptions& options, std::FILE* out, std::ostream& err) {
+  try {
+    return Bench(options, out, err);
+  } catch (const SegworkError& e) {
+    err << e.what() << "\n";
+    return 1;
+  }
+}
+
+}  // namespace segwork::cli

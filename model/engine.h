@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "model/cell_P.h"
+#include "model/controls.h"
+
+namespace segwork {
+
+// The neighbour weights that differ from the neighbour's own Weight (pairs behind a barrier),
+// per cell in scan order, as compressed rows: cell i owns entries start[i] .. start[i + 1] - 1.
+// Empty when no pair differs.
+struct BarrierWeights {
+  std::vector<uint64_t> start;
+  std::vector<uint32_t> position;  // index in the cell's neighbour list
+  std::vector<double> value;
+  bool empty() const { return position.empty(); }
+};
+
+enum class EngineKind { Literal, Fast };
+
+// How a run stores its neighbour weights and evaluates neighbourhoods. The literal engine keeps one
+// weight list per cell and sums it in scan order as written; the fast one keeps only the weights
+// that differ and skips evaluations whose inputs did not change. Both give the same numbers.
+class NeighbourhoodEngine {
+ public:
+  virtual ~NeighbourhoodEngine() = default;
+  virtual EngineKind Kind() const = 0;
+
+  // The result of a weight build; the cells' own weights are already in cells.Weight.
+  virtual void InstallWeights(const CellSpace& cells, int32_t radius, BarrierWeights barriers) = 0;
+  // Fills SimilarWeight, OtherWeight and SimilarShare of the cell and returns the share.
+  virtual double Evaluate(CellSpace& cells, int32_t radius, EmptyCellRule rule, int32_t x,
+                          int32_t y) = 0;
+  // The same for a trial placement, whose states do not last.
+  virtual double EvaluateTrial(CellSpace& cells, int32_t radius, EmptyCellRule rule, int32_t x,
+                               int32_t y) = 0;
+  // A cell's State or Occupied changed for good.
+  virtual void CellChanged(const CellSpace& cells, int32_t radius, int32_t x, int32_t y) = 0;
+  // Cells were edited behind the engine's back: nothing known about them holds any more.
+  virtual void Forget() = 0;
+  // The full weight list of a cell, one entry per in-grid neighbour position in scan order.
+  virtual std::vector<double> NeighbourWeights(const CellSpace& cells, int32_t radius, int32_t x,
+                                               int32_t y) const = 0;
+  // Memory the weights cost: per cell, and per neighbour position of a cell.
+  virtual double BytesPerCell() const = 0;
+  virtual double BytesPerEntry() const = 0;
+};
+
+std::unique_ptr<NeighbourhoodEngine> MakeEngine(EngineKind kind);
+const char* EngineName(EngineKind kind);
+
+}  // namespace segwork

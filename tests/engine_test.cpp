@@ -1,0 +1,172 @@
+// Both engines side by side: every step must leave the same cells, shares and series.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "model/CellForm.h"
+
+#ifndef SEGWORK_LONG_RUN
+#define SEGWORK_LONG_RUN 0
+#endif
+
+namespace segwork {
+namespace {
+
+uint64_t Mix(uint64_t hash, uint64_t value) {
+  for (int byte = 0; byte < 8; ++byte) {
+    hash ^= (value >> (8 * byte)) & 0xFF;
+    hash *= 0x100000001b3ull;
+  }
+  return hash;
+}
+
+uint64_t Bits(double v) {
+  uint64_t bits;
+  std::memcpy(&bits, &v, sizeof bits);
+  return bits;
+}
+
+// States, shares to the bit, and the latest point of every series.
+uint64_t Digest(const Model& m) {
+  uint64_t h = 0xcbf29ce484222325ull;
+  for (size_t i = 0; i < m.Cells.size(); ++i) {
+    h = Mix(h, uint64_t(uint32_t(m.Cells.State[i])));
+    h = Mix(h, Bits(m.Cells.SimilarShare[i]));
+  }
+  h = Mix(h, m.Agents.size());
+  h = Mix(h, uint64_t(m.MoversInStep));
+  for (const auto* table :
+       {&m.Analysis.SatisfactionSeries, &m.Analysis.SegregationSeries, &m.Analysis.ChangeSeries}) {
+    for (const LineSeries& s : *table) {
+      h = Mix(h, s.points.size());
+      if (!s.points.empty()) h = Mix(h, Bits(s.points.back().y));
+    }
+  }
+  h = Mix(h, m.Analysis.ClusterSizeSeries.bars.size());
+  return h;
+}
+
+// Deterministic choices for one scenario, drawn from its own generator.
+struct Scenario {
+  explicit Scenario(uint32_t seed) : rng(seed * 2654435761u + 17) {}
+  int Pick(int n) { return rng.Random(n); }
+  Lcg rng;
+};
+
+void Configure(Model& m, uint32_t seed, Scenario& s, int panel) {
+  m.PanelWidth = m.PanelHeight = panel;
+  m.ClockSeed = [seed] { return seed; };
+  ControlValues& c = m.Controls;
+  const int cellSize = 4 + s.Pick(5);
+  const int cells = (panel / cellSize) * (panel / cellSize);
+  c.Text(Field::Edit_cellSiz) = std::to_string(cellSize);
+  c.Text(Field::Edit_anzAg) = std::to_string(cells * (30 + s.Pick(65)) / 100);
+  c.Text(Field::Edit_anzGr) = std::to_string(2 + s.Pick(5));
+  c.Text(Field::Edit_nRad) = std::to_string(1 + s.Pick(4));
+  c.Text(Field::Edit_mDist) = std::to_string(1 + s.Pick(8));
+  c.Text(Field::E_nbSize) = std::to_string(3 + s.Pick(10));
+  c.TrB_thresh = 10 * s.Pick(11);
+  c.emptyCellRule = EmptyCellRule(s.Pick(3));
+  c.CB_strOcc = s.Pick(2);
+  c.CB_actiGrow = s.Pick(3) == 0;
+  c.Text(Field::E_startGrowWith) = std::to_string(cells / 10);
+  c.Text(Field::E_growRate) = std::to_string(1 + s.Pick(20));
+  c.UpD_rows = int16_t(1 + s.Pick(5));
+  c.UpD_cols = int16_t(1 + s.Pick(5));
+  c.UpD_nrStr = int16_t(s.Pick(8));
+  c.UpD_strType = int16_t(s.Pick(2) ? -3 : 2);
+  c.CB_rndTyp = s.Pick(2);
+}
+
+// Builds both models the same way, then steps them, changing settings read at use between steps.
+void RunSideBySide(uint32_t seed, int steps, int panel) {
+  Scenario setup(seed);
+  Model literal, fast;
+  literal.EngineChoice = EngineKind::Literal;
+  fast.EngineChoice = EngineKind::Fast;
+  Scenario a = setup, b = setup;
+  Configure(literal, seed, a, panel);
+  Configure(fast, seed, b, panel);
+  Scenario layout = a;
+  const int streets = layout.Pick(4);
+  for (Model* m : {&literal, &fast}) {
+    m->CreateMainWindow();
+    if (streets == 1 || streets == 3) m->LayOutStreetGrid();
+    if (streets == 2 || streets == 3) m->LayOutRandomStreets();
+    m->SetUpRun();
+  }
+  ASSERT_EQ(Digest(literal), Digest(fast)) << "seed " << seed << " after setup";
+  Scenario during(seed ^ 0x5bd1e995u);
+  for (int step = 1; step <= steps; ++step) {
+    if (during.Pick(8) == 0) {
+      const EmptyCellRule rule = EmptyCellRule(during.Pick(3));
+      const bool occupation = during.Pick(2);
+      const int threshold = 10 * during.Pick(11);
+      for (Model* m : {&literal, &fast}) {
+        m->Controls.emptyCellRule = rule;
+        m->Controls.CB_strOcc = occupation;
+        m->TrB_threshChange(threshold);
+      }
+    }
+    if (during.Pick(40) == 0) {
+      // Streets changed while running: a new layout and a rebuild of the weights.
+      for (Model* m : {&literal, &fast}) m->LayOutRandomStreets();
+    }
+    literal.AdvanceOneStep();
+    fast.AdvanceOneStep();
+    ASSERT_EQ(Digest(literal), Digest(fast)) << "seed " << seed << " step " << step;
+  }
+}
+
+TEST(Engines, SameTrajectoryOverManySeedsAndSettings) {
+  const int scenarios = SEGWORK_LONG_RUN ? 400 : 40;
+  const int steps = SEGWORK_LONG_RUN ? 120 : 25;
+  for (uint32_t seed = 1; seed <= uint32_t(scenarios); ++seed) {
+    RunSideBySide(seed, steps, 120);
+    if (HasFatalFailure()) return;
+  }
+}
+
+TEST(Engines, SameTrajectoryAtDefaultSize) {
+  const int steps = SEGWORK_LONG_RUN ? 300 : 40;
+  Model literal, fast;
+  literal.EngineChoice = EngineKind::Literal;
+  for (Model* m : {&literal, &fast}) {
+    m->ClockSeed = [] { return 20261209u; };
+    m->CreateMainWindow();
+    m->LayOutStreetGrid();
+    m->SetUpRun();
+  }
+  for (int step = 1; step <= steps; ++step) {
+    literal.AdvanceOneStep();
+    fast.AdvanceOneStep();
+    ASSERT_EQ(Digest(literal), Digest(fast)) << "step " << step;
+  }
+}
+
+TEST(Engines, WeightListsAgreeAfterEveryKindOfLayout) {
+  for (uint32_t seed = 1; seed <= 10; ++seed) {
+    Model literal, fast;
+    literal.EngineChoice = EngineKind::Literal;
+    Scenario a(seed), b(seed);
+    Configure(literal, seed, a, 150);
+    Configure(fast, seed, b, 150);
+    for (Model* m : {&literal, &fast}) {
+      m->Controls.UpD_nrStr = 12;
+      m->CreateMainWindow();
+      m->LayOutRandomStreets();
+      m->LayOutStreetGrid();
+    }
+    for (int32_t y = 0; y < literal.RowCount; ++y) {
+      for (int32_t x = 0; x < literal.ColCount; ++x) {
+        ASSERT_EQ(literal.NeighbourWeightsOf(x, y), fast.NeighbourWeightsOf(x, y))
+            << "seed " << seed << " cell " << x << "," << y;
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace segwork
