@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <type_traits>
 
 namespace segwork {
 
@@ -17,6 +18,13 @@ Window Clip(const CellSpace& cells, int32_t radius, int32_t x, int32_t y) {
   return {std::max<int64_t>(0, x - r), std::min<int64_t>(cells.ColCount - 1, x + r),
           std::max<int64_t>(0, y - r), std::min<int64_t>(cells.RowCount - 1, y + r)};
 }
+
+double WindowEntries(const Window& w) {
+  return double(w.xHigh - w.xLow + 1) * double(w.yHigh - w.yLow + 1);
+}
+
+// Stands for a weight of 1 in every position.
+struct UnitWeight {};
 
 double Share(CellSpace& cells, size_t i, double similar, double other) {
   cells.SimilarWeight[i] = similar;
@@ -130,6 +138,19 @@ class FastEngine final : public NeighbourhoodEngine {
     const size_t n = cells.size();
     flags_.assign(n, 0);
     anyCurrent_ = false;
+    // Without streets every weight is 1: the sums are counts and no weight needs reading.
+    allUnit_ = barriers_.empty() && std::all_of(cells.Weight.begin(), cells.Weight.end(),
+                                                [](double w) { return w == 1.0; });
+    intWeight_.clear();
+    if (allUnit_) {
+      for (int32_t y = 0; y < cells.RowCount; ++y) {
+        for (int32_t x = 0; x < cells.ColCount; ++x) {
+          const double entries = WindowEntries(Clip(cells, radius, x, y));
+          if (entries < 2147483647.0) flags_[cells.Index(x, y)] = kIntegralCell;
+        }
+      }
+      return;
+    }
     intWeight_.assign(n, 0);
     // Count the cells with a fractional weight over every window with a summed-area table.
     const size_t cols = size_t(cells.ColCount), rows = size_t(cells.RowCount);
@@ -170,8 +191,7 @@ class FastEngine final : public NeighbourhoodEngine {
             integral = integral && Integral(barriers_.value[e]);
           }
         }
-        const double entries = double(w.xHigh - w.xLow + 1) * double(w.yHigh - w.yLow + 1);
-        if (integral && entries * maxMagnitude < 2147483647.0) flags_[i] = kIntegralCell;
+        if (integral && WindowEntries(w) * maxMagnitude < 2147483647.0) flags_[i] = kIntegralCell;
       }
     }
   }
@@ -207,6 +227,26 @@ class FastEngine final : public NeighbourhoodEngine {
       uint8_t* row = &flags_[size_t(ny) * size_t(cells.ColCount)];
       for (int64_t nx = w.xLow; nx <= w.xHigh; ++nx) row[nx] &= uint8_t(~kCurrent);
     }
+  }
+
+  void Prefetch(const CellSpace& cells, int32_t radius, int32_t x, int32_t y) const override {
+    // Only a large world misses the cache on every row of a neighbourhood.
+    if (cells.size() < (size_t(1) << 22)) return;
+    const Window w = Clip(cells, radius, x, y);
+    const size_t cols = size_t(cells.ColCount);
+    for (int64_t ny = w.yLow; ny <= w.yHigh; ++ny) {
+      const size_t first = size_t(ny) * cols + size_t(w.xLow),
+                   last = size_t(ny) * cols + size_t(w.xHigh);
+      __builtin_prefetch(&cells.State[first]);
+      __builtin_prefetch(&cells.State[last]);
+      __builtin_prefetch(&cells.Occupied[first]);
+      __builtin_prefetch(&cells.Occupied[last]);
+      if (!allUnit_) {
+        __builtin_prefetch(&intWeight_[first]);
+        __builtin_prefetch(&cells.Weight[first]);
+      }
+    }
+    __builtin_prefetch(&flags_[cells.Index(x, y)]);
   }
 
   void Forget() override {
@@ -246,6 +286,15 @@ class FastEngine final : public NeighbourhoodEngine {
     other += (weight & ~same & occ) + (emptyOther & empty);
   }
 
+  template <typename T, typename W>
+  static T WeightAt(const W* weights, int64_t k) {
+    if constexpr (std::is_same_v<W, UnitWeight>) {
+      return T(1);
+    } else {
+      return T(weights[k]);
+    }
+  }
+
   // Runs the sum over the cell's window with the weights of `weights`, replacing the barrier
   // entries in list order. The sums start at 0 and add 0 where the written form adds nothing:
   // the same result, without branches.
@@ -274,17 +323,17 @@ class FastEngine final : public NeighbourhoodEngine {
       const size_t rowStart = size_t(ny) * cols + size_t(w.xLow);
       const int32_t* rowStates = states + rowStart;
       const uint8_t* rowOccupied = occupied + rowStart;
-      const W* rowWeights = weights + rowStart;
+      const W* rowWeights = weights ? weights + rowStart : nullptr;
       const uint32_t rowEnd = rowFirst + uint32_t(width);
       if (barrierCount == 0 || *barrierAt >= rowEnd) {
         for (int64_t k = 0; k < width; ++k) {
-          Accumulate(rowStates[k] == state, rowOccupied[k] != 0, T(rowWeights[k]), emptySimilar,
-                     emptyOther, s, o);
+          Accumulate(rowStates[k] == state, rowOccupied[k] != 0, WeightAt<T>(rowWeights, k),
+                     emptySimilar, emptyOther, s, o);
         }
         continue;
       }
       for (int64_t k = 0; k < width; ++k) {
-        T weight = T(rowWeights[k]);
+        T weight = WeightAt<T>(rowWeights, k);
         if (barrierCount && *barrierAt == rowFirst + uint32_t(k)) {
           weight = T(*barrierValue++);
           ++barrierAt;
@@ -302,6 +351,11 @@ class FastEngine final : public NeighbourhoodEngine {
     const size_t i = cells.Index(x, y);
     const Window w = Clip(cells, radius, x, y);
     if (w.xHigh < w.xLow || w.yHigh < w.yLow) return Share(cells, i, 0, 0);
+    if ((flags_[i] & kIntegralCell) && allUnit_) {
+      int32_t similar, other;
+      SumWindow<int32_t, UnitWeight>(cells, i, w, nullptr, rule, similar, other);
+      return Share(cells, i, double(similar), double(other));
+    }
     if (flags_[i] & kIntegralCell) {
       int32_t similar, other;
       SumWindow<int32_t, int32_t>(cells, i, w, intWeight_.data(), rule, similar, other);
@@ -315,6 +369,7 @@ class FastEngine final : public NeighbourhoodEngine {
   BarrierWeights barriers_;
   std::vector<uint8_t> flags_;
   std::vector<int32_t> intWeight_;
+  bool allUnit_ = false;
   bool anyCurrent_ = false;
   EmptyCellRule rule_ = EmptyCellRule::DoNotCount;
 };

@@ -39,6 +39,8 @@ class NeighbourhoodEngine {
                                int32_t y) = 0;
   // A cell's State or Occupied changed for good.
   virtual void CellChanged(const CellSpace& cells, int32_t radius, int32_t x, int32_t y) = 0;
+  // A hint that the neighbourhood of this cell is evaluated soon.
+  virtual void Prefetch(const CellSpace&, int32_t, int32_t, int32_t) const {}
   // Cells were edited behind the engine's back: nothing known about them holds any more.
   virtual void Forget() = 0;
   // The full weight list of a cell, one entry per in-grid neighbour position in scan order.

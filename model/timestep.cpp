@@ -40,6 +40,9 @@ void Model::RelocateAgents() {
   const size_t count = Agents.size();
   for (size_t i = 0; i < count; ++i) {
     TAgent& a = Agents[i];
+    if (i + 1 < count) {
+      Engine->Prefetch(Cells, NeighbourRadius, Agents[i + 1].CellX, Agents[i + 1].CellY);
+    }
     const GridPos home{a.CellX, a.CellY};
     const size_t h = Cells.Index(home.x, home.y);
     if (StepCount == 0) Engine->Evaluate(Cells, NeighbourRadius, rule, home.x, home.y);

@@ -811,3 +811,35 @@ TEST(FrameRate, InjectedTick) {
 
 }  // namespace
 }  // namespace segwork
+
+namespace segwork {
+namespace {
+
+// A setup too large to hold twice frees the old run first, but only when nothing can fail after.
+TEST(ModelSetup, LargeSetupsFreeTheOldRunOnlyWhenNothingCanFail) {
+  auto normal = SmallModel(30, 30, "400");
+  auto lean = SmallModel(30, 30, "400");
+  lean->KeepOldRunBytes = 0;
+  for (Model* m : {normal.get(), lean.get()}) {
+    m->CreateMainWindow();
+    m->Controls.UpD_strType = -2;
+    m->Controls.CB_rndTyp = false;
+    m->LayOutStreetGrid();
+    m->SetUpRun();
+    m->AdvanceOneStep();
+  }
+  EXPECT_TRUE(Take(*normal) == Take(*lean));
+
+  // A bad row that no street needs: the lean path must not free the old run on trust.
+  lean->Controls.SG_weight[1][7] = "x";
+  lean->Controls.Text(Field::Edit_anzAg) = "200";
+  const Snapshot before = Take(*lean);
+  lean->Controls.SG_weight[1][2] = "y";  // the -2 row the grid needs
+  EXPECT_EQ(ErrorOf([&] { lean->SetUpRun(); }), "'y' is not a valid floating point value");
+  EXPECT_TRUE(Take(*lean) == before);
+  lean->AdvanceOneStep();
+  EXPECT_TRUE(Consistent(*lean));
+}
+
+}  // namespace
+}  // namespace segwork
