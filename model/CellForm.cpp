@@ -144,7 +144,16 @@ void Model::SetUpRun() {
     Agents = std::vector<TAgent>{};
     Engine.reset();
     CellImage.reset();
-    BuildModel();
+    try {
+      BuildModel();
+    } catch (...) {
+      // Only memory can run out here; leave an empty run that every operation can handle.
+      static_cast<RunData&>(*this) = RunData{};
+      Engine = MakeEngine(EngineChoice);
+      CreateCellImage();
+      Window = oldWindow;
+      throw;
+    }
     Analysis.ResetAnalysisWindow(*this);
     return;
   }

@@ -60,6 +60,7 @@ void Model::RelocateAgents() {
       t = Cells.Index(target.x, target.y);
       found = !Cells.Occupied[t] && (streetOccupation || Cells.Street[t] == 0);
     }
+    if (found) Engine->Prefetch(Cells, NeighbourRadius, target.x, target.y);
     const double current = Engine->Evaluate(Cells, NeighbourRadius, rule, home.x, home.y);
     // Without a free admissible target the agent stays: no trial, so no occupant is overwritten.
     if (found) {
