@@ -60,6 +60,7 @@ void AnalysisWindow::ResetAnalysisWindow(const Model& model) {
   ChangeSeries[3].axis = VerticalAxis::Left;
   ChartTitle[6] = "changes";
   ++ResetCount;
+  ++DissimiGridCount;
 }
 
 void AnalysisWindow::ShowClusterSizes(const Model& model) {

@@ -54,9 +54,11 @@ class AnalysisWindow {
   std::vector<std::vector<std::string>> DissimiGrid;
   char DecimalSeparator = '.';
 
-  // Bumped by every reset and every ShowClusterSizes, so views know to rebuild.
+  // Views rebuild on these: every reset bumps the first, every ShowClusterSizes the second.
   uint64_t ResetCount = 0;
   uint64_t ClusterChartCount = 0;
+  // Bumped whenever the dissimilarity table's texts change.
+  uint64_t DissimiGridCount = 0;
 
   void ResetAnalysisWindow(const Model& model);
   void ShowClusterSizes(const Model& model);

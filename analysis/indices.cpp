@@ -62,6 +62,7 @@ void Model::ComputeSegregationIndices() {
   }
 
   auto& grid = Analysis.DissimiGrid;
+  ++Analysis.DissimiGridCount;
   const char separator = Analysis.DecimalSeparator;
   for (size_t g = 0; g < groups; ++g) {
     for (size_t h = g; h < groups; ++h) {

@@ -129,6 +129,8 @@ bool AllWeightRowsParse(const ControlValues& controls) {
 }  // namespace
 
 void Model::SetUpRun() {
+  // A stroke's cells belong to the grid being replaced.
+  CancelStroke();
   const uint64_t newBytes = CheckSetupFields();
   const Lcg oldRng = Rng;
   const WindowOutputs oldWindow = Window;

@@ -25,6 +25,17 @@ struct StreetLine {
   int32_t Street = 0;
 };
 
+enum class PointerButton { Left, Right, Middle };
+
+// The pointer stroke in progress: the press that began it and the index of its own line, so a
+// release can only complete that line, and a setup or "delete streets" can cancel it.
+struct StrokeRecord {
+  bool active = false;
+  PointerButton button = PointerButton::Left;
+  GridPos start;
+  size_t lineIndex = 0;
+};
+
 // What the main window shows that the model sets: labels, caption and the run indicator.
 struct WindowOutputs {
   std::string lbl_Steps = "lbl_Steps";
@@ -78,6 +89,8 @@ class Model : public RunData {
   std::function<uint32_t()> ClockSeed;  // seed for every setup
   std::function<uint32_t()> TickCount;  // milliseconds, wraps at 2^32
   std::function<std::unique_ptr<Canvas>(int width, int height)> CreateCanvas;
+  // The rubber band's surface: white is see-through.
+  std::function<std::unique_ptr<Canvas>(int width, int height)> CreateOverlayCanvas;
   int32_t PanelWidth = 694;
   int32_t PanelHeight = 694;
   // A setup whose estimated memory exceeds this is refused.
@@ -107,6 +120,8 @@ class Model : public RunData {
   GridPos LineStartCell;
   GridPos LineEndCell;
   double LineAngle = 0;
+  StrokeRecord Stroke;
+  std::unique_ptr<Canvas> OverlayImage;  // exists from a press on the panel to its release
 
   TCell CellAt(int32_t x, int32_t y) { return Cells.At(x, y); }
   // The full weight list of a cell, whichever engine holds it.
@@ -169,6 +184,13 @@ class Model : public RunData {
   std::array<GridPos, 4> FourNeighbours(int32_t x, int32_t y) const;
   void MarkStreetPath(int32_t x, int32_t y, int32_t street);
   void DeleteStreets();
+  // Pointer events on the drawing panel, in panel pixels.
+  void ZeichenPanelMouseDown(PointerButton button, int x, int y);
+  void ZeichenPanelMouseMove(int x, int y);
+  void ZeichenPanelMouseUp(PointerButton button, int x, int y);
+  // The cell of a panel pixel, clamped into the grid.
+  GridPos PixelToCell(int x, int y) const;
+  void CancelStroke();
   int32_t StreetCellCount() const;
 
   // ----- predefined layouts -----
@@ -178,6 +200,7 @@ class Model : public RunData {
 
   // ----- rendering -----
   void CreateCellImage();
+  void CreateOverlay();
   void DrawCells();
   void RepaintAll();
 

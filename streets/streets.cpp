@@ -145,6 +145,7 @@ int32_t Model::StreetCellCount() const {
 void Model::ClearStreets() {
   std::fill(StreetTypes.begin(), StreetTypes.end(), 0);
   std::fill(Cells.Street.begin(), Cells.Street.end(), 0);
+  CancelStroke();
   StreetLines.clear();
   BuildNeighbourhoodWeights();
 }

@@ -683,5 +683,99 @@ TEST(StreetColours, SwatchesAndPaintedStreets) {
   EXPECT_EQ(m->Window.Lbl_strCell, "6");
 }
 
+// The pixel centre of a cell of size 6.
+int Px(int32_t cell) {
+  return cell * 6 + 3;
+}
+
+TEST(PointerStroke, PressDragReleaseMakesOneLineAndMarksItsPath) {
+  auto m = MakeModel(30, 30, 2);
+  EXPECT_THROW(m->ZeichenPanelMouseDown(PointerButton::Left, Px(1), Px(1)), SegworkError);
+  EXPECT_TRUE(m->StreetLines.empty());
+  m->ZeichenPanelMouseUp(PointerButton::Left, Px(2), Px(2));  // release of the refused press
+  EXPECT_TRUE(m->StreetLines.empty());
+
+  m->Controls.CB_strType = 3;  // +1
+  m->Controls.CB_hideAgs = false;
+  m->ZeichenPanelMouseDown(PointerButton::Left, Px(10), Px(5));
+  ASSERT_EQ(m->StreetLines.size(), 1u);  // appended at the press
+  EXPECT_TRUE(m->DrawingLine);
+  EXPECT_TRUE(m->OverlayImage);
+  // A second press and a release of another button belong to the stroke.
+  m->ZeichenPanelMouseDown(PointerButton::Right, Px(0), Px(0));
+  m->ZeichenPanelMouseUp(PointerButton::Right, Px(0), Px(0));
+  EXPECT_EQ(m->StreetLines.size(), 1u);
+  EXPECT_TRUE(m->Stroke.active);
+  m->ZeichenPanelMouseMove(Px(15), Px(5));
+  m->ZeichenPanelMouseUp(PointerButton::Left, Px(20), Px(5));
+  ASSERT_EQ(m->StreetLines.size(), 1u);
+  const StreetLine& l = m->StreetLines[0];
+  EXPECT_EQ(std::vector<int32_t>({l.StartX, l.StartY, l.EndX, l.EndY, l.Street}),
+            std::vector<int32_t>({10, 5, 20, 5, 1}));
+  EXPECT_EQ(m->StreetCellCount(), 11);
+  EXPECT_FALSE(m->StreetsChanged);  // agents shown: rebuilt at the release
+  EXPECT_FALSE(m->OverlayImage);
+  EXPECT_FALSE(m->DrawingLine);
+
+  // With agents hidden the press stops the run and the rebuild waits.
+  m->Window.Timer1Enabled = true;
+  m->Controls.CB_hideAgs = true;
+  m->ZeichenPanelMouseDown(PointerButton::Right, Px(3), Px(3));
+  EXPECT_FALSE(m->Window.Timer1Enabled);
+  EXPECT_TRUE(m->Window.StopButtonRed);
+  EXPECT_FALSE(m->DrawingLine);  // no rubber band for the right button
+  m->ZeichenPanelMouseUp(PointerButton::Right, Px(3), Px(3));
+  EXPECT_EQ(m->StreetLines.size(), 2u);
+  EXPECT_TRUE(m->StreetsChanged);
+  EXPECT_EQ(m->CellAt(3, 3).Street, 1);
+}
+
+TEST(PointerStroke, PositionsOutsideTheGridAreClamped) {
+  auto m = MakeModel(20, 20, 1);
+  m->Controls.CB_strType = 0;
+  m->ZeichenPanelMouseDown(PointerButton::Left, -40, 0);
+  m->ZeichenPanelMouseUp(PointerButton::Left, 5000, 0);
+  const StreetLine& l = m->StreetLines.at(0);
+  EXPECT_EQ(std::vector<int32_t>({l.StartX, l.StartY, l.EndX, l.EndY}),
+            std::vector<int32_t>({0, 0, 19, 0}));
+  // Odd cell sizes map pixel 0 to column -1, cell size 34 maps pixel 693 to column 20.
+  m->CellSize = 5;
+  m->HalfCell = 3;
+  EXPECT_EQ(m->PixelToCell(0, 0), (GridPos{0, 0}));
+  m->CellSize = 34;
+  m->HalfCell = 17;
+  EXPECT_EQ(m->PixelToCell(693, 693), (GridPos{19, 19}));
+}
+
+TEST(PointerStroke, SetupAndDeleteDuringADragCancelTheStroke) {
+  auto m = MakeModel(20, 20, 1);
+  m->Controls.CB_strType = 5;
+  m->ZeichenPanelMouseDown(PointerButton::Left, Px(2), Px(2));
+  m->SetUpRun();
+  EXPECT_TRUE(m->StreetLines.empty());
+  EXPECT_FALSE(m->OverlayImage);
+  m->ZeichenPanelMouseUp(PointerButton::Left, Px(8), Px(2));
+  EXPECT_TRUE(m->StreetLines.empty());
+  EXPECT_EQ(m->StreetCellCount(), 0);
+
+  m->ZeichenPanelMouseDown(PointerButton::Left, Px(2), Px(2));
+  m->DeleteStreets();
+  m->ZeichenPanelMouseUp(PointerButton::Left, Px(8), Px(2));
+  EXPECT_TRUE(m->StreetLines.empty());
+}
+
+TEST(PointerStroke, FailedRebuildAtReleaseStillEndsTheStroke) {
+  auto m = MakeModel(20, 20, 1);
+  m->Controls.CB_strType = 3;
+  m->Controls.CB_hideAgs = false;
+  SetW(*m, 1, "x");
+  m->ZeichenPanelMouseDown(PointerButton::Left, Px(2), Px(2));
+  EXPECT_THROW(m->ZeichenPanelMouseUp(PointerButton::Left, Px(8), Px(2)), SegworkError);
+  EXPECT_FALSE(m->OverlayImage);
+  EXPECT_FALSE(m->Stroke.active);
+  EXPECT_TRUE(m->StreetsChanged);  // the layout changed, the weights are still to be built
+  EXPECT_EQ(m->StreetLines.size(), 1u);
+}
+
 }  // namespace
 }  // namespace segwork

@@ -1,0 +1,117 @@
+#include <algorithm>
+#include <cmath>
+#include <exception>
+
+#include "model/CellForm.h"
+#include "model/convert.h"
+#include "model/errors.h"
+
+namespace segwork {
+
+namespace {
+
+// The street types of CB_strType's items, in item order.
+constexpr int32_t kItemStreetType[6] = {-3, -2, -1, 1, 2, 3};
+
+bool HasStreetType(const ControlValues& controls) {
+  return controls.CB_strType >= 0 && controls.CB_strType < 6;
+}
+
+}  // namespace
+
+GridPos Model::PixelToCell(int x, int y) const {
+  // Odd cell sizes map the first pixels to column -1, large ones the last pixels past the grid.
+  auto axis = [&](int pixel, int32_t count) {
+    const int64_t cell = RoundHalfEven(double(pixel - HalfCell) / double(CellSize));
+    return int32_t(std::clamp<int64_t>(cell, 0, std::max(count - 1, 0)));
+  };
+  return {axis(x, ColCount), axis(y, RowCount)};
+}
+
+void Model::CreateOverlay() {
+  if (CreateOverlayCanvas) OverlayImage = CreateOverlayCanvas(PanelWidth, PanelHeight);
+  if (!OverlayImage) OverlayImage = std::make_unique<NullCanvas>();
+}
+
+void Model::CancelStroke() {
+  if (Stroke.active && Stroke.lineIndex < StreetLines.size()) {
+    StreetLines.erase(StreetLines.begin() + std::ptrdiff_t(Stroke.lineIndex));
+  }
+  Stroke.active = false;
+  DrawingLine = false;
+  OverlayImage.reset();
+}
+
+void Model::ZeichenPanelMouseDown(PointerButton button, int x, int y) {
+  if (!HasStreetType(Controls)) {
+    throw SegworkError("please select a street type", kMissingValueCaption);
+  }
+  // A second button pressed during a stroke belongs to that stroke.
+  if (Stroke.active || Cells.size() == 0) return;
+  if (Controls.CB_hideAgs) {
+    Window.Timer1Enabled = false;
+    Window.StopButtonRed = true;
+    DrawCells();
+  } else {
+    RepaintAll();
+  }
+  if (button == PointerButton::Left) DrawingLine = true;
+  const GridPos cell = PixelToCell(x, y);
+  LineStartCell = cell;
+  StreetLine line;
+  line.StartX = cell.x;
+  line.StartY = cell.y;
+  StreetLines.push_back(line);
+  Stroke = {true, button, cell, StreetLines.size() - 1};
+  CreateOverlay();
+}
+
+void Model::ZeichenPanelMouseMove(int x, int y) {
+  if (!DrawingLine || !Stroke.active || !OverlayImage || !HasStreetType(Controls)) return;
+  Canvas& overlay = *OverlayImage;
+  overlay.SetBrush(kWhite);
+  overlay.SetPen(1, kWhite);
+  overlay.Rectangle(0, 0, PanelWidth, PanelHeight);
+  overlay.SetPen(3, StreetColour(kItemStreetType[Controls.CB_strType]));
+  overlay.MoveTo(Stroke.start.x * CellSize + HalfCell, Stroke.start.y * CellSize + HalfCell);
+  overlay.LineTo(x, y);
+}
+
+void Model::ZeichenPanelMouseUp(PointerButton button, int x, int y) {
+  if (!HasStreetType(Controls)) {
+    CancelStroke();
+    return;
+  }
+  if (!Stroke.active || button != Stroke.button) return;
+  DrawingLine = false;
+  Stroke.active = false;
+  const GridPos end = PixelToCell(x, y);
+  LineStartCell = Stroke.start;
+  LineEndCell = end;
+  LineAngle = std::atan2(double(Stroke.start.y - end.y), double(Stroke.start.x - end.x));
+  const int32_t street = kItemStreetType[Controls.CB_strType];
+  StreetLine& line = StreetLines[Stroke.lineIndex];
+  line.EndX = end.x;
+  line.EndY = end.y;
+  line.Street = street;
+  MarkStreetPath(end.x, end.y, street);
+  StreetsChanged = true;
+  // A failed rebuild still ends the stroke: the overlay goes and the picture is repainted.
+  std::exception_ptr failure;
+  if (!Controls.CB_hideAgs) {
+    try {
+      BuildNeighbourhoodWeights();
+    } catch (...) {
+      failure = std::current_exception();
+    }
+  }
+  if (Controls.CB_hideAgs) {
+    DrawCells();
+  } else {
+    RepaintAll();
+  }
+  OverlayImage.reset();
+  if (failure) std::rethrow_exception(failure);
+}
+
+}  // namespace segwork

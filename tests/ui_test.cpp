@@ -1,0 +1,310 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTest>
+#include <QTimer>
+#include <cstdio>
+#include <memory>
+
+#include "model/CellForm.h"
+#include "ui/AnalyseForm.h"
+#include "ui/ExperimentForms.h"
+#include "ui/MainForm.h"
+#include "ui/error_reporter.h"
+#include "ui/qt_canvas.h"
+
+namespace segwork::ui {
+namespace {
+
+// The program's five windows over one model with a fixed seed; message boxes are recorded.
+class Desktop : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    model.ClockSeed = [] { return 7u; };
+    ErrorReporter::Instance().show = [this](const QString& caption, const QString& text) {
+      boxes.push_back(caption + "|" + text);
+      if (duringBox) duringBox();
+    };
+    main = std::make_unique<TForm1>(model);
+    analysis = std::make_unique<TForm2>(model);
+    ps = std::make_unique<TForm3>(model);
+    growth = std::make_unique<TForm4>(model);
+    streets = std::make_unique<TForm5>(model);
+    main->SetWindows(analysis.get(), ps.get(), growth.get(), streets.get());
+    main->show();
+  }
+  void TearDown() override {
+    ErrorReporter::Instance().show = nullptr;
+    QApplication::processEvents();
+  }
+
+  template <class T = QWidget>
+  T* Find(const char* name) {
+    T* w = main->findChild<T*>(name);
+    EXPECT_NE(w, nullptr) << name;
+    return w;
+  }
+  void Click(const char* button) { QTest::mouseClick(Find<QPushButton>(button), Qt::LeftButton); }
+  void Type(const char* field, const char* text) {
+    QLineEdit* edit = Find<QLineEdit>(field);
+    edit->selectAll();
+    QTest::keyClicks(edit, text);
+  }
+  QString Text(const char* name) {
+    if (auto* edit = main->findChild<QLineEdit*>(name)) return edit->text();
+    return Find<QLabel>(name)->text();
+  }
+  void Stop() {
+    model.Window.Timer1Enabled = false;
+    main->SyncFromModel();
+  }
+  bool Red() { return Find<QPushButton>("B_stop")->styleSheet().contains("255, 0, 0"); }
+  QWidget* Panel() { return Find("ZeichenPanel"); }
+  static QPoint CellPixel(int x, int y) { return QPoint(x * 6 + 3, y * 6 + 3); }
+
+  Model model;
+  std::unique_ptr<TForm1> main;
+  std::unique_ptr<TForm2> analysis;
+  std::unique_ptr<TForm3> ps;
+  std::unique_ptr<TForm4> growth;
+  std::unique_ptr<TForm5> streets;
+  std::vector<QString> boxes;
+  std::function<void()> duringBox;
+};
+
+TEST_F(Desktop, StartsRunningAndStartStopTogglesTimerAndColour) {
+  EXPECT_TRUE(main->Timer1()->isActive());
+  EXPECT_FALSE(Red());
+  EXPECT_EQ(Text("Lbl_cellS"), "116 x 116 = 13456");
+  EXPECT_EQ(Text("Edit_anzAg"), "12000");  // the checks did not run against an empty grid
+  EXPECT_EQ(Find<QTableWidget>("SG_weight")->item(2, 1)->text(), "0,33");
+  Click("B_stop");
+  EXPECT_FALSE(main->Timer1()->isActive());
+  EXPECT_TRUE(Red());
+  Click("B_stop");
+  EXPECT_TRUE(main->Timer1()->isActive());
+  EXPECT_FALSE(Red());
+
+  // The experiment buttons stop the run and leave the colour; the next click starts it red.
+  Click("ana_ps");
+  EXPECT_TRUE(ps->isVisible());
+  EXPECT_FALSE(main->Timer1()->isActive());
+  EXPECT_FALSE(Red());
+  Click("B_stop");
+  EXPECT_TRUE(main->Timer1()->isActive());
+  EXPECT_TRUE(Red());
+}
+
+TEST_F(Desktop, StopsAtTheStopStepRunsOnPastItAndNewSetupResetsTheCounter) {
+  Stop();
+  Type("E_stopT", "3");
+  Click("B_stop");  // starts the run
+  for (int i = 0; i < 3; ++i) main->Timer1Timer();
+  EXPECT_EQ(Text("lbl_Steps"), "3");
+  EXPECT_FALSE(main->Timer1()->isActive());
+  Click("B_stop");
+  EXPECT_TRUE(main->Timer1()->isActive());
+  main->Timer1Timer();
+  main->Timer1Timer();
+  EXPECT_EQ(Text("lbl_Steps"), "5");
+  EXPECT_TRUE(main->Timer1()->isActive());  // equality, not "at least"
+  Click("B_setup");
+  EXPECT_EQ(Text("lbl_Steps"), "0");
+  EXPECT_TRUE(main->Timer1()->isActive());  // a setup leaves the timer as it is
+}
+
+TEST_F(Desktop, TypedValuesAreRewrittenByTheChecks) {
+  Stop();
+  Type("Edit_anzAg", "20000");
+  EXPECT_EQ(Text("Edit_anzAg"), "12783");
+  Type("Edit_cellSiz", "40");
+  EXPECT_EQ(Text("Edit_cellSiz"), "34");
+  Type("Edit_anzGr", "1");
+  EXPECT_EQ(Text("Edit_anzGr"), "1");  // typed text is not clamped to the spinner's range
+  Type("Edit_nRad", "abc");            // digits only
+  EXPECT_EQ(Text("Edit_nRad"), "5");
+  // The spinner steps from the typed number within its own range.
+  QLineEdit* groups = Find<QLineEdit>("Edit_anzGr");
+  main->findChild<UpDown*>("UpD_anzGr")->Step(1);
+  EXPECT_EQ(groups->text(), "2");
+  EXPECT_EQ(model.Controls.Text(Field::Edit_anzGr), "2");
+  EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(Desktop, DrawnStrokeBecomesAStreetLine) {
+  Stop();
+  QTest::mousePress(Panel(), Qt::LeftButton, {}, CellPixel(10, 5));
+  QApplication::processEvents();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0], "missing value|please select a street type");
+  QTest::mouseRelease(Panel(), Qt::LeftButton, {}, CellPixel(20, 5));
+  EXPECT_TRUE(model.StreetLines.empty());
+
+  Find<QComboBox>("CB_strType")->setCurrentIndex(5);  // +3
+  QTest::mousePress(Panel(), Qt::LeftButton, {}, CellPixel(10, 5));
+  QTest::mouseMove(Panel(), CellPixel(15, 6));
+  ASSERT_TRUE(model.OverlayImage);
+  auto* overlay = dynamic_cast<QtCanvas*>(model.OverlayImage.get());
+  ASSERT_NE(overlay, nullptr);
+  EXPECT_EQ(overlay->Image().pixelColor(CellPixel(13, 5).x(), CellPixel(13, 5).y() + 3),
+            QColor(205, 0, 0));  // the rubber band in the type's colour
+  EXPECT_EQ(overlay->Image().pixelColor(0, 0).alpha(), 0);
+  QTest::mouseRelease(Panel(), Qt::LeftButton, {}, CellPixel(20, 5));
+  ASSERT_EQ(model.StreetLines.size(), 1u);
+  EXPECT_EQ(model.StreetLines[0].EndX, 20);
+  EXPECT_EQ(model.StreetLines[0].Street, 3);
+  for (int x = 10; x <= 20; ++x) EXPECT_EQ(model.CellAt(x, 5).Street, 3) << x;
+  EXPECT_FALSE(model.OverlayImage);
+  EXPECT_TRUE(Red());  // "draw without agents" stopped the run
+
+  // "draw grid" on top: 8 more lines, the count shown is the one of the whole layout.
+  Click("b_delStr");
+  EXPECT_EQ(Text("Lbl_strCell"), "0");
+  Click("B_drawGrid");
+  EXPECT_EQ(Text("Lbl_strCell"), "912");
+  EXPECT_EQ(model.StreetLines.size(), 8u);
+
+  Find<QSpinBox>("UpD_strType")->setValue(0);
+  Click("B_drawGrid");
+  QApplication::processEvents();
+  EXPECT_EQ(boxes.back(), "missing value|0 is not a valid street type");
+  EXPECT_EQ(model.StreetLines.size(), 8u);
+}
+
+TEST_F(Desktop, OpenWeightEditorIsCommittedBeforeABuild) {
+  Stop();
+  auto* table = Find<QTableWidget>("SG_weight");
+  table->setCurrentCell(1, 1);
+  table->editItem(table->item(1, 1));
+  auto* editor = table->findChild<QLineEdit*>();
+  ASSERT_NE(editor, nullptr);
+  editor->setText("zz");
+  Click("B_imprint");
+  EXPECT_EQ(model.Controls.SG_weight[1][1], "zz");
+}
+
+TEST_F(Desktop, AFieldThatFailsEveryTickGivesOneBox) {
+  Stop();
+  Find<QLineEdit>("E_clusterT")->setText("");  // read by the cluster chart of step 1
+  int stepsDuringBox = -1;
+  duringBox = [&] {
+    const int before = model.StepCount;
+    main->Timer1Timer();  // a tick while the box is open does nothing
+    stepsDuringBox = model.StepCount - before;
+  };
+  Click("B_stop");
+  QTest::qWait(150);
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0], "|'' is not a valid integer value");
+  EXPECT_EQ(stepsDuringBox, 0);
+  EXPECT_EQ(model.StepCount, 1);
+  EXPECT_FALSE(main->Timer1()->isActive());
+  EXPECT_TRUE(Red());
+  // Mended, the run goes on.
+  Find<QLineEdit>("E_clusterT")->setText("1");
+  Click("B_stop");
+  main->Timer1Timer();
+  EXPECT_EQ(model.StepCount, 2);
+}
+
+TEST_F(Desktop, CellsAndAgentsCoverExactlyTheirPixels) {
+  QtCanvas canvas(20, 20, false);
+  canvas.SetPen(0, kSilver);
+  canvas.SetBrush(kWhite);
+  canvas.Rectangle(0, 0, 6, 6);
+  canvas.SetBrush(kNearStreetGrey);
+  canvas.Rectangle(6, 6, 12, 12);
+  const QImage& image = canvas.Image();
+  EXPECT_EQ(image.pixelColor(0, 0), QColor(192, 192, 192));
+  EXPECT_EQ(image.pixelColor(5, 5), QColor(192, 192, 192));
+  EXPECT_EQ(image.pixelColor(1, 1), QColor(255, 255, 255));
+  EXPECT_EQ(image.pixelColor(6, 6), QColor(192, 192, 192));  // cell (1, 1)'s outline
+  EXPECT_EQ(image.pixelColor(7, 7), QColor(232, 232, 232));
+  EXPECT_EQ(canvas.TakeDirty(), QRect(0, 0, 12, 12));
+
+  // A 4-pixel disc inside its cell, and no inverted box for the tiny cell sizes.
+  TAgent agent;
+  agent.Color = Rgb(0, 0, 255);
+  agent.PosX = 15;
+  agent.PosY = 15;
+  agent.Radius = 2;
+  agent.DrawAgent(canvas);
+  agent.PosX = 3;
+  agent.PosY = 15;
+  agent.Radius = -1;
+  agent.DrawAgent(canvas);
+  const QImage& after = canvas.Image();
+  EXPECT_EQ(after.pixelColor(14, 14), QColor(0, 0, 255));
+  EXPECT_EQ(after.pixelColor(12, 15), QColor(255, 255, 255));
+  EXPECT_EQ(after.pixelColor(17, 17), QColor(255, 255, 255));
+  EXPECT_EQ(after.pixelColor(2, 14), QColor(0, 0, 255));  // cell size 1: its one pixel
+  EXPECT_EQ(after.pixelColor(3, 15), QColor(255, 255, 255));
+}
+
+TEST_F(Desktop, ClosingTheMainWindowStopsTheRun) {
+  analysis->show();
+  EXPECT_TRUE(main->Timer1()->isActive());
+  main->close();
+  EXPECT_FALSE(main->Timer1()->isActive());
+  EXPECT_FALSE(analysis->isVisible());
+}
+
+// Not a check: saves what a user sees after a few hundred steps, for looking at.
+TEST_F(Desktop, Screenshots) {
+  const QByteArray dir = qgetenv("SEGWORK_SCREENSHOT_DIR");
+  if (dir.isEmpty()) GTEST_SKIP() << "set SEGWORK_SCREENSHOT_DIR to save screenshots";
+  Find<QComboBox>("CB_strType")->setCurrentIndex(0);
+  Find<QCheckBox>("CB_hideAgs")->setChecked(false);
+  QTest::mousePress(Panel(), Qt::LeftButton, {}, CellPixel(10, 20));
+  QTest::mouseMove(Panel(), CellPixel(60, 70));
+  main->grab().save(dir + "/main_drawing.png");
+  QTest::mouseRelease(Panel(), Qt::LeftButton, {}, CellPixel(100, 90));
+  Click("B_drawGrid");
+  analysis->show();
+  while (model.StepCount < 300) QTest::qWait(50);
+  analysis->Refresh();
+  main->grab().save(dir + "/main.png");
+  analysis->grab().save(dir + "/analysis.png");
+  main->findChild<QTabWidget*>()->setCurrentIndex(3);
+  main->grab().save(dir + "/main_streets.png");
+  for (int i = 0; i < 3; ++i) {
+    main->findChild<QTabWidget*>()->setCurrentIndex(i);
+    main->grab().save(dir + QString("/main_tab%1.png").arg(i).toUtf8());
+  }
+}
+
+// Not a check: steps per second of the desktop program without painting, to compare with
+// "segwork-cli run" on the same settings.
+TEST_F(Desktop, MeasureStepsPerSecond) {
+  if (qgetenv("SEGWORK_MEASURE_FPS").isEmpty()) GTEST_SKIP() << "set SEGWORK_MEASURE_FPS=1";
+  Stop();
+  Find<QCheckBox>("CB_graphicUpd")->setChecked(false);
+  Type("E_stopT", qgetenv("SEGWORK_MEASURE_FPS").constData());
+  Click("B_setup");
+  QElapsedTimer clock;
+  clock.start();
+  Click("B_stop");
+  QEventLoop loop;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    if (!main->Timer1()->isActive()) loop.quit();
+  });
+  poll.start(20);
+  loop.exec();
+  const double seconds = double(clock.nsecsElapsed()) * 1e-9;
+  std::printf("desktop: %d steps in %.3f s = %.1f steps/s (caption: %s)\n", model.StepCount,
+              seconds, model.StepCount / seconds, qPrintable(main->windowTitle()));
+}
+
+}  // namespace
+}  // namespace segwork::ui

@@ -1,0 +1,687 @@
+#include "ui/MainForm.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpressionValidator>
+#include <QSlider>
+#include <QSpinBox>
+#include <QStyledItemDelegate>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTimer>
+#include <QToolButton>
+#include <new>
+
+#include "model/convert.h"
+#include "model/errors.h"
+#include "ui/error_reporter.h"
+#include "ui/qt_canvas.h"
+
+namespace segwork::ui {
+
+namespace {
+
+QColor ToQColor(TColor c) {
+  return QColor(int(RedOf(c)), int(GreenOf(c)), int(BlueOf(c)));
+}
+
+QtCanvas* AsQtCanvas(const std::unique_ptr<Canvas>& canvas) {
+  return dynamic_cast<QtCanvas*>(canvas.get());
+}
+
+QLabel* MakeLabel(const QString& text, QWidget* parent, int x, int y, int width = -1) {
+  auto* label = new QLabel(text, parent);
+  label->move(x, y);
+  if (width > 0) label->setFixedWidth(width);
+  label->adjustSize();
+  if (width > 0) label->resize(width, label->height());
+  return label;
+}
+
+void SetTextIfChanged(QLabel* label, const std::string& text) {
+  const QString q = QString::fromStdString(text);
+  if (label->text() != q) label->setText(q);
+}
+
+PointerButton ToPointerButton(Qt::MouseButton button) {
+  if (button == Qt::LeftButton) return PointerButton::Left;
+  if (button == Qt::RightButton) return PointerButton::Right;
+  return PointerButton::Middle;
+}
+
+// Remembers the weight table's open editor, so it can be committed before a build.
+class WeightDelegate : public QStyledItemDelegate {
+ public:
+  WeightDelegate(QPointer<QWidget>& editor, QObject* parent)
+      : QStyledItemDelegate(parent), editor_(editor) {}
+  QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                        const QModelIndex& index) const override {
+    QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
+    editor_ = editor;
+    return editor;
+  }
+
+ private:
+  QPointer<QWidget>& editor_;
+};
+
+constexpr const char* kStreetItems[6] = {
+    " street type -3", " street type -2", " street type -1",
+    " street type +1", " street type +2", " street type +3",
+};
+
+}  // namespace
+
+// ----- drawing panel -----
+
+DrawingPanel::DrawingPanel(TForm1& form, QWidget* parent) : QWidget(parent), form_(form) {
+  setObjectName("ZeichenPanel");
+  setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void DrawingPanel::paintEvent(QPaintEvent* event) {
+  QPainter painter(this);
+  const QRect area = event->rect();
+  if (QtCanvas* cells = AsQtCanvas(form_.model_.CellImage)) {
+    painter.drawImage(area, cells->Image(), area);
+  } else {
+    painter.fillRect(area, Qt::white);
+  }
+  if (QtCanvas* overlay = AsQtCanvas(form_.model_.OverlayImage)) {
+    painter.drawImage(area, overlay->Image(), area);
+  }
+}
+
+void DrawingPanel::mousePressEvent(QMouseEvent* event) {
+  form_.ZeichenPanelMouseDown(event->button(), event->position().toPoint());
+}
+
+void DrawingPanel::mouseMoveEvent(QMouseEvent* event) {
+  form_.ZeichenPanelMouseMove(event->position().toPoint());
+}
+
+void DrawingPanel::mouseReleaseEvent(QMouseEvent* event) {
+  form_.ZeichenPanelMouseUp(event->button(), event->position().toPoint());
+}
+
+// ----- up/down control -----
+
+UpDown::UpDown(QLineEdit* buddy, int min, int max, int increment, QWidget* parent)
+    : QWidget(parent), buddy_(buddy), min_(min), max_(max), increment_(increment) {
+  position_ = std::clamp(buddy->text().toInt(), min, max);
+  const QRect g = buddy->geometry();
+  setGeometry(g.right() + 1, g.top(), 16, g.height());
+  auto* up = new QToolButton(this);
+  auto* down = new QToolButton(this);
+  up->setArrowType(Qt::UpArrow);
+  down->setArrowType(Qt::DownArrow);
+  up->setGeometry(0, 0, 16, g.height() / 2);
+  down->setGeometry(0, g.height() / 2, 16, g.height() - g.height() / 2);
+  up->setAutoRepeat(true);
+  down->setAutoRepeat(true);
+  connect(up, &QToolButton::clicked, this, [this] { Step(1); });
+  connect(down, &QToolButton::clicked, this, [this] { Step(-1); });
+}
+
+void UpDown::Step(int direction) {
+  // Start from the number in the field when it holds one, as a bound spinner does.
+  try {
+    position_ = StrToInt(buddy_->text().toStdString());
+  } catch (const SegworkError&) {
+  }
+  const int64_t next = int64_t(position_) + int64_t(direction) * increment_;
+  position_ = int(std::clamp<int64_t>(next, min_, max_));
+  buddy_->setText(QString::number(position_));
+}
+
+// ----- main window -----
+
+TForm1::TForm1(Model& model, QWidget* parent) : QWidget(parent), model_(model) {
+  setObjectName("TForm1");
+  setWindowTitle("segwork");
+  setFixedSize(924, 711);
+  // The controls are laid out for a small sans font; Tahoma where it exists.
+  QFont small;
+  small.setFamilies({"Tahoma", "DejaVu Sans Condensed", "Liberation Sans Narrow"});
+  small.setPixelSize(11);
+  setFont(small);
+  clock_.start();
+
+  // The frame-rate display counts from the program's start.
+  model_.TickCount = [this] { return uint32_t(clock_.elapsed()); };
+  model_.CreateCanvas = MakeCellCanvas;
+  model_.CreateOverlayCanvas = MakeOverlayCanvas;
+  model_.PanelWidth = 694;
+  model_.PanelHeight = 694;
+
+  // The panel's size must be fixed before the first setup derives the grid from it.
+  auto* border = new QFrame(this);
+  border->setFrameStyle(QFrame::Box | QFrame::Plain);
+  border->setGeometry(7, 8, 696, 696);
+  panel_ = new DrawingPanel(*this, border);
+  panel_->setGeometry(1, 1, 694, 694);
+
+  tabs_ = new QTabWidget(this);
+  tabs_->setGeometry(711, 8, 205, 481);
+  tabs_->setUsesScrollButtons(false);
+  tabs_->tabBar()->setStyleSheet("QTabBar::tab { padding: 3px 5px; }");
+  const char* pages[4] = {"setup", "parameter", "analysis", "streets"};
+  QWidget* page[4];
+  for (int i = 0; i < 4; ++i) {
+    page[i] = new QWidget;
+    tabs_->addTab(page[i], pages[i]);
+  }
+  BuildSetupTab(page[0]);
+  BuildParameterTab(page[1]);
+  BuildAnalysisTab(page[2]);
+  BuildStreetsTab(page[3]);
+  BuildRunArea();
+  tabs_->setCurrentIndex(0);
+
+  // Every default text is in place, signals still unconnected: the checks must not run against
+  // a grid that does not exist yet.
+  Guarded([&] { model_.CreateMainWindow(); });
+  for (int row = 0; row < 8; ++row) {
+    for (int column = 0; column < 2; ++column) {
+      SG_weight_->item(row, column)
+          ->setText(QString::fromStdString(model_.Controls.SG_weight[size_t(column)][size_t(row)]));
+    }
+  }
+  for (size_t i = 0; i < 7; ++i) {
+    QPalette palette = colCode_[i]->palette();
+    palette.setColor(QPalette::Window, ToQColor(model_.SwatchColours[i]));
+    colCode_[i]->setPalette(palette);
+  }
+  ConnectControls();
+
+  panelFrame_ = new QTimer(this);
+  panelFrame_->setSingleShot(true);
+  panelFrame_->setInterval(16);
+  connect(panelFrame_, &QTimer::timeout, this, [this] {
+    QRect area;
+    if (QtCanvas* cells = AsQtCanvas(model_.CellImage)) area |= cells->TakeDirty();
+    if (QtCanvas* overlay = AsQtCanvas(model_.OverlayImage)) area |= overlay->TakeDirty();
+    if (overlayShown_ != bool(model_.OverlayImage)) area = panel_->rect();
+    overlayShown_ = bool(model_.OverlayImage);
+    if (!area.isNull()) panel_->update(area);
+  });
+
+  timer1_ = new QTimer(this);
+  timer1_->setObjectName("Timer1");
+  timer1_->setTimerType(Qt::PreciseTimer);
+  timer1_->setInterval(0);
+  connect(timer1_, &QTimer::timeout, this, &TForm1::Timer1Timer);
+  SyncFromModel();
+  panel_->update();
+}
+
+TForm1::~TForm1() {
+  // The model may outlive this window: nothing of it may call back here.
+  model_.CreateCanvas = nullptr;
+  model_.CreateOverlayCanvas = nullptr;
+  model_.Controls.onFieldRewritten = nullptr;
+  const qint64 lastTick = clock_.elapsed();
+  model_.TickCount = [lastTick] { return uint32_t(lastTick); };
+}
+
+void TForm1::SetWindows(QWidget* analysis, QWidget* parameterSpace, QWidget* growth,
+                        QWidget* streets) {
+  analysis_ = analysis;
+  parameterSpace_ = parameterSpace;
+  growth_ = growth;
+  streets_ = streets;
+}
+
+QLineEdit* TForm1::MakeField(Field f, QWidget* parent, int x, int y, int width,
+                             const char* caption) {
+  auto* edit = new QLineEdit(QString::fromStdString(model_.Controls.Text(f)), parent);
+  edit->setObjectName(FieldName(f));
+  edit->setGeometry(x, y, width, 20);
+  fields_[size_t(f)] = edit;
+  if (std::find(kDigitsOnlyFields.begin(), kDigitsOnlyFields.end(), f) != kDigitsOnlyFields.end()) {
+    edit->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), edit));
+  }
+  if (caption) MakeLabel(caption, parent, x + width + 19, y + 2);
+  return edit;
+}
+
+void TForm1::MakeUpDown(Field f, int min, int max, int increment) {
+  QLineEdit* edit = fields_[size_t(f)];
+  auto* upDown = new UpDown(edit, min, max, increment, edit->parentWidget());
+  const std::string name = FieldName(f);
+  upDown->setObjectName(QString::fromStdString("UpD_" + name.substr(name.find('_') + 1)));
+}
+
+QPushButton* TForm1::MakeButton(const char* name, const char* caption, QWidget* parent,
+                                QRect geometry) {
+  auto* button = new QPushButton(caption, parent);
+  button->setObjectName(name);
+  button->setGeometry(geometry);
+  return button;
+}
+
+QSpinBox* TForm1::MakeLayoutSpinner(const char* name, const char* editName, QWidget* parent, int x,
+                                    int y, int min, int max, int step, int value,
+                                    const char* caption) {
+  auto* spin = new QSpinBox(parent);
+  spin->setObjectName(name);
+  if (auto* edit = spin->findChild<QLineEdit*>()) edit->setObjectName(editName);
+  spin->setRange(min, max);
+  spin->setSingleStep(step);
+  spin->setValue(value);
+  spin->setGeometry(x, y, 56, 22);
+  MakeLabel(caption, parent, x + 58, y + 3);
+  return spin;
+}
+
+void TForm1::BuildSetupTab(QWidget* page) {
+  auto* box = new QGroupBox("setup settings", page);
+  box->setGeometry(3, 3, 191, 224);
+  MakeField(Field::Edit_anzAg, box, 8, 20, 50, nullptr);
+  MakeLabel(": number of agents", box, 77, 22);
+  MakeField(Field::Edit_cellSiz, box, 8, 46, 50, ": cell size");
+  MakeField(Field::Edit_anzGr, box, 8, 72, 50, ": number of groups");
+  MakeField(Field::Edit_nRad, box, 8, 98, 50, ": radius neighbourh.");
+  MakeField(Field::Edit_mDist, box, 8, 124, 50, ": move distance");
+  MakeUpDown(Field::Edit_cellSiz, 1, 50, 1);
+  MakeUpDown(Field::Edit_anzGr, 2, 1000, 1);
+  MakeUpDown(Field::Edit_nRad, 1, 1000, 1);
+  MakeUpDown(Field::Edit_mDist, 2, 1000, 1);
+  CB_graphicUpd_ = new QCheckBox("run with graphic (slower)", box);
+  CB_graphicUpd_->setObjectName("CB_graphicUpd");
+  CB_graphicUpd_->setGeometry(8, 152, 178, 20);
+  CB_graphicUpd_->setChecked(model_.Controls.CB_graphicUpd);
+  CB_strOcc_ = new QCheckBox("allow street occupation", box);
+  CB_strOcc_->setObjectName("CB_strOcc");
+  CB_strOcc_->setGeometry(8, 176, 178, 20);
+  CB_strOcc_->setChecked(model_.Controls.CB_strOcc);
+
+  auto* grow = new QGroupBox("growth", page);
+  grow->setGeometry(3, 233, 191, 150);
+  CB_actiGrow_ = new QCheckBox("activate", grow);
+  CB_actiGrow_->setObjectName("CB_actiGrow");
+  CB_actiGrow_->setGeometry(8, 20, 80, 20);
+  CB_actiGrow_->setChecked(model_.Controls.CB_actiGrow);
+  Lbl_nrAgents_ = MakeLabel("nr agents", grow, 92, 22, 50);
+  Lbl_nrAgents_->setObjectName("Lbl_nrAgents");
+  Lbl_nrAgents_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  MakeLabel("agents", grow, 146, 22);
+  MakeLabel("start with agents:", grow, 8, 48);
+  MakeField(Field::E_startGrowWith, grow, 8, 66, 60, nullptr);
+  MakeUpDown(Field::E_startGrowWith, 1, 32000, 10);
+  MakeLabel("add agents per timestep:", grow, 8, 96);
+  MakeField(Field::E_growRate, grow, 8, 114, 60, nullptr);
+  MakeUpDown(Field::E_growRate, 1, 32000, 5);
+}
+
+void TForm1::BuildParameterTab(QWidget* page) {
+  auto* box = new QGroupBox("tolerance settings", page);
+  box->setGeometry(3, 3, 191, 90);
+  MakeLabel("threshold :", box, 10, 24);
+  Lbl_P_ = MakeLabel(QString::fromStdString(model_.Window.Lbl_P), box, 72, 24, 26);
+  Lbl_P_->setObjectName("Lbl_P");
+  Lbl_P_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  MakeLabel("%", box, 100, 24);
+  TrB_thresh_ = new QSlider(Qt::Horizontal, box);
+  TrB_thresh_->setObjectName("TrB_thresh");
+  TrB_thresh_->setRange(0, 100);
+  TrB_thresh_->setPageStep(5);
+  TrB_thresh_->setTickInterval(10);
+  TrB_thresh_->setTickPosition(QSlider::TicksBelow);
+  TrB_thresh_->setValue(model_.Controls.TrB_thresh);
+  TrB_thresh_->setGeometry(8, 48, 175, 30);
+
+  auto* free = new QGroupBox("handle free cells", page);
+  free->setGeometry(3, 99, 191, 100);
+  const char* names[3] = {"RB_count_no", "RB_count_diff", "RB_count_simi"};
+  const char* captions[3] = {"do not count empty cells", "count empty cells as different",
+                             "count empty cells as similar"};
+  auto* group = new QButtonGroup(free);
+  for (int i = 0; i < 3; ++i) {
+    emptyCellRadios_[size_t(i)] = new QRadioButton(captions[i], free);
+    emptyCellRadios_[size_t(i)]->setObjectName(names[i]);
+    emptyCellRadios_[size_t(i)]->setGeometry(8, 22 + 24 * i, 180, 20);
+    group->addButton(emptyCellRadios_[size_t(i)], i);
+  }
+  emptyCellRadios_[size_t(model_.Controls.emptyCellRule)]->setChecked(true);
+}
+
+void TForm1::BuildAnalysisTab(QWidget* page) {
+  auto* show = MakeButton("Button1", "show charts", page, QRect(8, 10, 120, 25));
+  connect(show, &QPushButton::clicked, this, [this] {
+    if (analysis_) {
+      analysis_->show();
+      analysis_->raise();
+    }
+  });
+  auto* cluster = MakeButton("B_cluster", "cluster analysis", page, QRect(8, 42, 120, 25));
+  connect(cluster, &QPushButton::clicked, this,
+          [this] { Guarded([&] { model_.FindClusters(); }); });
+  auto* dissimilar = MakeButton("Button2", "dissimilar", page, QRect(8, 74, 120, 25));
+  connect(dissimilar, &QPushButton::clicked, this,
+          [this] { Guarded([&] { model_.ComputeSegregationIndices(); }); });
+  MakeField(Field::E_clusterT, page, 8, 112, 50, ": cluster thr.");
+  MakeUpDown(Field::E_clusterT, 1, 10000, 1);
+  MakeField(Field::E_nbSize, page, 8, 140, 50, ": grid size");
+  MakeUpDown(Field::E_nbSize, 1, 10000, 1);
+  auto* ps = MakeButton("ana_ps", "analyse ps", page, QRect(8, 190, 120, 25));
+  auto* growth = MakeButton("ana_growth", "analyse growth", page, QRect(8, 222, 120, 25));
+  auto* streets = MakeButton("B_anaStr", "analyse streets", page, QRect(8, 254, 120, 25));
+  connect(ps, &QPushButton::clicked, this, [this] { ShowWindowStoppingRun(parameterSpace_); });
+  connect(growth, &QPushButton::clicked, this, [this] { ShowWindowStoppingRun(growth_); });
+  connect(streets, &QPushButton::clicked, this, [this] { ShowWindowStoppingRun(streets_); });
+}
+
+void TForm1::BuildStreetsTab(QWidget* page) {
+  auto* draw = new QGroupBox("draw streets", page);
+  draw->setGeometry(3, 3, 191, 54);
+  CB_strType_ = new QComboBox(draw);
+  CB_strType_->setObjectName("CB_strType");
+  CB_strType_->setGeometry(11, 24, 158, 22);
+  for (const char* item : kStreetItems) CB_strType_->addItem(item);
+  CB_strType_->setPlaceholderText(" choose street type");
+  CB_strType_->setCurrentIndex(-1);
+
+  CB_hideAgs_ = new QCheckBox("draw without agents", page);
+  CB_hideAgs_->setObjectName("CB_hideAgs");
+  CB_hideAgs_->setGeometry(16, 63, 160, 17);
+  CB_hideAgs_->setChecked(model_.Controls.CB_hideAgs);
+
+  SG_weight_ = new QTableWidget(8, 2, page);
+  SG_weight_->setObjectName("SG_weight");
+  SG_weight_->setGeometry(16, 86, 129, 173);
+  SG_weight_->horizontalHeader()->hide();
+  SG_weight_->verticalHeader()->hide();
+  SG_weight_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  SG_weight_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  SG_weight_->verticalHeader()->setMinimumSectionSize(1);
+  SG_weight_->setColumnWidth(0, 60);
+  SG_weight_->horizontalHeader()->setStretchLastSection(true);
+  for (int row = 0; row < 8; ++row) {
+    SG_weight_->setRowHeight(row, 21);
+    for (int column = 0; column < 2; ++column) {
+      auto* item = new QTableWidgetItem;
+      if (row == 0 || column == 0) {
+        item->setFlags(Qt::ItemIsEnabled);
+        item->setBackground(SG_weight_->palette().button());
+      }
+      SG_weight_->setItem(row, column, item);
+    }
+  }
+  SG_weight_->setItemDelegate(new WeightDelegate(weightEditor_, SG_weight_));
+  const int swatchY[7] = {112, 133, 154, 176, 197, 218, 240};
+  for (int i = 0; i < 7; ++i) {
+    auto* swatch = new QLabel("       ", page);
+    swatch->setObjectName(QString("colCode%1").arg(i + 1));
+    swatch->setGeometry(151, swatchY[i], 21, 12);
+    swatch->setAutoFillBackground(true);
+    QPalette palette = swatch->palette();
+    palette.setColor(QPalette::Window, Qt::white);
+    swatch->setPalette(palette);
+    colCode_[size_t(i)] = swatch;
+  }
+
+  auto* layouts = new QGroupBox("predefined layouts", page);
+  layouts->setGeometry(3, 265, 191, 152);
+  auto* grid = MakeButton("B_drawGrid", "draw grid", layouts, QRect(6, 20, 58, 45));
+  auto* random = MakeButton("B_randStr", "random", layouts, QRect(6, 71, 58, 24));
+  const ControlValues& c = model_.Controls;
+  UpD_rows_ =
+      MakeLayoutSpinner("UpD_rows", "Ed_rows", layouts, 68, 19, 1, 10000, 1, c.UpD_rows, ": rows");
+  UpD_cols_ = MakeLayoutSpinner("UpD_cols", "Ed_cols", layouts, 68, 45, 1, 10000, 1, c.UpD_cols,
+                                ": columns");
+  UpD_nrStr_ = MakeLayoutSpinner("UpD_nrStr", "Ed_nrStr", layouts, 68, 73, 1, 10000, 5, c.UpD_nrStr,
+                                 ": streets");
+  UpD_strType_ = MakeLayoutSpinner("UpD_strType", "Ed_strType", layouts, 68, 101, -3, 3, 1,
+                                   c.UpD_strType, ": street type");
+  CB_rndTyp_ = new QCheckBox("random street types", layouts);
+  CB_rndTyp_->setObjectName("CB_rndTyp");
+  CB_rndTyp_->setGeometry(40, 127, 148, 20);
+  CB_rndTyp_->setChecked(c.CB_rndTyp);
+
+  auto* remove = MakeButton("b_delStr", "delete streets", page, QRect(3, 423, 92, 25));
+  auto* imprint = MakeButton("B_imprint", "imprint", page, QRect(134, 423, 60, 25));
+  auto withWeights = [this](std::function<void()> op) {
+    return [this, op] {
+      CommitWeightEditor();
+      Guarded(op);
+    };
+  };
+  connect(grid, &QPushButton::clicked, this, withWeights([this] { model_.LayOutStreetGrid(); }));
+  connect(random, &QPushButton::clicked, this,
+          withWeights([this] { model_.LayOutRandomStreets(); }));
+  connect(remove, &QPushButton::clicked, this, withWeights([this] { model_.DeleteStreets(); }));
+  connect(imprint, &QPushButton::clicked, this,
+          withWeights([this] { model_.BuildNeighbourhoodWeights(); }));
+}
+
+void TForm1::BuildRunArea() {
+  lbl_Steps_ = MakeLabel(QString::fromStdString(model_.Window.lbl_Steps), this, 724, 495, 60);
+  lbl_Steps_->setObjectName("lbl_Steps");
+  lbl_Steps_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  MakeLabel(": timesteps", this, 787, 495);
+  B_stop_ = MakeButton("B_stop", "start / stop", this, QRect(724, 519, 82, 25));
+  connect(B_stop_, &QPushButton::clicked, this, &TForm1::B_stopClick);
+  auto* setup = MakeButton("B_setup", "new Setup", this, QRect(812, 519, 80, 25));
+  connect(setup, &QPushButton::clicked, this, &TForm1::B_setupClick);
+  auto* repaint = MakeButton("B_repaint", "repaint all", this, QRect(724, 558, 82, 25));
+  connect(repaint, &QPushButton::clicked, this, [this] { Guarded([&] { model_.RepaintAll(); }); });
+  Lbl_cellS_ = MakeLabel("", this, 711, 611, 110);
+  Lbl_cellS_->setObjectName("Lbl_cellS");
+  Lbl_cellS_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  MakeLabel(": cell-space", this, 823, 611);
+  Lbl_strCell_ = MakeLabel("", this, 711, 629, 110);
+  Lbl_strCell_->setObjectName("Lbl_strCell");
+  Lbl_strCell_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  MakeLabel(": street cells", this, 823, 629);
+  MakeField(Field::E_stopT, this, 780, 653, 41, nullptr);
+  MakeLabel(": stop at timestep", this, 823, 655);
+}
+
+void TForm1::ConnectControls() {
+  for (int i = 0; i < kFieldCount; ++i) {
+    const Field f = Field(i);
+    connect(fields_[size_t(i)], &QLineEdit::textChanged, this,
+            [this, f](const QString& text) { FieldChanged(f, text); });
+  }
+  model_.Controls.onFieldRewritten = [this](Field f) {
+    QLineEdit* edit = fields_[size_t(f)];
+    if (!edit) return;
+    const QSignalBlocker block(edit);
+    edit->setText(QString::fromStdString(model_.Controls.Text(f)));
+  };
+  auto check = [this](QCheckBox* box, bool ControlValues::*value) {
+    connect(box, &QCheckBox::toggled, this,
+            [this, value](bool on) { model_.Controls.*value = on; });
+  };
+  check(CB_graphicUpd_, &ControlValues::CB_graphicUpd);
+  check(CB_strOcc_, &ControlValues::CB_strOcc);
+  check(CB_actiGrow_, &ControlValues::CB_actiGrow);
+  check(CB_hideAgs_, &ControlValues::CB_hideAgs);
+  check(CB_rndTyp_, &ControlValues::CB_rndTyp);
+  for (int i = 0; i < 3; ++i) {
+    connect(emptyCellRadios_[size_t(i)], &QRadioButton::toggled, this, [this, i](bool on) {
+      if (on) model_.Controls.emptyCellRule = EmptyCellRule(i);
+    });
+  }
+  connect(TrB_thresh_, &QSlider::valueChanged, this,
+          [this](int position) { Guarded([&] { model_.TrB_threshChange(position); }); });
+  connect(CB_strType_, &QComboBox::currentIndexChanged, this,
+          [this](int index) { model_.Controls.CB_strType = index; });
+  connect(SG_weight_, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* item) {
+    if (item->row() < 8 && item->column() < 2) {
+      model_.Controls.SG_weight[size_t(item->column())][size_t(item->row())] =
+          item->text().toStdString();
+    }
+  });
+  auto spinner = [this](QSpinBox* spin, int16_t ControlValues::*value) {
+    connect(spin, &QSpinBox::valueChanged, this,
+            [this, value](int v) { model_.Controls.*value = int16_t(v); });
+  };
+  spinner(UpD_rows_, &ControlValues::UpD_rows);
+  spinner(UpD_cols_, &ControlValues::UpD_cols);
+  spinner(UpD_nrStr_, &ControlValues::UpD_nrStr);
+  spinner(UpD_strType_, &ControlValues::UpD_strType);
+}
+
+void TForm1::FieldChanged(Field f, const QString& text) {
+  model_.Controls.Text(f) = text.toStdString();
+  Guarded([&] {
+    switch (f) {
+      case Field::Edit_anzAg:
+      case Field::E_startGrowWith:
+      case Field::E_growRate:
+        model_.Edit_anzAgChange(f);
+        break;
+      case Field::Edit_cellSiz:
+        model_.Edit_cellSizChange();
+        break;
+      case Field::Edit_anzGr:
+        model_.Edit_anzGrChange();
+        break;
+      case Field::Edit_nRad:
+        model_.Edit_nRadChange();
+        break;
+      case Field::Edit_mDist:
+        model_.Edit_mDistChange();
+        break;
+      case Field::E_stopT:
+        model_.E_stopTChange();
+        break;
+      case Field::E_nbSize:
+        model_.E_nbSizeChange();
+        break;
+      case Field::E_clusterT:
+        break;
+    }
+  });
+}
+
+bool TForm1::Guarded(const std::function<void()>& operation) {
+  bool ok = false;
+  try {
+    operation();
+    ok = true;
+  } catch (const SegworkError& e) {
+    ErrorReporter::Instance().Report(QString::fromStdString(e.Caption()), e.what());
+  } catch (const std::bad_alloc&) {
+    ErrorReporter::Instance().Report({}, "not enough memory for this operation");
+  } catch (const std::exception& e) {
+    ErrorReporter::Instance().Report({}, e.what());
+  }
+  SyncFromModel();
+  return ok;
+}
+
+void TForm1::SyncFromModel() {
+  const WindowOutputs& w = model_.Window;
+  SetTextIfChanged(lbl_Steps_, w.lbl_Steps);
+  SetTextIfChanged(Lbl_nrAgents_, w.Lbl_nrAgents);
+  SetTextIfChanged(Lbl_P_, w.Lbl_P);
+  SetTextIfChanged(Lbl_cellS_, w.Lbl_cellS);
+  SetTextIfChanged(Lbl_strCell_, w.Lbl_strCell);
+  const QString caption = QString::fromStdString(w.Caption);
+  if (windowTitle() != caption) setWindowTitle(caption);
+  if (timer1_ && w.Timer1Enabled != timer1_->isActive()) {
+    if (w.Timer1Enabled) {
+      timer1_->start();
+    } else {
+      timer1_->stop();
+    }
+  }
+  if (B_stop_->styleSheet().isEmpty() || shownRed_ != w.StopButtonRed) {
+    shownRed_ = w.StopButtonRed;
+    const TColor c = w.StopButtonRed ? kRed : kGreen;
+    B_stop_->setStyleSheet(QString("QPushButton { color: rgb(%1, %2, %3); }")
+                               .arg(RedOf(c))
+                               .arg(GreenOf(c))
+                               .arg(BlueOf(c)));
+  }
+  SchedulePanelUpdate();
+}
+
+void TForm1::SchedulePanelUpdate() {
+  if (!panelFrame_ || panelFrame_->isActive()) return;
+  QtCanvas* cells = AsQtCanvas(model_.CellImage);
+  QtCanvas* overlay = AsQtCanvas(model_.OverlayImage);
+  const bool dirty = (cells && cells->IsDirty()) || (overlay && overlay->IsDirty()) ||
+                     overlayShown_ != bool(model_.OverlayImage);
+  if (dirty) panelFrame_->start();
+}
+
+void TForm1::CommitWeightEditor() {
+  if (!weightEditor_) return;
+  auto* delegate = SG_weight_->itemDelegate();
+  QWidget* editor = weightEditor_;
+  emit delegate->commitData(editor);
+  emit delegate->closeEditor(editor, QAbstractItemDelegate::NoHint);
+  weightEditor_ = nullptr;
+}
+
+void TForm1::Timer1Timer() {
+  if (BusyGuard::Busy()) return;
+  BusyGuard guard;
+  if (!Guarded([&] { model_.Timer1Timer(); })) {
+    // The step stopped where it failed; the user mends the field and starts again.
+    model_.Window.Timer1Enabled = false;
+    model_.Window.StopButtonRed = true;
+    SyncFromModel();
+  }
+}
+
+void TForm1::B_stopClick() {
+  CommitWeightEditor();
+  Guarded([&] { model_.B_stopClick(); });
+}
+
+void TForm1::B_setupClick() {
+  CommitWeightEditor();
+  Guarded([&] { model_.B_setupClick(); });
+}
+
+void TForm1::ShowWindowStoppingRun(QWidget* window) {
+  if (window) {
+    window->show();
+    window->raise();
+  }
+  model_.Window.Timer1Enabled = false;
+  SyncFromModel();
+}
+
+void TForm1::ZeichenPanelMouseDown(Qt::MouseButton button, QPoint pos) {
+  Guarded([&] { model_.ZeichenPanelMouseDown(ToPointerButton(button), pos.x(), pos.y()); });
+}
+
+void TForm1::ZeichenPanelMouseMove(QPoint pos) {
+  if (!model_.DrawingLine) return;
+  Guarded([&] { model_.ZeichenPanelMouseMove(pos.x(), pos.y()); });
+}
+
+void TForm1::ZeichenPanelMouseUp(Qt::MouseButton button, QPoint pos) {
+  CommitWeightEditor();
+  Guarded([&] { model_.ZeichenPanelMouseUp(ToPointerButton(button), pos.x(), pos.y()); });
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  timer1_->stop();
+  panelFrame_->stop();
+  for (QWidget* w : {analysis_.data(), parameterSpace_.data(), growth_.data(), streets_.data()}) {
+    if (w) w->hide();
+  }
+  event->accept();
+  QApplication::quit();
+}
+
+}  // namespace segwork::ui

@@ -1,0 +1,145 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QFrame>
+#include <QPointer>
+#include <QWidget>
+#include <array>
+#include <functional>
+
+#include "model/CellForm.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QSlider;
+class QSpinBox;
+class QTabWidget;
+class QTableWidget;
+class QTimer;
+class QToolButton;
+
+namespace segwork::ui {
+
+class TForm1;
+
+// The drawing panel: paints the cell image and the rubber band overlay, forwards the pointer.
+class DrawingPanel : public QWidget {
+  Q_OBJECT
+ public:
+  DrawingPanel(TForm1& form, QWidget* parent);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+
+ private:
+  TForm1& form_;
+};
+
+// An up/down control bound to an edit field: it steps the field's number within its range and
+// writes it back as text, but never touches what is typed.
+class UpDown : public QWidget {
+  Q_OBJECT
+ public:
+  UpDown(QLineEdit* buddy, int min, int max, int increment, QWidget* parent);
+  void Step(int direction);
+
+ private:
+  QLineEdit* buddy_;
+  int min_, max_, increment_;
+  int position_;
+};
+
+// The main window: a thin layer over the core's Model. Widgets write into the model's control
+// values and call its handlers; what the model reports is shown after every call.
+class TForm1 : public QWidget {
+  Q_OBJECT
+ public:
+  // The model's clock seed is the caller's; the millisecond tick is this window's.
+  explicit TForm1(Model& model, QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  // The secondary windows, created after this one.
+  void SetWindows(QWidget* analysis, QWidget* parameterSpace, QWidget* growth, QWidget* streets);
+
+  Model& model() { return model_; }
+  QTimer* Timer1() { return timer1_; }
+
+  // Runs a core operation at an event boundary: a failure is reported once, never thrown on.
+  // Returns whether it succeeded.
+  bool Guarded(const std::function<void()>& operation);
+  // Shows what the model reports: labels, caption, timer, run colour, the picture.
+  void SyncFromModel();
+  // Commits an open weight-table editor, so a build reads what the user sees.
+  void CommitWeightEditor();
+
+  void Timer1Timer();
+  void B_stopClick();
+  void B_setupClick();
+  void ZeichenPanelMouseDown(Qt::MouseButton button, QPoint pos);
+  void ZeichenPanelMouseMove(QPoint pos);
+  void ZeichenPanelMouseUp(Qt::MouseButton button, QPoint pos);
+
+  QLineEdit* FieldEdit(Field f) const { return fields_[size_t(f)]; }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void BuildRunArea();
+  void BuildSetupTab(QWidget* page);
+  void BuildParameterTab(QWidget* page);
+  void BuildAnalysisTab(QWidget* page);
+  void BuildStreetsTab(QWidget* page);
+  QLineEdit* MakeField(Field f, QWidget* parent, int x, int y, int width, const char* caption);
+  void MakeUpDown(Field f, int min, int max, int increment);
+  QPushButton* MakeButton(const char* name, const char* caption, QWidget* parent, QRect geometry);
+  QSpinBox* MakeLayoutSpinner(const char* name, const char* editName, QWidget* parent, int x, int y,
+                              int min, int max, int step, int value, const char* caption);
+  void ConnectControls();
+  void FieldChanged(Field f, const QString& text);
+  void ShowWindowStoppingRun(QWidget* window);
+  void SchedulePanelUpdate();
+
+  Model& model_;
+  DrawingPanel* panel_ = nullptr;
+  QTimer* timer1_ = nullptr;
+  QTimer* panelFrame_ = nullptr;
+  QElapsedTimer clock_;
+  std::array<QLineEdit*, kFieldCount> fields_{};
+  QTabWidget* tabs_ = nullptr;
+  QLabel* lbl_Steps_ = nullptr;
+  QLabel* Lbl_nrAgents_ = nullptr;
+  QLabel* Lbl_P_ = nullptr;
+  QLabel* Lbl_cellS_ = nullptr;
+  QLabel* Lbl_strCell_ = nullptr;
+  QPushButton* B_stop_ = nullptr;
+  bool shownRed_ = false;
+  bool overlayShown_ = false;
+  QCheckBox* CB_graphicUpd_ = nullptr;
+  QCheckBox* CB_strOcc_ = nullptr;
+  QCheckBox* CB_actiGrow_ = nullptr;
+  QCheckBox* CB_hideAgs_ = nullptr;
+  QCheckBox* CB_rndTyp_ = nullptr;
+  QSlider* TrB_thresh_ = nullptr;
+  std::array<QRadioButton*, 3> emptyCellRadios_{};
+  QComboBox* CB_strType_ = nullptr;
+  QTableWidget* SG_weight_ = nullptr;
+  QPointer<QWidget> weightEditor_;
+  std::array<QLabel*, 7> colCode_{};
+  QSpinBox* UpD_rows_ = nullptr;
+  QSpinBox* UpD_cols_ = nullptr;
+  QSpinBox* UpD_nrStr_ = nullptr;
+  QSpinBox* UpD_strType_ = nullptr;
+  QPointer<QWidget> analysis_, parameterSpace_, growth_, streets_;
+
+  friend class DrawingPanel;
+};
+
+}  // namespace segwork::ui
