@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSlider>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -37,9 +38,9 @@ class Desktop : public ::testing::Test {
     };
     main = std::make_unique<TForm1>(model);
     analysis = std::make_unique<TForm2>(model);
-    ps = std::make_unique<TForm3>(model);
-    growth = std::make_unique<TForm4>(model);
-    streets = std::make_unique<TForm5>(model);
+    ps = std::make_unique<TForm3>(*main);
+    growth = std::make_unique<TForm4>(*main);
+    streets = std::make_unique<TForm5>(*main);
     main->SetWindows(analysis.get(), ps.get(), growth.get(), streets.get());
     main->show();
   }
@@ -254,9 +255,96 @@ TEST_F(Desktop, CellsAndAgentsCoverExactlyTheirPixels) {
 TEST_F(Desktop, ClosingTheMainWindowStopsTheRun) {
   analysis->show();
   EXPECT_TRUE(main->Timer1()->isActive());
+  ps->findChild<QComboBox*>("CB_param")->setCurrentIndex(0);
+  QTest::mouseClick(ps->findChild<QPushButton*>("B_start"), Qt::LeftButton);
+  EXPECT_TRUE(ps->Timer()->isActive());
   main->close();
   EXPECT_FALSE(main->Timer1()->isActive());
+  EXPECT_FALSE(ps->Timer()->isActive());
   EXPECT_FALSE(analysis->isVisible());
+}
+
+// Runs the event loop until the timer stops (or a minute passes).
+void RunUntilStopped(QTimer* timer) {
+  QEventLoop loop;
+  QTimer poll;
+  QElapsedTimer clock;
+  clock.start();
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    if (!timer->isActive() || clock.elapsed() > 60000) loop.quit();
+  });
+  poll.start(10);
+  loop.exec();
+}
+
+TEST_F(Desktop, ParameterSweepWindowRunsTheDefaultSweep) {
+  Click("ana_ps");
+  EXPECT_FALSE(main->Timer1()->isActive());
+  auto find = [&](auto* type, const char* name) { return ps->findChild<decltype(type)>(name); };
+  QPushButton* start = find((QPushButton*)nullptr, "B_start");
+  ASSERT_NE(start, nullptr);
+  QTest::mouseClick(start, Qt::LeftButton);
+  QApplication::processEvents();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0], "missing value|please select a parameter");
+
+  auto* choice = find((QComboBox*)nullptr, "CB_param");
+  choice->setCurrentIndex(0);
+  QTest::keyClicks(choice->lineEdit(), "x");  // typed over the item: no parameter
+  EXPECT_EQ(ps->sweep().CB_param, -1);
+  choice->setCurrentIndex(1);
+  choice->setCurrentIndex(0);
+  EXPECT_EQ(ps->sweep().CB_param, 0);
+  EXPECT_EQ(find((QLabel*)nullptr, "Lbl_proceed")->text(), "/ 9");
+
+  QTest::mouseClick(start, Qt::LeftButton);
+  EXPECT_TRUE(ps->Timer()->isActive());
+  RunUntilStopped(ps->Timer());
+  const ParameterSpaceSweep& sweep = ps->sweep();
+  EXPECT_EQ(sweep.Series_Avg.Count(), 9u);
+  EXPECT_EQ(sweep.Series_IS.Count(), 9u);
+  EXPECT_EQ(sweep.Series_AvgClust.Count(), 3u);
+  EXPECT_EQ(sweep.Series_IS_Avg.Count(), 3u);
+  EXPECT_EQ(find((QLabel*)nullptr, "Lbl_akt")->text(), "9");
+  EXPECT_EQ(Text("Edit_anzGr"), "4");  // the swept field, as the main window shows it
+  EXPECT_EQ(Text("E_stopT"), "30");
+  EXPECT_EQ(boxes.size(), 1u);
+  // Hiding a series keeps it computed.
+  find((QCheckBox*)nullptr, "CB_avg_Seg")->setChecked(false);
+  EXPECT_FALSE(sweep.Series_IS_Avg.Visible);
+  EXPECT_EQ(sweep.Series_IS_Avg.Count(), 3u);
+}
+
+TEST_F(Desktop, GrowthAndStreetWindowsRunShortSweeps) {
+  Stop();
+  auto edit = [](QWidget* w, const char* name, const char* text) {
+    auto* e = w->findChild<QLineEdit*>(name);
+    ASSERT_NE(e, nullptr) << name;
+    e->setText(text);
+  };
+  EXPECT_EQ(growth->findChild<QLabel*>("Lbl_proceed")->text(), "/ 60");
+  edit(growth.get(), "E_valTo", "20");
+  edit(growth.get(), "E_toSteps", "5");
+  edit(growth.get(), "E_calcVals", "2");
+  EXPECT_EQ(growth->findChild<QLabel*>("Lbl_proceed")->text(), "/ 4");
+  QTest::mouseClick(growth->findChild<QPushButton*>("B_start"), Qt::LeftButton);
+  RunUntilStopped(growth->Timer());
+  EXPECT_EQ(growth->sweep().ValueMeans.size(), 2u);
+  EXPECT_EQ(growth->sweep().ValueMeans[1]->Count(), 5u);
+  EXPECT_EQ(growth->findChild<QLabel*>("Lbl_akt")->text(), "4");
+  EXPECT_EQ(main->findChild<QSlider*>("TrB_thresh")->value(), 20);
+
+  EXPECT_EQ(streets->findChild<QLabel*>("Lbl_proceed")->text(), "/ 510");
+  edit(streets.get(), "E_valTo", "10");
+  edit(streets.get(), "E_calcVals", "1");
+  edit(streets.get(), "E_toSteps", "3");
+  QTest::mouseClick(streets->findChild<QPushButton*>("S_start"), Qt::LeftButton);
+  RunUntilStopped(streets->Timer());
+  ASSERT_EQ(streets->sweep().Series_street.Count(), 1u);
+  EXPECT_EQ(streets->sweep().Series_street.XValue(0), 2007.0);
+  EXPECT_EQ(Text("Lbl_strCell"), "2007");
+  EXPECT_EQ(main->findChild<QSpinBox*>("UpD_rows")->value(), 10);
+  EXPECT_TRUE(boxes.empty());
 }
 
 // Not a check: saves what a user sees after a few hundred steps, for looking at.
@@ -275,6 +363,29 @@ TEST_F(Desktop, Screenshots) {
   analysis->Refresh();
   main->grab().save(dir + "/main.png");
   analysis->grab().save(dir + "/analysis.png");
+  for (QWidget* w : {static_cast<QWidget*>(ps.get()), static_cast<QWidget*>(growth.get()),
+                     static_cast<QWidget*>(streets.get())}) {
+    w->show();
+  }
+  ps->findChild<QComboBox*>("CB_param")->setCurrentIndex(1);
+  ps->findChild<QLineEdit*>("E_toSteps")->setText("10");
+  QTest::mouseClick(ps->findChild<QPushButton*>("B_start"), Qt::LeftButton);
+  RunUntilStopped(ps->Timer());
+  ps->grab().save(dir + "/parameterspace.png");
+  growth->findChild<QLineEdit*>("E_valTo")->setText("30");
+  growth->findChild<QLineEdit*>("E_toSteps")->setText("60");
+  growth->findChild<QLineEdit*>("E_calcVals")->setText("2");
+  QTest::mouseClick(growth->findChild<QPushButton*>("B_start"), Qt::LeftButton);
+  RunUntilStopped(growth->Timer());
+  QTest::qWait(50);
+  growth->grab().save(dir + "/growth.png");
+  streets->findChild<QLineEdit*>("E_valFrom")->setText("2");
+  streets->findChild<QLineEdit*>("E_valTo")->setText("8");
+  streets->findChild<QLineEdit*>("E_toSteps")->setText("20");
+  streets->findChild<QLineEdit*>("E_calcVals")->setText("2");
+  QTest::mouseClick(streets->findChild<QPushButton*>("S_start"), Qt::LeftButton);
+  RunUntilStopped(streets->Timer());
+  streets->grab().save(dir + "/streets.png");
   main->findChild<QTabWidget*>()->setCurrentIndex(3);
   main->grab().save(dir + "/main_streets.png");
   for (int i = 0; i < 3; ++i) {

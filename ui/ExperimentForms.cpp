@@ -1,25 +1,342 @@
 #include "ui/ExperimentForms.h"
 
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTimer>
+
 #include "model/CellForm.h"
+#include "ui/MainForm.h"
+#include "ui/error_reporter.h"
+#include "ui/series_chart.h"
 
 namespace segwork::ui {
 
-TForm3::TForm3(Model& model, QWidget* parent) : QWidget(parent), model_(model) {
-  setObjectName("TForm3");
+namespace {
+
+constexpr int kChartRefreshMs = 33;
+
+QLabel* Label(const QString& text, QWidget* parent, int x, int y) {
+  auto* label = new QLabel(text, parent);
+  label->move(x, y);
+  label->adjustSize();
+  return label;
+}
+
+QPushButton* Button(const char* name, const char* caption, QWidget* parent, QRect geometry) {
+  auto* button = new QPushButton(caption, parent);
+  button->setObjectName(name);
+  button->setGeometry(geometry);
+  return button;
+}
+
+void SetText(QLabel* label, const std::string& text) {
+  const QString q = QString::fromStdString(text);
+  if (label->text() != q) label->setText(q);
+}
+
+const SeriesLook kData{SeriesLook::Points, QColor(), 1};
+const SeriesLook kAverage{SeriesLook::LineWithMarks, QColor(), 1};
+const SeriesLook kFit{SeriesLook::Line, QColor(0, 128, 255), 2};
+const SeriesLook kTrend{SeriesLook::Line, QColor(255, 128, 0), 1};
+
+}  // namespace
+
+// ----- shared -----
+
+ExperimentForm::ExperimentForm(TForm1& main, SweepWindow& sweep, const char* name,
+                               const char* timerName, QWidget* parent)
+    : QWidget(parent, Qt::Window), main_(main), sweep_(sweep) {
+  setObjectName(name);
+  QFont small;
+  small.setFamilies({"Tahoma", "DejaVu Sans Condensed", "Liberation Sans Narrow"});
+  small.setPixelSize(11);
+  setFont(small);
+  timer_ = new QTimer(this);
+  timer_->setObjectName(timerName);
+  // As the main window's: one step per tick, as often as the event loop allows.
+  timer_->setInterval(0);
+  auto* charts = new QTimer(this);
+  charts->setInterval(kChartRefreshMs);
+  connect(charts, &QTimer::timeout, this, [this] {
+    if (isVisible()) RefreshCharts();
+  });
+  charts->start();
+}
+
+QGroupBox* ExperimentForm::BuildSettings(QRect geometry, int top, const char* fromCaption,
+                                         const char* startName, const char* breakName,
+                                         std::function<void()> start) {
+  auto* box = new QGroupBox("settings", this);
+  box->setGeometry(geometry);
+  struct FieldSpec {
+    const char* name;
+    const char* caption;
+    std::string SweepWindow::*text;
+  };
+  const FieldSpec specs[5] = {
+      {"E_valFrom", fromCaption, &SweepWindow::E_valFrom},
+      {"E_valTo", "to:", &SweepWindow::E_valTo},
+      {"E_incre", "increment:", &SweepWindow::E_incre},
+      {"E_toSteps", "timesteps per value:", &SweepWindow::E_toSteps},
+      {"E_calcVals", "calculations per value:", &SweepWindow::E_calcVals},
+  };
+  int y = top;
+  for (const FieldSpec& spec : specs) {
+    auto* label = Label(spec.caption, box, 8, y + 2);
+    if (QString(spec.caption).contains('\n')) y += 12;
+    auto* edit = new QLineEdit(QString::fromStdString(sweep_.*(spec.text)), box);
+    edit->setObjectName(spec.name);
+    edit->setGeometry(132, y, 56, 20);
+    const bool counts = spec.text != &SweepWindow::E_toSteps;
+    connect(edit, &QLineEdit::textChanged, this, [this, spec, counts](const QString& text) {
+      sweep_.*(spec.text) = text.toStdString();
+      if (counts) Guarded([&] { sweep_.UpdateCalculationCount(); });
+    });
+    (void)label;
+    y += 26;
+  }
+  auto* startButton = Button(startName, "new start", box, QRect(8, y + 4, 80, 25));
+  auto* breakButton = Button(breakName, "start / stop", box, QRect(96, y + 4, 80, 25));
+  connect(startButton, &QPushButton::clicked, this, [this, start] {
+    main_.CommitWeightEditor();
+    Guarded(start);
+  });
+  connect(breakButton, &QPushButton::clicked, this,
+          [this] { Guarded([&] { sweep_.B_breakClick(); }); });
+  y += 38;
+  lbl_pSteps_ = Label("0", box, 8, y);
+  lbl_pSteps_->setObjectName("lbl_pSteps");
+  lbl_pSteps_->setFixedWidth(40);
+  lbl_pSteps_->setAlignment(Qt::AlignRight);
+  Label(": timesteps", box, 50, y);
+  y += 20;
+  Lbl_akt_ = Label("0", box, 8, y);
+  Lbl_akt_->setObjectName("Lbl_akt");
+  Lbl_akt_->setFixedWidth(40);
+  Lbl_akt_->setAlignment(Qt::AlignRight);
+  Lbl_proceed_ = Label(QString::fromStdString(sweep_.Lbl_proceed), box, 50, y);
+  Lbl_proceed_->setObjectName("Lbl_proceed");
+  Lbl_proceed_->setFixedWidth(50);
+  Label(": calculations", box, 102, y);
+  auto* undo = Button("B_undoZ", "undoZoom", box, QRect(8, y + 24, 75, 25));
+  connect(undo, &QPushButton::clicked, this, [this] { UndoZoom(); });
+  return box;
+}
+
+bool ExperimentForm::Guarded(const std::function<void()>& operation) {
+  const bool ok = main_.Guarded(operation);
+  SyncFromSweep();
+  return ok;
+}
+
+void ExperimentForm::Tick(const std::function<void()>& tick) {
+  if (BusyGuard::Busy()) return;
+  BusyGuard guard;
+  if (!main_.Guarded(tick)) sweep_.TimerEnabled = false;
+  SyncFromSweep();
+}
+
+void ExperimentForm::SyncFromSweep() {
+  SetText(lbl_pSteps_, sweep_.lbl_pSteps);
+  SetText(Lbl_akt_, sweep_.Lbl_akt);
+  SetText(Lbl_proceed_, sweep_.Lbl_proceed);
+  if (sweep_.TimerEnabled != timer_->isActive()) {
+    if (sweep_.TimerEnabled) {
+      timer_->start();
+    } else {
+      timer_->stop();
+      RefreshCharts();  // the final state, also of a hidden window
+    }
+  }
+}
+
+void ExperimentForm::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  RefreshCharts();
+}
+
+// ----- parameter space -----
+
+TForm3::TForm3(TForm1& main, QWidget* parent)
+    : ExperimentForm(main, sweep3_, "TForm3", "Timer2", parent), sweep3_(main.model()) {
   setWindowTitle("Analyse Parameterspace");
   resize(1000, 700);
+  Chart_Cluster_ = new SeriesChart("Chart_Cluster", "values", "clusters", "", false, this);
+  Chart_Cluster_->setGeometry(8, 8, 640, 340);
+  Chart_IS_ = new SeriesChart("Chart_IS", "values", "segregation index (IS)", "", false, this);
+  Chart_IS_->setGeometry(8, 352, 640, 340);
+  ParameterSpaceSweep& s = sweep3_;
+  Chart_Cluster_->SetSeries({{&s.Series_Avg, kData},
+                             {&s.Series_AvgClust, kAverage},
+                             {&s.Series_AvgFit, kFit},
+                             {&s.Series_AvgTrend, kTrend}});
+  Chart_IS_->SetSeries({{&s.Series_IS, kData},
+                        {&s.Series_IS_Avg, kAverage},
+                        {&s.Series_IS_Fit, kFit},
+                        {&s.Series_IS_Trend, kTrend}});
+
+  QGroupBox* settings =
+      BuildSettings(QRect(656, 8, 336, 300), 52, "values from:", "B_start", "B_break", [this] {
+        ReadParameterChoice();
+        sweep3_.B_startClick();
+      });
+  CB_param_ = new QComboBox(settings);
+  CB_param_->setObjectName("CB_param");
+  CB_param_->setEditable(true);
+  CB_param_->setInsertPolicy(QComboBox::NoInsert);
+  for (const char* item :
+       {" number of groups", " radius neighbourhood", " move distance", " tolerance threshold"}) {
+    CB_param_->addItem(item);
+  }
+  CB_param_->setCurrentIndex(-1);
+  CB_param_->setEditText(" choose parameter");
+  CB_param_->setGeometry(8, 22, 180, 22);
+  connect(CB_param_, &QComboBox::currentIndexChanged, this, [this] { ReadParameterChoice(); });
+  connect(CB_param_, &QComboBox::editTextChanged, this, [this] { ReadParameterChoice(); });
+
+  struct ChartGroup {
+    const char* title;
+    const char* suffix;
+    std::array<Series*, 4> series;
+    void (ParameterSpaceSweep::*degree)(int32_t);
+    int y;
+  };
+  const ChartGroup groups[2] = {
+      {"cluster chart",
+       "Clust",
+       {&s.Series_Avg, &s.Series_AvgClust, &s.Series_AvgTrend, &s.Series_AvgFit},
+       &ParameterSpaceSweep::UpD_polyDegClustClick,
+       316},
+      {"segregation chart",
+       "Seg",
+       {&s.Series_IS, &s.Series_IS_Avg, &s.Series_IS_Trend, &s.Series_IS_Fit},
+       &ParameterSpaceSweep::UpD_polyDegSegClick,
+       500},
+  };
+  const char* boxes[4][2] = {{"CB_data_", "show data"},
+                             {"CB_avg_", "show average"},
+                             {"CB_trend_", "show trend"},
+                             {"CB_cFit_", "show curve fitting"}};
+  for (const ChartGroup& g : groups) {
+    auto* box = new QGroupBox(g.title, this);
+    box->setGeometry(656, g.y, 336, 176);
+    for (int i = 0; i < 4; ++i) {
+      auto* check = new QCheckBox(boxes[i][1], box);
+      check->setObjectName(QString(boxes[i][0]) + g.suffix);
+      check->setChecked(true);
+      check->setGeometry(8, 22 + 24 * i, 160, 20);
+      Series* series = g.series[size_t(i)];
+      connect(check, &QCheckBox::toggled, this, [this, series](bool on) {
+        series->Visible = on;
+        RefreshCharts();
+      });
+    }
+    Label("poly degree:", box, 8, 124);
+    auto* degree = new QSpinBox(box);
+    degree->setObjectName(QString("UpD_polyDeg") + g.suffix);
+    if (auto* edit = degree->findChild<QLineEdit*>()) {
+      edit->setObjectName(QString("E_polyDeg") + g.suffix);
+    }
+    degree->setRange(2, 20);
+    degree->setValue(3);
+    degree->setGeometry(90, 120, 56, 22);
+    const auto click = g.degree;
+    connect(degree, &QSpinBox::valueChanged, this, [this, click](int position) {
+      Guarded([&] { (sweep3_.*click)(position); });
+      RefreshCharts();
+    });
+  }
+  connect(timer_, &QTimer::timeout, this, [this] { Tick([this] { sweep3_.Timer2Timer(); }); });
 }
 
-TForm4::TForm4(Model& model, QWidget* parent) : QWidget(parent), model_(model) {
-  setObjectName("TForm4");
+void TForm3::ReadParameterChoice() {
+  // Text typed over the selected item means no parameter is chosen.
+  int index = CB_param_->currentIndex();
+  if (index >= 0 && CB_param_->currentText() != CB_param_->itemText(index)) index = -1;
+  sweep3_.CB_param = index;
+}
+
+void TForm3::RefreshCharts() {
+  Chart_Cluster_->Refresh(QString::fromStdString(sweep3_.ChartClusterTitle));
+  Chart_IS_->Refresh(QString::fromStdString(sweep3_.ChartISTitle));
+}
+
+void TForm3::UndoZoom() {
+  Chart_Cluster_->UndoZoom();
+  Chart_IS_->UndoZoom();
+}
+
+// ----- growth -----
+
+TForm4::TForm4(TForm1& main, QWidget* parent)
+    : ExperimentForm(main, sweep4_, "TForm4", "Timer3", parent), sweep4_(main.model()) {
   setWindowTitle("Form4");
   resize(1024, 358);
+  Chart_Growth_ =
+      new SeriesChart("Chart_Growth", "time", "density in %", "segregation index", true, this);
+  Chart_Growth_->setGeometry(8, 8, 780, 342);
+  BuildSettings(QRect(796, 8, 220, 342), 22, "tolerance from:", "B_start", "B_break",
+                [this] { sweep4_.B_startClick(); });
+  connect(timer_, &QTimer::timeout, this, [this] { Tick([this] { sweep4_.Timer3Timer(); }); });
 }
 
-TForm5::TForm5(Model& model, QWidget* parent) : QWidget(parent), model_(model) {
-  setObjectName("TForm5");
+void TForm4::RefreshCharts() {
+  if (shownGeneration_ != sweep4_.TablesGeneration) {
+    // The old tables are gone: drop the chart's views of them first.
+    shownGeneration_ = sweep4_.TablesGeneration;
+    std::vector<std::pair<const Series*, SeriesLook>> series;
+    for (const Series* s : sweep4_.ChartSeries) {
+      SeriesLook look;
+      if (s == sweep4_.DensityLine.get()) look.colour = QColor(255, 255, 0);
+      series.push_back({s, look});
+    }
+    Chart_Growth_->SetSeries(series);
+  }
+  Chart_Growth_->Refresh(QString::fromStdString(sweep4_.ChartTitle));
+}
+
+void TForm4::UndoZoom() {
+  Chart_Growth_->UndoZoom();
+}
+
+// ----- streets -----
+
+TForm5::TForm5(TForm1& main, QWidget* parent)
+    : ExperimentForm(main, sweep5_, "TForm5", "Timer4", parent), sweep5_(main.model()) {
   setWindowTitle("Analyse Street Effects");
   resize(1024, 360);
+  Chart_Streets_ = new SeriesChart("Chart_Streets", "Streets", "Clusters", "", false, this);
+  Chart_Streets_->setGeometry(8, 8, 780, 344);
+  Chart_Streets_->SetSeries(
+      {{&sweep5_.Series_street, kData}, {&sweep5_.Series_strTrend, SeriesLook{}}});
+  QGroupBox* settings =
+      BuildSettings(QRect(796, 8, 220, 344), 22, "nr. of streets or\nrows / cols from:", "S_start",
+                    "S_break", [this] { sweep5_.S_startClick(); });
+  auto* frame = new QGroupBox("street layout", settings);
+  frame->setGeometry(8, 300, 204, 38);
+  auto* grid = new QRadioButton("grid", frame);
+  grid->setObjectName("RB_grid");
+  grid->setGeometry(8, 16, 80, 18);
+  grid->setChecked(true);
+  auto* random = new QRadioButton("random", frame);
+  random->setObjectName("RB_rnd");
+  random->setGeometry(100, 16, 90, 18);
+  connect(grid, &QRadioButton::toggled, this, [this](bool on) { sweep5_.RB_grid = on; });
+  connect(timer_, &QTimer::timeout, this, [this] { Tick([this] { sweep5_.Timer4Timer(); }); });
+}
+
+void TForm5::RefreshCharts() {
+  Chart_Streets_->Refresh(QString::fromStdString(sweep5_.ChartTitle));
+}
+
+void TForm5::UndoZoom() {
+  Chart_Streets_->UndoZoom();
 }
 
 }  // namespace segwork::ui

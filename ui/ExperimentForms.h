@@ -1,40 +1,106 @@
 #pragma once
 
 #include <QWidget>
+#include <array>
+#include <functional>
 
-namespace segwork {
-class Model;
-}
+#include "experiments/AnaStreets.h"
+#include "experiments/AnalyseGrowth.h"
+#include "experiments/Parameterspace.h"
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QSpinBox;
+class QTimer;
 
 namespace segwork::ui {
 
-// The three experiment windows. They exist hidden from program start and are shown by the main
-// window's buttons; their sweeps drive the main window's model.
-class TForm3 : public QWidget {
+class SeriesChart;
+class TForm1;
+
+// What the three experiment windows share: the settings fields, the labels and buttons of the
+// batch loop and its timer, over the core's sweep. Every tick goes through the main window's
+// guard, so a failure stops this window's timer and is shown once.
+class ExperimentForm : public QWidget {
   Q_OBJECT
  public:
-  explicit TForm3(Model& model, QWidget* parent = nullptr);
+  ExperimentForm(TForm1& main, SweepWindow& sweep, const char* name, const char* timerName,
+                 QWidget* parent);
+  QTimer* Timer() { return timer_; }
+  // Shows what the sweep reports and starts or stops the timer as it says.
+  void SyncFromSweep();
 
- private:
-  Model& model_;
+ protected:
+  // The settings box with the five fields, the run buttons and the counters.
+  // Fields start at `top` within the box.
+  QGroupBox* BuildSettings(QRect geometry, int top, const char* fromCaption, const char* startName,
+                           const char* breakName, std::function<void()> start);
+  bool Guarded(const std::function<void()>& operation);
+  void Tick(const std::function<void()>& tick);
+  virtual void RefreshCharts() = 0;
+  virtual void UndoZoom() = 0;
+  void showEvent(QShowEvent* event) override;
+
+  TForm1& main_;
+  SweepWindow& sweep_;
+  QTimer* timer_;
+  QLabel* lbl_pSteps_ = nullptr;
+  QLabel* Lbl_akt_ = nullptr;
+  QLabel* Lbl_proceed_ = nullptr;
 };
 
-class TForm4 : public QWidget {
+class TForm3 : public ExperimentForm {
   Q_OBJECT
  public:
-  explicit TForm4(Model& model, QWidget* parent = nullptr);
+  TForm3(TForm1& main, QWidget* parent = nullptr);
+  ParameterSpaceSweep& sweep() { return sweep3_; }
+
+ protected:
+  void RefreshCharts() override;
+  void UndoZoom() override;
 
  private:
-  Model& model_;
+  void ReadParameterChoice();
+  ParameterSpaceSweep sweep3_;
+  QComboBox* CB_param_;
+  SeriesChart* Chart_Cluster_;
+  SeriesChart* Chart_IS_;
 };
 
-class TForm5 : public QWidget {
+class TForm4 : public ExperimentForm {
   Q_OBJECT
  public:
-  explicit TForm5(Model& model, QWidget* parent = nullptr);
+  TForm4(TForm1& main, QWidget* parent = nullptr);
+  GrowthAnalysis& sweep() { return sweep4_; }
+
+ protected:
+  void RefreshCharts() override;
+  void UndoZoom() override;
 
  private:
-  Model& model_;
+  GrowthAnalysis sweep4_;
+  SeriesChart* Chart_Growth_;
+  uint64_t shownGeneration_ = 0;
+};
+
+class TForm5 : public ExperimentForm {
+  Q_OBJECT
+ public:
+  TForm5(TForm1& main, QWidget* parent = nullptr);
+  StreetAnalysis& sweep() { return sweep5_; }
+
+ protected:
+  void RefreshCharts() override;
+  void UndoZoom() override;
+
+ private:
+  StreetAnalysis sweep5_;
+  SeriesChart* Chart_Streets_;
 };
 
 }  // namespace segwork::ui

@@ -592,6 +592,18 @@ void TForm1::SyncFromModel() {
   SetTextIfChanged(Lbl_P_, w.Lbl_P);
   SetTextIfChanged(Lbl_cellS_, w.Lbl_cellS);
   SetTextIfChanged(Lbl_strCell_, w.Lbl_strCell);
+  // Controls the experiments set in the model.
+  const ControlValues& c = model_.Controls;
+  auto show = [](auto* widget, int value) {
+    if (widget->value() == value) return;
+    const QSignalBlocker block(widget);
+    widget->setValue(value);
+  };
+  show(TrB_thresh_, c.TrB_thresh);
+  show(UpD_rows_, c.UpD_rows);
+  show(UpD_cols_, c.UpD_cols);
+  show(UpD_nrStr_, c.UpD_nrStr);
+  show(UpD_strType_, c.UpD_strType);
   const QString caption = QString::fromStdString(w.Caption);
   if (windowTitle() != caption) setWindowTitle(caption);
   if (timer1_ && w.Timer1Enabled != timer1_->isActive()) {
@@ -678,7 +690,9 @@ void TForm1::closeEvent(QCloseEvent* event) {
   timer1_->stop();
   panelFrame_->stop();
   for (QWidget* w : {analysis_.data(), parameterSpace_.data(), growth_.data(), streets_.data()}) {
-    if (w) w->hide();
+    if (!w) continue;
+    for (QTimer* timer : w->findChildren<QTimer*>()) timer->stop();
+    w->hide();
   }
   event->accept();
   QApplication::quit();

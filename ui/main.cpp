@@ -17,9 +17,9 @@ int main(int argc, char** argv) {
   model.ClockSeed = [] { return uint32_t(QDateTime::currentMSecsSinceEpoch()); };
   segwork::ui::TForm1 main(model);
   segwork::ui::TForm2 analysis(model);
-  segwork::ui::TForm3 parameterSpace(model);
-  segwork::ui::TForm4 growth(model);
-  segwork::ui::TForm5 streets(model);
+  segwork::ui::TForm3 parameterSpace(main);
+  segwork::ui::TForm4 growth(main);
+  segwork::ui::TForm5 streets(main);
   main.SetWindows(&analysis, &parameterSpace, &growth, &streets);
   main.show();
   return app.exec();

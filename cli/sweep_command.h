@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <ostream>
+#include <string>
+
+#include "cli/run_command.h"
+
+namespace segwork::cli {
+
+// The three batch experiments of the desktop program.
+enum class Experiment { Parameter, Growth, Streets };
+
+// The sweep's own options, as texts like the experiment windows' fields. The steps per run are
+// RunOptions::steps.
+struct SweepOptions {
+  Experiment experiment = Experiment::Parameter;
+  std::string from;
+  std::string to;
+  std::string increment;
+  std::string runs;
+  std::optional<std::string> parameter;  // groups | radius | move-distance | threshold
+  std::optional<std::string> jobs;       // default: hardware threads
+  std::optional<std::string> shard;      // "i/n"
+  std::string polyDegree = "3";
+  bool summary = false;
+  bool quiet = false;
+};
+
+// The window's defaults for the experiment: range, increment, steps and runs per value.
+void SetSweepDefaults(Experiment experiment, RunOptions& run, SweepOptions& sweep);
+
+// The defaults, the options of run (less those the sweep overwrites) and the sweep options.
+void AddSweepOptions(CLI::App& command, Experiment experiment, RunOptions& run,
+                     SweepOptions& sweep);
+
+// The seed of run r of a sweep with seed s: the first output of splitmix64 started at
+// s * 2^32 + r, its low 32 bits.
+uint32_t RunSeed(uint32_t sweepSeed, uint32_t run);
+
+// Runs the sweep (or this shard's block of it): CSV on `out`, progress, warnings and errors on
+// `err`. Returns the exit status.
+int ExecuteSweep(const RunOptions& run, const SweepOptions& sweep, std::FILE* out,
+                 std::ostream& err);
+
+}  // namespace segwork::cli

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "experiments/series.h"
+#include "experiments/sweep.h"
+
+namespace segwork {
+
+// The growth analysis: the threshold over a range, several runs per value; per value the
+// segregation index over the steps of a run, averaged over groups and runs, beside the density.
+class GrowthAnalysis : public SweepWindow {
+ public:
+  explicit GrowthAnalysis(Model& model);  // the window's creation
+
+  int32_t CalculationSlot = 0;
+  int32_t ValueSlot = 0;
+
+  std::string ChartTitle;
+  // The series on the chart, in the order they were placed; rebuilt by every new start.
+  std::vector<Series*> ChartSeries;
+  // Bumped when the tables are made anew, so views drop what they hold of the old ones.
+  uint64_t TablesGeneration = 0;
+
+  std::vector<std::unique_ptr<Series>> ValuePoints, ValueMeans, RunPoints, RunMeans;
+  std::unique_ptr<Series> DensityLine;
+
+  void B_startClick();
+  void PrepareCharts();
+  void ApplySweepValue(int32_t value) override;
+  void Timer3Timer();
+  void CollectRunSeries();
+  void AggregateCalculations();
+
+ private:
+  void Finish();
+  bool started_ = false;  // a new start made the tables and the sweep has not finished
+};
+
+}  // namespace segwork

@@ -1,0 +1,80 @@
+#include "experiments/sweep.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "model/CellForm.h"
+#include "model/convert.h"
+#include "model/errors.h"
+
+namespace segwork {
+
+int64_t SweepWindow::ValueCount() const {
+  const int64_t from = StrToInt(E_valFrom);
+  const int64_t to = StrToInt(E_valTo);
+  const int64_t increment = StrToInt(E_incre);
+  if (increment == 0) throw SegworkError("Floating point division by zero");
+  return int64_t(std::ceil(double(to - from + 1) / double(increment)));
+}
+
+void SweepWindow::UpdateCalculationCount() {
+  const int64_t values = ValueCount();
+  const int64_t calculations = StrToInt(E_calcVals);
+  Lbl_proceed = "/ " + std::to_string(values * calculations);
+}
+
+int32_t SweepWindow::StepsPerRun() const {
+  return std::max(StrToInt(E_toSteps), 1);
+}
+
+void SweepWindow::CheckStepsAtStart() const {
+  if (StrToInt(E_toSteps) < 1) {
+    throw SegworkError("'" + E_toSteps +
+                       "' is not a valid number of timesteps: it must be at least 1");
+  }
+}
+
+void SweepWindow::CopyStepsToStopStep() {
+  model_.Controls.Rewrite(Field::E_stopT, E_toSteps);
+  model_.E_stopTChange();
+}
+
+bool SweepWindow::CountCompletedRun() {
+  ++CalculationIndex;
+  ++CompletedRuns;
+  Lbl_akt = std::to_string(CompletedRuns);
+  // Signed 64-bit, so a negative count is always exceeded.
+  return int64_t(CalculationIndex) > int64_t(StrToInt(E_calcVals));
+}
+
+bool SweepWindow::NextValuePassesEnd() {
+  // In 64 bits, so a huge increment ends the sweep instead of wrapping round.
+  const int64_t next = int64_t(CurrentValue) + StrToInt(E_incre);
+  const int64_t to = StrToInt(E_valTo);
+  CurrentValue = int32_t(std::clamp<int64_t>(next, std::numeric_limits<int32_t>::min(),
+                                             std::numeric_limits<int32_t>::max()));
+  return next > to;
+}
+
+void SweepWindow::ResetCounters() {
+  RunStep = 0;
+  model_.StepCount = 0;
+  CalculationIndex = 1;
+  CompletedRuns = 0;
+}
+
+void SweepWindow::StartFirstValue() {
+  Lbl_akt = "0";
+  CurrentValue = StrToInt(E_valFrom);
+  CopyStepsToStopStep();
+  ApplySweepValue(CurrentValue);
+}
+
+void SweepWindow::StepModel() {
+  model_.AdvanceOneStep();
+  lbl_pSteps = std::to_string(RunStep);
+  ++RunStep;
+}
+
+}  // namespace segwork

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace segwork {
+
+class Model;
+
+// What the three experiment windows share: the range and run fields, the batch counters, the labels
+// and the timer of the batch loop. Each tick makes one step of the main window's model.
+class SweepWindow {
+ public:
+  explicit SweepWindow(Model& model) : model_(model) {}
+  virtual ~SweepWindow() = default;
+
+  // The window's fields, as text.
+  std::string E_valFrom, E_valTo, E_incre, E_toSteps, E_calcVals;
+
+  std::string lbl_pSteps = "0";
+  std::string Lbl_akt = "0";
+  std::string Lbl_proceed;
+  bool TimerEnabled = false;
+
+  int32_t RunStep = 0;
+  uint32_t CalculationIndex = 0;
+  int32_t CompletedRuns = 0;
+  int32_t CurrentValue = 0;
+
+  Model& model() { return model_; }
+
+  // "/ " and the planned number of runs; a zero increment fails and leaves the label.
+  void UpdateCalculationCount();
+  // "start / stop": pauses or resumes; resets nothing.
+  void B_breakClick() { TimerEnabled = !TimerEnabled; }
+  // Number of values the range visits, Ceil((to - from + 1) / increment).
+  int64_t ValueCount() const;
+
+ protected:
+  // Steps of one run as the tick reads them; a run has at least one step.
+  int32_t StepsPerRun() const;
+  // Steps per value must be at least 1 when a sweep starts.
+  void CheckStepsAtStart() const;
+  // The main window's stop step follows the run length.
+  void CopyStepsToStopStep();
+  // Counts a completed run. Returns true when the value's runs are done.
+  bool CountCompletedRun();
+  // Moves on by the increment; true when the sweep has passed its upper bound.
+  bool NextValuePassesEnd();
+  // The step every tick ends with.
+  void StepModel();
+  // The counters of a new start, and the main window's step count.
+  void ResetCounters();
+  // The first run of a new start: counters shown, run length copied, first value set up.
+  void StartFirstValue();
+  virtual void ApplySweepValue(int32_t value) = 0;
+
+  Model& model_;
+};
+
+}  // namespace segwork

@@ -1,0 +1,276 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/run_command.h"
+#include "cli/sweep_command.h"
+#include "model/CellForm.h"
+
+namespace segwork::cli {
+namespace {
+
+using Rows = std::vector<std::vector<std::string>>;
+
+struct Sweep {
+  RunOptions run;
+  SweepOptions sweep;
+};
+
+struct Result {
+  int status = 0;
+  std::string out;
+  std::string err;
+};
+
+Result Execute(const Sweep& s) {
+  std::FILE* file = std::tmpfile();
+  std::ostringstream err;
+  Result r;
+  r.status = ExecuteSweep(s.run, s.sweep, file, err);
+  std::rewind(file);
+  char buffer[4096];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) r.out.append(buffer, n);
+  std::fclose(file);
+  r.err = err.str();
+  return r;
+}
+
+// 35 x 35 cells, 301 agents in three groups, five steps: milliseconds per run.
+Sweep Tiny(Experiment experiment) {
+  Sweep s;
+  SetSweepDefaults(experiment, s.run, s.sweep);
+  s.run.seed = "11", s.run.steps = "5", s.run.cellSize = "20", s.run.agents = "300";
+  s.run.groups = "3", s.run.radius = "2", s.run.moveDistance = "5";
+  s.sweep.jobs = "1", s.sweep.quiet = true;
+  if (experiment == Experiment::Parameter) s.sweep.parameter = "radius";
+  if (experiment == Experiment::Growth) s.sweep.from = "10", s.sweep.to = "30", s.sweep.runs = "2";
+  if (experiment == Experiment::Streets) s.sweep.from = "2", s.sweep.to = "4", s.sweep.runs = "2";
+  return s;
+}
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  std::istringstream in(text);
+  for (std::string part; std::getline(in, part, separator);) parts.push_back(part);
+  return parts;
+}
+
+// The rows of the run table, without the header; or of the summary, name first.
+Rows Table(const std::string& out, bool summary = false) {
+  const size_t blank = out.find("\n\n");
+  if (summary && blank == std::string::npos) return {};
+  Rows rows;
+  const std::string block = summary ? out.substr(blank + 2) : out.substr(0, blank);
+  for (const std::string& line : Split(block, '\n')) {
+    if (line.rfind("run,", 0) != 0 && line.rfind("series,", 0) != 0) {
+      rows.push_back(Split(line, ','));
+    }
+  }
+  return rows;
+}
+
+Rows Series(const std::string& out, const std::string& name) {
+  Rows rows;
+  for (const auto& row : Table(out, true)) {
+    if (row[0] == name) rows.push_back({row[1], row[2]});
+  }
+  return rows;
+}
+
+std::string Real(double v) {
+  char buffer[40];
+  std::snprintf(buffer, sizeof buffer, "%.17g", v);
+  return buffer;
+}
+
+double MeanIndex(const Model& model, size_t j) {
+  double sum = 0;
+  for (const LineSeries& series : model.Analysis.SegregationSeries) sum += series.points.at(j).y;
+  return sum / model.GroupCount;
+}
+
+TEST(CliSweep, ParameterDefaultsMakeNineRunsInSweepOrder) {
+  const Result r = Execute(Tiny(Experiment::Parameter));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.substr(0, r.out.find('\n')), "run,value,calc,seed,clusters,mean_is");
+  const Rows rows = Table(r.out);
+  ASSERT_EQ(rows.size(), 9u);
+  for (size_t i = 0; i < rows.size(); ++i) {
+    EXPECT_EQ(rows[i][0] + rows[i][1] + rows[i][2],
+              std::to_string(i) + std::to_string(2 + i / 3) + std::to_string(1 + i % 3));
+    EXPECT_EQ(rows[i][3], std::to_string(RunSeed(11, uint32_t(i))));
+  }
+  EXPECT_NE(RunSeed(11, 0), RunSeed(12, 0));
+}
+
+TEST(CliSweep, LoopBoundsFollowTheWindows) {
+  Sweep s = Tiny(Experiment::Parameter);
+  s.sweep.from = "5", s.sweep.to = "3";  // the first value still runs
+  EXPECT_EQ(Table(Execute(s).out).size(), 3u);
+
+  s.sweep.from = "1", s.sweep.to = "6", s.sweep.increment = "2", s.sweep.runs = "0";
+  Rows rows = Table(Execute(s).out);
+  ASSERT_EQ(rows.size(), 3u);  // 1, 3, 5, one run each
+  EXPECT_EQ(rows[2][1] + rows[2][2], "51");
+
+  // A clamped value keeps the written value in its row; the same warning shows once.
+  s.sweep.parameter = "threshold", s.sweep.from = "100", s.sweep.to = "120";
+  s.sweep.increment = "20", s.sweep.runs = "2";
+  const Result r = Execute(s);
+  rows = Table(r.out);
+  ASSERT_EQ(rows.size(), 4u);
+  EXPECT_EQ(rows[3][1], "120");
+  const std::string warning = "--threshold 120 is outside 0..100; using 100";
+  ASSERT_NE(r.err.find(warning), std::string::npos);
+  EXPECT_EQ(r.err.find(warning, r.err.find(warning) + 1), std::string::npos);
+}
+
+TEST(CliSweep, JobsAndShardsDoNotChangeTheBytes) {
+  for (Experiment e : {Experiment::Parameter, Experiment::Growth, Experiment::Streets}) {
+    Sweep s = Tiny(e);
+    if (e == Experiment::Streets) s.run.layout = "random";
+    const std::string whole = Execute(s).out;
+    ASSERT_FALSE(whole.empty());
+    s.sweep.jobs = "2";
+    EXPECT_EQ(Execute(s).out, whole);
+    s.sweep.jobs = "5";
+    // 7 shards of 6 runs: some, shard 0 among them, have no runs of their own.
+    for (int shards : {3, 7}) {
+      std::string joined;
+      for (int i = 0; i < shards; ++i) {
+        s.sweep.shard = std::to_string(i) + "/" + std::to_string(shards);
+        joined += Execute(s).out;
+      }
+      EXPECT_EQ(joined, whole) << shards << " shards";
+    }
+    s.sweep.shard.reset();
+    s.sweep.summary = true;
+    const std::string summary = Execute(s).out;
+    s.sweep.jobs = "1";
+    EXPECT_EQ(Execute(s).out, summary);
+  }
+}
+
+TEST(CliSweep, ARowIsReproducedByItsSeedAndValue) {
+  std::ostringstream err;
+  Sweep s = Tiny(Experiment::Parameter);
+  s.run.layout = "grid";
+  s.sweep.parameter = "move-distance";
+  const auto row = Table(Execute(s).out).at(4);
+  RunOptions o = s.run;
+  o.seed = row[3], o.moveDistance = row[1];
+  auto model = PrepareModel(o, EngineKind::Fast, err, true);
+  for (int i = 0; i < 5; ++i) model->AdvanceOneStep();
+  EXPECT_EQ(row[4], std::to_string(model->Analysis.ClusterSizeSeries.bars.size()));
+  EXPECT_EQ(row[5], Real(MeanIndex(*model, 4)));
+
+  s = Tiny(Experiment::Growth);
+  s.run.grow = true, s.run.growStart = "50", s.run.growRate = "20";
+  const Rows rows = Table(Execute(s).out);
+  ASSERT_EQ(rows.size(), 6u * 5u);
+  o = s.run;
+  o.seed = rows[15][3], o.threshold = rows[15][1];
+  model = PrepareModel(o, EngineKind::Fast, err, true);
+  for (size_t j = 0; j < 5; ++j) {
+    model->AdvanceOneStep();
+    EXPECT_EQ(rows[15 + j][4] + ',' + rows[15 + j][5] + ',' + rows[15 + j][6],
+              std::to_string(j + 1) + ',' + Real(MeanIndex(*model, j)) + ',' +
+                  Real(model->Analysis.ChangeSeries.at(3).points.at(j).y));
+  }
+
+  for (const char* layout : {"grid", "random"}) {
+    s = Tiny(Experiment::Streets);
+    s.run.layout = layout;
+    const auto street = Table(Execute(s).out).at(3);
+    o = s.run;
+    o.seed = street[3], o.rows = o.cols = o.streets = street[1];
+    model = PrepareModel(o, EngineKind::Fast, err, true);
+    EXPECT_EQ(street[4], model->Window.Lbl_strCell) << layout;
+    EXPECT_NE(street[4], "0") << layout;
+    for (int i = 0; i < 5; ++i) model->AdvanceOneStep();
+    model->FindClusters();
+    EXPECT_EQ(street[5], std::to_string(model->Analysis.ClusterSizeSeries.bars.size())) << layout;
+  }
+}
+
+TEST(CliSweep, BadInputsGiveAMessageAndNoRows) {
+  const std::vector<std::pair<std::function<void(Sweep&)>, std::string>> cases = {
+      {[](Sweep& s) { s.sweep.from = "two"; }, "'two' is not a valid integer value"},
+      {[](Sweep& s) { s.sweep.increment = "0"; }, "the increment must be at least 1"},
+      {[](Sweep& s) { s.run.steps = "0"; }, "a run needs at least 1 step"},
+      {[](Sweep& s) { s.sweep.parameter.reset(); }, "please select a parameter"},
+      {[](Sweep& s) { s.sweep.jobs = "0"; }, "--jobs 0 is below 1"},
+      {[](Sweep& s) { s.sweep.shard = "3/3"; }, "needs 0 <= i < n"},
+      {[](Sweep& s) { s.sweep.shard = "0/2", s.run.seed.reset(); }, "--shard needs --seed"},
+      {[](Sweep& s) { s.sweep.shard = "0/2", s.sweep.summary = true; }, "cannot go with --shard"},
+      {[](Sweep& s) { s.sweep.summary = true, s.sweep.runs = "-1"; }, "Period should be >= 0"},
+      {[](Sweep& s) { s.sweep.from = "-2147483648", s.sweep.to = "2147483647"; }, "the most"},
+      // Model options fail in the first run, before the header, also with other runs under way.
+      {[](Sweep& s) { s.run.agents = "many"; }, "'many' is not a valid integer value"},
+      {[](Sweep& s) { s.sweep.jobs = "2", s.run.tileSize = "0"; }, "not a valid grid size"},
+  };
+  for (const auto& [mutate, message] : cases) {
+    Sweep s = Tiny(Experiment::Parameter);
+    mutate(s);
+    const Result r = Execute(s);
+    EXPECT_EQ(r.status, 1) << message;
+    EXPECT_EQ(r.out, "") << message;
+    EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+  }
+}
+
+TEST(CliSweep, SummariesDeriveTheWindowsSeries) {
+  Sweep s = Tiny(Experiment::Parameter);
+  s.sweep.summary = true;
+  Result r = Execute(s);
+  Rows rows = Table(r.out);
+  for (const auto& [name, column] : {std::pair{"clusters", 4}, std::pair{"is", 5}}) {
+    const Rows average = Series(r.out, std::string(name) + "_average");
+    ASSERT_EQ(average.size(), 3u) << name;  // one point per value
+    for (size_t v = 0; v < 3; ++v) {
+      double sum = 0;
+      for (size_t c = 0; c < 3; ++c) sum += std::stod(rows[3 * v + c][size_t(column)]);
+      EXPECT_EQ(average[v][0], std::to_string(2 + v));
+      EXPECT_NEAR(std::stod(average[v][1]), sum / 3, 1e-12) << name;
+    }
+    EXPECT_EQ(Series(r.out, std::string(name) + "_trend").size(), 2u) << name;
+    EXPECT_EQ(Series(r.out, std::string(name) + "_fit").size(), 9u) << name;
+  }
+  // Two values cannot carry a parabola: no fit rows, the window's message.
+  s.sweep.to = "3";
+  r = Execute(s);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(Series(r.out, "is_fit").empty());
+  EXPECT_EQ(Series(r.out, "is_average").size(), 2u);
+  EXPECT_NE(r.err.find("Cannot process fitting"), std::string::npos);
+
+  // Growth with one run per value: the value line is that run's mean line.
+  s = Tiny(Experiment::Growth);
+  s.sweep.summary = true, s.sweep.runs = "1";
+  r = Execute(s);
+  rows = Table(r.out);
+  ASSERT_EQ(rows.size(), 3u * 5u);
+  for (size_t v = 0; v < 3; ++v) {
+    const Rows line = Series(r.out, "value_" + std::to_string(10 * (v + 1)));
+    ASSERT_EQ(line.size(), 5u);
+    for (size_t j = 0; j < 5; ++j) {
+      EXPECT_EQ(line[j][0] + ',' + line[j][1], std::to_string(j + 1) + ',' + rows[5 * v + j][5]);
+    }
+  }
+  EXPECT_EQ(Series(r.out, "density").at(4)[1], rows.back()[6]);
+
+  s = Tiny(Experiment::Streets);
+  s.sweep.summary = true;
+  r = Execute(s);
+  rows = Table(r.out);
+  const Rows trend = Series(r.out, "trend");
+  ASSERT_EQ(trend.size(), 2u);
+  EXPECT_EQ(trend[0][0] + ',' + trend[1][0], rows.front()[4] + ',' + rows.back()[4]);
+}
+
+}  // namespace
+}  // namespace segwork::cli

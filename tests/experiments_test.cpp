@@ -1,0 +1,200 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "experiments/AnaStreets.h"
+#include "experiments/AnalyseGrowth.h"
+#include "experiments/Parameterspace.h"
+#include "model/CellForm.h"
+#include "model/errors.h"
+
+namespace segwork {
+namespace {
+
+// The program as started, on a small world unless asked for the default one.
+std::unique_ptr<Model> StartedModel(bool small = true) {
+  auto m = std::make_unique<Model>();
+  m->ClockSeed = [] { return 99u; };
+  if (small) {
+    m->Controls.Text(Field::Edit_cellSiz) = "20";
+    m->Controls.Text(Field::Edit_anzAg) = "300";
+    m->Controls.Text(Field::Edit_mDist) = "10";
+  }
+  m->CreateMainWindow();
+  return m;
+}
+
+// Ticks until the sweep stops itself; a failing tick's message is returned.
+template <class Sweep, class Tick>
+std::string RunToEnd(Sweep& sweep, Tick tick, int limit = 100000) {
+  for (int i = 0; i < limit && sweep.TimerEnabled; ++i) {
+    try {
+      (sweep.*tick)();
+    } catch (const SegworkError& e) {
+      return e.what();
+    }
+  }
+  return sweep.TimerEnabled ? "still running" : "";
+}
+
+std::string MessageOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const SegworkError& e) {
+    return e.what();
+  }
+  return "";
+}
+
+TEST(ParameterSweep, DefaultSweepFillsDataAverageTrendAndFit) {
+  auto m = StartedModel();
+  ParameterSpaceSweep sweep(*m);
+  EXPECT_EQ(sweep.Lbl_proceed, "/ 9");
+  m->Window.Timer1Enabled = true;
+  sweep.CB_param = 0;
+  sweep.B_startClick();
+  EXPECT_FALSE(m->Window.Timer1Enabled);
+  EXPECT_EQ(m->Controls.Text(Field::E_stopT), "30");
+  EXPECT_EQ(sweep.ChartClusterTitle, "clusters per value | cluster threshold = 1");
+  sweep.Timer2Timer();
+  EXPECT_EQ(sweep.lbl_pSteps, "0");  // the first tick makes step 1
+  EXPECT_EQ(RunToEnd(sweep, &ParameterSpaceSweep::Timer2Timer), "");
+  EXPECT_EQ(sweep.Lbl_akt, "9");
+  ASSERT_EQ(sweep.Series_Avg.Count(), 9u);
+  ASSERT_EQ(sweep.Series_IS.Count(), 9u);
+  ASSERT_EQ(sweep.Series_AvgClust.Count(), 3u);
+  ASSERT_EQ(sweep.Series_IS_Avg.Count(), 3u);
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(sweep.Series_IS_Avg.XValue(i), 2.0 + double(i));
+    for (size_t r = 0; r < 3; ++r) EXPECT_EQ(sweep.Series_IS.XValue(3 * i + r), 2.0 + double(i));
+  }
+  EXPECT_EQ(sweep.Series_AvgTrend.Count(), 2u);
+  EXPECT_EQ(sweep.Series_IS_Fit.Count(), 9u);
+  EXPECT_EQ(m->Controls.Text(Field::Edit_anzGr), "4");
+  EXPECT_EQ(m->GroupCount, 4);
+  // A new degree refits at once, from the same points.
+  sweep.UpD_polyDegSegClick(2);
+  EXPECT_EQ(sweep.Series_IS_Fit.Count(), 9u);
+}
+
+TEST(ParameterSweep, RefusalsAndFailuresLeaveItStopped) {
+  auto m = StartedModel();
+  ParameterSpaceSweep sweep(*m);
+  m->StepCount = 7;
+  try {
+    sweep.B_startClick();
+    FAIL();
+  } catch (const SegworkError& e) {
+    EXPECT_STREQ(e.what(), "please select a parameter");
+    EXPECT_EQ(e.Caption(), "missing value");
+  }
+  EXPECT_EQ(m->StepCount, 0);
+  EXPECT_FALSE(sweep.TimerEnabled);
+
+  sweep.E_incre = "0";
+  EXPECT_EQ(MessageOf([&] { sweep.UpdateCalculationCount(); }), "Floating point division by zero");
+  EXPECT_EQ(sweep.Lbl_proceed, "/ 9");
+  sweep.E_incre = "1";
+  sweep.E_valFrom = "4";
+  sweep.E_valTo = "2";
+  sweep.UpdateCalculationCount();
+  EXPECT_EQ(sweep.Lbl_proceed, "/ -3");
+
+  sweep.CB_param = 3;
+  sweep.E_toSteps = "0";
+  EXPECT_NE(MessageOf([&] { sweep.B_startClick(); }), "");
+  EXPECT_FALSE(sweep.TimerEnabled);
+
+  // From above the bound: the first value still runs all its calculations (and a fit over
+  // one x fails).
+  sweep.E_toSteps = "3";
+  sweep.B_startClick();
+  EXPECT_EQ(RunToEnd(sweep, &ParameterSpaceSweep::Timer2Timer), "Cannot process fitting");
+  EXPECT_EQ(sweep.Series_Avg.Count(), 3u);
+  EXPECT_EQ(m->Threshold, 4);
+
+  // Two values of three runs each cannot take a degree-3 fit: one message, timer off.
+  sweep.E_valFrom = "2";
+  sweep.E_valTo = "3";
+  sweep.B_startClick();
+  EXPECT_EQ(RunToEnd(sweep, &ParameterSpaceSweep::Timer2Timer), "Cannot process fitting");
+  EXPECT_FALSE(sweep.TimerEnabled);
+  EXPECT_EQ(sweep.Series_IS_Fit.Count(), 0u);
+  EXPECT_EQ(sweep.Series_Avg.Count(), 6u);
+}
+
+TEST(GrowthSweep, ValueLinesFromRunMeansAndTheDensityOfTheLastRun) {
+  auto m = StartedModel();
+  GrowthAnalysis sweep(*m);
+  EXPECT_EQ(sweep.Lbl_proceed, "/ 60");
+  sweep.E_valTo = "20";
+  sweep.E_toSteps = "5";
+  sweep.E_calcVals = "2";
+  m->Window.Timer1Enabled = true;
+  sweep.B_startClick();
+  EXPECT_TRUE(m->Window.Timer1Enabled);  // this window leaves the main timer alone
+  EXPECT_EQ(RunToEnd(sweep, &GrowthAnalysis::Timer3Timer), "");
+  EXPECT_EQ(sweep.Lbl_akt, "4");
+  ASSERT_EQ(sweep.ValueMeans.size(), 2u);
+  EXPECT_EQ(sweep.ValueMeans[0]->Title, "10");
+  EXPECT_EQ(sweep.ValueMeans[1]->Title, "20");
+  for (const auto& line : sweep.ValueMeans) {
+    ASSERT_EQ(line->Count(), 5u);
+    for (size_t j = 0; j < 5; ++j) EXPECT_EQ(line->XValue(j), double(j + 1));
+  }
+  for (const auto& line : sweep.RunMeans) EXPECT_EQ(line->Count(), 0u);
+  EXPECT_EQ(sweep.DensityLine->Count(), 5u);
+  EXPECT_EQ(sweep.ChartSeries.size(), 5u);
+  EXPECT_EQ(m->Threshold, 20);
+
+  // "start / stop" after the end makes one more end-of-run pass and finishes.
+  sweep.E_incre = "10";
+  sweep.B_breakClick();
+  EXPECT_EQ(RunToEnd(sweep, &GrowthAnalysis::Timer3Timer, 50), "");
+  EXPECT_EQ(sweep.Lbl_akt, "5");
+
+  // Ranges without a slot are refused; the finished sweep's lines stay.
+  sweep.E_valTo = "9";
+  EXPECT_EQ(MessageOf([&] { sweep.B_startClick(); }), "Range check error");
+  EXPECT_FALSE(sweep.TimerEnabled);
+  EXPECT_EQ(sweep.ValueMeans.size(), 2u);
+  sweep.E_valTo = "20";
+  sweep.E_incre = "0";
+  EXPECT_EQ(MessageOf([&] { sweep.B_startClick(); }), "Floating point division by zero");
+
+  // More runs per value asked for mid-sweep than the tables hold: the sweep ends cleanly.
+  sweep.E_incre = "10";
+  sweep.B_startClick();
+  for (int i = 0; i < 7; ++i) sweep.Timer3Timer();
+  sweep.E_calcVals = "5";
+  EXPECT_EQ(RunToEnd(sweep, &GrowthAnalysis::Timer3Timer), "");
+}
+
+TEST(StreetSweep, OneRunAtValueTenOnTheDefaultWorld) {
+  auto m = StartedModel(false);
+  StreetAnalysis sweep(*m);
+  EXPECT_EQ(sweep.Lbl_proceed, "/ 510");
+  sweep.E_valTo = "10";
+  sweep.E_calcVals = "1";
+  sweep.E_toSteps = "3";
+  sweep.S_startClick();
+  EXPECT_EQ(m->Window.Lbl_strCell, "2007");  // 9 + 9 full lines, 81 crossings
+  EXPECT_EQ(RunToEnd(sweep, &StreetAnalysis::Timer4Timer), "");
+  ASSERT_EQ(sweep.Series_street.Count(), 1u);
+  EXPECT_EQ(sweep.Series_street.XValue(0), 2007.0);
+  EXPECT_EQ(sweep.Series_strTrend.Count(), 0u);  // one point makes no line
+
+  // Street type 0: the run starts without streets and the sweep pauses with the message.
+  m->Controls.UpD_strType = 0;
+  EXPECT_EQ(MessageOf([&] { sweep.S_startClick(); }), "0 is not a valid street type");
+  EXPECT_FALSE(sweep.TimerEnabled);
+  EXPECT_EQ(m->StreetCellCount(), 0);
+  EXPECT_EQ(m->StepCount, 0);
+  sweep.B_breakClick();
+  sweep.Timer4Timer();
+  EXPECT_EQ(m->StepCount, 1);
+}
+
+}  // namespace
+}  // namespace segwork

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QChartView>
+#include <QColor>
+#include <vector>
+
+#include "experiments/series.h"
+
+class QAbstractAxis;
+class QValueAxis;
+class QXYSeries;
+
+namespace segwork::ui {
+
+// How an experiment series is drawn.
+struct SeriesLook {
+  enum Kind { Points, Line, LineWithMarks } kind = Line;
+  QColor colour;  // invalid: the chart's default colour
+  int width = 1;
+};
+
+// A chart over core experiment series: it copies a series' points only when the series changed,
+// follows its title and visible flag, and scales its axes to the data unless the user zoomed.
+class SeriesChart : public QChartView {
+  Q_OBJECT
+ public:
+  SeriesChart(const QString& name, const QString& bottomTitle, const QString& leftTitle,
+              const QString& rightTitle, bool legend, QWidget* parent);
+
+  // Replaces every series on the chart.
+  void SetSeries(const std::vector<std::pair<const Series*, SeriesLook>>& series);
+  void Refresh(const QString& title);
+  void UndoZoom();
+
+ private:
+  struct Shown {
+    const Series* series;
+    QXYSeries* view;
+    uint64_t revision;
+  };
+  void FitAxes();
+  std::vector<Shown> shown_;
+  QValueAxis* x_;
+  QValueAxis* left_;
+  QValueAxis* right_;
+};
+
+}  // namespace segwork::ui
