@@ -39,21 +39,23 @@ void SetRange(QValueAxis* axis, double low, double high) {
 
 SeriesChart::SeriesChart(const QString& name, const QString& bottomTitle, const QString& leftTitle,
                          const QString& rightTitle, bool legend, QWidget* parent)
-    : QChartView(parent) {
+    // Given at construction: a chart set later would leave the view's default one behind.
+    : QChartView(new QChart, parent) {
   setObjectName(name);
-  auto* chart = new QChart;
+  QChart* chart = this->chart();
   chart->legend()->setVisible(legend);
   chart->setBackgroundBrush(Qt::white);
-  setChart(chart);
   setRenderHint(QPainter::Antialiasing);
   setRubberBand(QChartView::RectangleRubberBand);
   setFrameShape(QFrame::Box);
   x_ = MakeAxis(bottomTitle, true);
   left_ = MakeAxis(leftTitle, rightTitle.isEmpty());
-  right_ = MakeAxis(rightTitle, true);
   chart->addAxis(x_, Qt::AlignBottom);
   chart->addAxis(left_, Qt::AlignLeft);
-  if (!rightTitle.isEmpty()) chart->addAxis(right_, Qt::AlignRight);
+  if (!rightTitle.isEmpty()) {
+    right_ = MakeAxis(rightTitle, true);
+    chart->addAxis(right_, Qt::AlignRight);
+  }
 }
 
 void SeriesChart::SetSeries(const std::vector<std::pair<const Series*, SeriesLook>>& series) {
@@ -86,9 +88,7 @@ void SeriesChart::SetSeries(const std::vector<std::pair<const Series*, SeriesLoo
       view->setPen(pen);
     }
     view->attachAxis(x_);
-    view->attachAxis(source->Axis == VerticalAxis::Right && c->axes(Qt::Vertical).contains(right_)
-                         ? right_
-                         : left_);
+    view->attachAxis(source->Axis == VerticalAxis::Right && right_ ? right_ : left_);
     shown_.push_back({source, view, std::numeric_limits<uint64_t>::max()});
   }
 }
@@ -121,7 +121,7 @@ void SeriesChart::FitAxes() {
   double xLow = inf, xHigh = -inf;
   double yLow[2] = {inf, inf}, yHigh[2] = {-inf, -inf};
   for (const Shown& s : shown_) {
-    const int axis = s.view->attachedAxes().contains(right_) ? 1 : 0;
+    const int axis = right_ && s.view->attachedAxes().contains(right_) ? 1 : 0;
     for (const SeriesPoint& p : s.series->Points()) {
       if (!std::isfinite(p.x) || !std::isfinite(p.y)) continue;
       xLow = std::min(xLow, p.x);
@@ -132,7 +132,7 @@ void SeriesChart::FitAxes() {
   }
   SetRange(x_, xLow, xHigh);
   SetRange(left_, yLow[0], yHigh[0]);
-  SetRange(right_, yLow[1], yHigh[1]);
+  if (right_) SetRange(right_, yLow[1], yHigh[1]);
 }
 
 }  // namespace segwork::ui

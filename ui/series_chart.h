@@ -42,7 +42,7 @@ class SeriesChart : public QChartView {
   std::vector<Shown> shown_;
   QValueAxis* x_;
   QValueAxis* left_;
-  QValueAxis* right_;
+  QValueAxis* right_ = nullptr;  // only on charts with a right axis
 };
 
 }  // namespace segwork::ui
