@@ -171,6 +171,20 @@ TEST(GrowthSweep, ValueLinesFromRunMeansAndTheDensityOfTheLastRun) {
   EXPECT_EQ(RunToEnd(sweep, &GrowthAnalysis::Timer3Timer), "");
 }
 
+TEST(GrowthSweep, DefaultsEndWithSixValueLinesOf1300Points) {
+  auto m = StartedModel();
+  GrowthAnalysis sweep(*m);
+  sweep.B_startClick();
+  EXPECT_EQ(RunToEnd(sweep, &GrowthAnalysis::Timer3Timer, 100000), "");
+  EXPECT_EQ(sweep.Lbl_akt, "60");
+  ASSERT_EQ(sweep.ValueMeans.size(), 6u);
+  for (size_t v = 0; v < 6; ++v) {
+    EXPECT_EQ(sweep.ValueMeans[v]->Count(), 1300u);
+    EXPECT_EQ(sweep.ValueMeans[v]->Title, std::to_string(10 * (v + 1)));
+  }
+  EXPECT_EQ(sweep.DensityLine->Count(), 1300u);
+}
+
 TEST(StreetSweep, OneRunAtValueTenOnTheDefaultWorld) {
   auto m = StartedModel(false);
   StreetAnalysis sweep(*m);
