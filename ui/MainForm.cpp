@@ -620,6 +620,8 @@ void TForm1::SyncFromModel() {
                                .arg(RedOf(c))
                                .arg(GreenOf(c))
                                .arg(BlueOf(c)));
+    // A style sheet drops the inherited font; keep the window's.
+    B_stop_->setFont(font());
   }
   SchedulePanelUpdate();
 }
