@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <chrono>
 #include <cinttypes>
+#include <functional>
 #include <sstream>
 #include <vector>
 
@@ -275,8 +276,12 @@ int Execute(const RunOptions& o, std::FILE* out, std::ostream& err) {
 }  // namespace
 
 int ExecuteRun(const RunOptions& options, std::FILE* out, std::ostream& err) {
+  return ExitStatusOf([&] { return Execute(options, out, err); }, out, err);
+}
+
+int ExitStatusOf(const std::function<int()>& command, std::FILE* out, std::ostream& err) {
   try {
-    return Execute(options, out, err);
+    return command();
   } catch (const SegworkError& e) {
     std::fflush(out);
     err << e.what() << "\n";

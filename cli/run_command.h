@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -60,6 +61,9 @@ uint64_t StateDigest(const Model& model);
 // Runs the model as the contract of `segwork-cli run` says: CSV rows on `out`, warnings, the clock
 // seed and errors on `err`. Returns the exit status.
 int ExecuteRun(const RunOptions& options, std::FILE* out, std::ostream& err);
+
+// Runs a command's body: a failure prints its message on `err` and gives status 1.
+int ExitStatusOf(const std::function<int()>& command, std::FILE* out, std::ostream& err);
 
 // Both engines side by side on the same settings: steps per second for steps 1-50 and 401-500,
 // their ratios, and whether the cell states agree after every step.

@@ -501,17 +501,7 @@ Plan MakePlan(const RunOptions& run, const SweepOptions& sweep, std::ostream& er
 
 int ExecuteSweep(const RunOptions& run, const SweepOptions& sweep, std::FILE* out,
                  std::ostream& err) {
-  try {
-    return RunPlan(MakePlan(run, sweep, err), run, out, err);
-  } catch (const SegworkError& e) {
-    std::fflush(out);
-    err << e.what() << "\n";
-    return 1;
-  } catch (const std::bad_alloc&) {
-    std::fflush(out);
-    err << "segwork-cli: out of memory\n";
-    return 1;
-  }
+  return ExitStatusOf([&] { return RunPlan(MakePlan(run, sweep, err), run, out, err); }, out, err);
 }
 
 }  // namespace segwork::cli
