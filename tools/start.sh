@@ -12,6 +12,7 @@ echo "no display found: starting segwork on a virtual display (Xvfb); stop it wi
 if ! command -v xvfb-run >/dev/null; then
   sudo=""
   [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  $sudo apt-get install -y xvfb xauth
+  $sudo apt-get update
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y xvfb xauth
 fi
 exec xvfb-run -a -s "-screen 0 1280x1024x24" ./build/segwork "$@"
