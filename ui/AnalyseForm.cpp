@@ -6,7 +6,6 @@
 #include <QBarSet>
 #include <QChart>
 #include <QChartView>
-#include <QFontDatabase>
 #include <QGraphicsLayout>
 #include <QGraphicsScene>
 #include <QHeaderView>
@@ -30,6 +29,7 @@
 #include <vector>
 
 #include "model/CellForm.h"
+#include "ui/look.h"
 
 namespace segwork::ui {
 
@@ -37,19 +37,6 @@ namespace {
 
 constexpr int kRefreshMs = 33;
 constexpr double kHalfBar = 0.4;
-
-QColor ToQColor(TColor c) {
-  return QColor(int(RedOf(c)), int(GreenOf(c)), int(BlueOf(c)));
-}
-
-// Tahoma where installed, else a similar or narrower face: the table's columns are narrow. The
-// font database is asked because font matching never fails, it substitutes a wider face.
-QString UiFamily() {
-  for (const char* family : {"Tahoma", "Liberation Sans", "Arial", "DejaVu Sans Condensed"}) {
-    if (QFontDatabase::hasFamily(family)) return family;
-  }
-  return QString();
-}
 
 // The table's cells are 45 pixels wide; the usual text margins would elide "group 10".
 class NarrowCellStyle final : public QProxyStyle {
@@ -351,8 +338,7 @@ class TForm2::GridModel final : public QAbstractTableModel {
 TForm2::TForm2(Model& model, QWidget* parent) : QWidget(parent), model_(model) {
   setWindowFlag(Qt::Window);
   setWindowTitle("Analysis");
-  QFont font(UiFamily());
-  font.setPixelSize(11);
+  const QFont font = WindowFont();
   setFont(font);
   resize(1092, 766);
   move(0, 131);

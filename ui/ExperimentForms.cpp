@@ -13,6 +13,7 @@
 #include "model/CellForm.h"
 #include "ui/MainForm.h"
 #include "ui/error_reporter.h"
+#include "ui/look.h"
 #include "ui/series_chart.h"
 
 namespace segwork::ui {
@@ -53,10 +54,7 @@ ExperimentForm::ExperimentForm(TForm1& main, SweepWindow& sweep, const char* nam
                                const char* timerName, QWidget* parent)
     : QWidget(parent, Qt::Window), main_(main), sweep_(sweep) {
   setObjectName(name);
-  QFont small;
-  small.setFamilies({"Tahoma", "DejaVu Sans Condensed", "Liberation Sans Narrow"});
-  small.setPixelSize(11);
-  setFont(small);
+  setFont(WindowFont());
   timer_ = new QTimer(this);
   timer_->setObjectName(timerName);
   // As the main window's: one step per tick, as often as the event loop allows.
@@ -74,12 +72,12 @@ QGroupBox* ExperimentForm::BuildSettings(QRect geometry, int top, const char* fr
                                          std::function<void()> start) {
   auto* box = new QGroupBox("settings", this);
   box->setGeometry(geometry);
-  struct FieldSpec {
+  struct FieldInfo {
     const char* name;
     const char* caption;
     std::string SweepWindow::*text;
   };
-  const FieldSpec specs[5] = {
+  const FieldInfo fields[5] = {
       {"E_valFrom", fromCaption, &SweepWindow::E_valFrom},
       {"E_valTo", "to:", &SweepWindow::E_valTo},
       {"E_incre", "increment:", &SweepWindow::E_incre},
@@ -87,18 +85,18 @@ QGroupBox* ExperimentForm::BuildSettings(QRect geometry, int top, const char* fr
       {"E_calcVals", "calculations per value:", &SweepWindow::E_calcVals},
   };
   int y = top;
-  for (const FieldSpec& spec : specs) {
-    auto* label = Label(spec.caption, box, 8, y + 2);
-    if (QString(spec.caption).contains('\n')) y += 12;
-    auto* edit = new QLineEdit(QString::fromStdString(sweep_.*(spec.text)), box);
-    edit->setObjectName(spec.name);
+  for (const FieldInfo& field : fields) {
+    Label(field.caption, box, 8, y + 2);
+    if (QString(field.caption).contains('\n')) y += 12;
+    auto* edit = new QLineEdit(QString::fromStdString(sweep_.*(field.text)), box);
+    edit->setObjectName(field.name);
     edit->setGeometry(132, y, 56, 20);
-    const bool counts = spec.text != &SweepWindow::E_toSteps;
-    connect(edit, &QLineEdit::textChanged, this, [this, spec, counts](const QString& text) {
-      sweep_.*(spec.text) = text.toStdString();
+    // Every field but the run length enters the planned total.
+    const bool counts = field.text != &SweepWindow::E_toSteps;
+    connect(edit, &QLineEdit::textChanged, this, [this, field, counts](const QString& text) {
+      sweep_.*(field.text) = text.toStdString();
       if (counts) Guarded([&] { sweep_.UpdateCalculationCount(); });
     });
-    (void)label;
     y += 26;
   }
   auto* startButton = Button(startName, "new start", box, QRect(8, y + 4, 80, 25));

@@ -27,15 +27,12 @@
 #include "model/convert.h"
 #include "model/errors.h"
 #include "ui/error_reporter.h"
+#include "ui/look.h"
 #include "ui/qt_canvas.h"
 
 namespace segwork::ui {
 
 namespace {
-
-QColor ToQColor(TColor c) {
-  return QColor(int(RedOf(c)), int(GreenOf(c)), int(BlueOf(c)));
-}
 
 QtCanvas* AsQtCanvas(const std::unique_ptr<Canvas>& canvas) {
   return dynamic_cast<QtCanvas*>(canvas.get());
@@ -152,11 +149,7 @@ TForm1::TForm1(Model& model, QWidget* parent) : QWidget(parent), model_(model) {
   setObjectName("TForm1");
   setWindowTitle("segwork");
   setFixedSize(924, 711);
-  // The controls are laid out for a small sans font; Tahoma where it exists.
-  QFont small;
-  small.setFamilies({"Tahoma", "DejaVu Sans Condensed", "Liberation Sans Narrow"});
-  small.setPixelSize(11);
-  setFont(small);
+  setFont(WindowFont());
   clock_.start();
 
   // The frame-rate display counts from the program's start.

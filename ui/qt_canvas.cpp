@@ -2,6 +2,8 @@
 
 #include <QPen>
 
+#include "ui/look.h"
+
 namespace segwork::ui {
 
 QtCanvas::QtCanvas(int width, int height, bool seeThroughWhite)
@@ -15,9 +17,9 @@ QtCanvas::~QtCanvas() {
   Flush();
 }
 
-QColor QtCanvas::ToQColor(TColor colour) const {
+QColor QtCanvas::PaintColour(TColor colour) const {
   if (seeThroughWhite_ && colour == kWhite) return QColor(Qt::transparent);
-  return QColor(int(RedOf(colour)), int(GreenOf(colour)), int(BlueOf(colour)));
+  return ui::ToQColor(colour);
 }
 
 QPainter& QtCanvas::Painter() {
@@ -60,16 +62,17 @@ void QtCanvas::Rectangle(int left, int top, int right, int bottom) {
   // brush inside. Painted as fills, so no pen geometry adds a pixel.
   const QRect all(left, top, right - left, bottom - top);
   QPainter& p = Painter();
-  p.fillRect(all, ToQColor(pen_));
-  if (all.width() > 2 && all.height() > 2) p.fillRect(all.adjusted(1, 1, -1, -1), ToQColor(brush_));
+  p.fillRect(all, PaintColour(pen_));
+  if (all.width() > 2 && all.height() > 2)
+    p.fillRect(all.adjusted(1, 1, -1, -1), PaintColour(brush_));
   Touch(all);
 }
 
 void QtCanvas::Ellipse(int left, int top, int right, int bottom) {
   if (right <= left || bottom <= top) return;
   QPainter& p = Painter();
-  p.setPen(QPen(ToQColor(pen_), std::max(penWidth_, 1)));
-  p.setBrush(ToQColor(brush_));
+  p.setPen(QPen(PaintColour(pen_), std::max(penWidth_, 1)));
+  p.setBrush(PaintColour(brush_));
   // A pen-outlined ellipse covers one pixel more than its rectangle in each direction.
   p.drawEllipse(QRect(left, top, right - left - 1, bottom - top - 1));
   Touch(QRect(left, top, right - left, bottom - top));
@@ -81,7 +84,7 @@ void QtCanvas::MoveTo(int x, int y) {
 
 void QtCanvas::LineTo(int x, int y) {
   QPainter& p = Painter();
-  QPen pen(ToQColor(pen_), std::max(penWidth_, 1));
+  QPen pen(PaintColour(pen_), std::max(penWidth_, 1));
   pen.setCapStyle(Qt::RoundCap);
   p.setPen(pen);
   const QPoint to(x, y);

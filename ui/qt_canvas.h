@@ -33,7 +33,7 @@ class QtCanvas final : public Canvas {
 
  private:
   QPainter& Painter();
-  QColor ToQColor(TColor colour) const;
+  QColor PaintColour(TColor colour) const;  // white is transparent when see-through
   void Touch(const QRect& r) { dirty_ |= r; }
 
   QImage image_;
