@@ -9,6 +9,7 @@
 #include "cli/run_command.h"
 #include "cli/sweep_command.h"
 #include "model/CellForm.h"
+#include "tests/cli_capture.h"
 
 namespace segwork::cli {
 namespace {
@@ -20,23 +21,13 @@ struct Sweep {
   SweepOptions sweep;
 };
 
-struct Result {
-  int status = 0;
-  std::string out;
-  std::string err;
-};
+using testing::Capture;
+using testing::Result;
+using testing::Split;
 
 Result Execute(const Sweep& s) {
-  std::FILE* file = std::tmpfile();
-  std::ostringstream err;
-  Result r;
-  r.status = ExecuteSweep(s.run, s.sweep, file, err);
-  std::rewind(file);
-  char buffer[4096];
-  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) r.out.append(buffer, n);
-  std::fclose(file);
-  r.err = err.str();
-  return r;
+  return Capture(
+      [&](std::FILE* out, std::ostream& err) { return ExecuteSweep(s.run, s.sweep, out, err); });
 }
 
 // 35 x 35 cells, 301 agents in three groups, five steps: milliseconds per run.
@@ -50,13 +41,6 @@ Sweep Tiny(Experiment experiment) {
   if (experiment == Experiment::Growth) s.sweep.from = "10", s.sweep.to = "30", s.sweep.runs = "2";
   if (experiment == Experiment::Streets) s.sweep.from = "2", s.sweep.to = "4", s.sweep.runs = "2";
   return s;
-}
-
-std::vector<std::string> Split(const std::string& text, char separator) {
-  std::vector<std::string> parts;
-  std::istringstream in(text);
-  for (std::string part; std::getline(in, part, separator);) parts.push_back(part);
-  return parts;
 }
 
 // The rows of the run table, without the header; or of the summary, name first.

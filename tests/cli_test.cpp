@@ -9,27 +9,17 @@
 
 #include "cli/run_command.h"
 #include "model/CellForm.h"
+#include "tests/cli_capture.h"
 
 namespace segwork::cli {
 namespace {
 
-struct Result {
-  int status = 0;
-  std::string out;
-  std::string err;
-};
+using testing::Capture;
+using testing::Result;
+using testing::Split;
 
 Result RunCli(const RunOptions& options) {
-  std::FILE* file = std::tmpfile();
-  std::ostringstream err;
-  Result r;
-  r.status = ExecuteRun(options, file, err);
-  std::rewind(file);
-  char buffer[4096];
-  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) r.out.append(buffer, n);
-  std::fclose(file);
-  r.err = err.str();
-  return r;
+  return Capture([&](std::FILE* out, std::ostream& err) { return ExecuteRun(options, out, err); });
 }
 
 // 35 x 35 cells, three groups: a few milliseconds per step.
@@ -43,15 +33,6 @@ RunOptions Small(std::optional<std::string> seed = "7") {
   o.radius = "2";
   o.moveDistance = "5";
   return o;
-}
-
-std::vector<std::string> Split(const std::string& text, char separator) {
-  std::vector<std::string> parts;
-  std::string part;
-  std::istringstream in(text);
-  while (std::getline(in, part, separator)) parts.push_back(part);
-  if (!text.empty() && text.back() == separator && separator != '\n') parts.push_back("");
-  return parts;
 }
 
 uint64_t Fnv1a(const Model& m) {
