@@ -1,0 +1,87 @@
+#include "cli/command_line.h"
+
+#include <CLI/CLI.hpp>
+#include <tuple>
+
+#include "cli/run_command.h"
+#include "cli/sweep_command.h"
+
+namespace segwork::cli {
+namespace {
+
+struct SweepCommand {
+  RunOptions run;
+  SweepOptions options;
+  CLI::App* command = nullptr;
+};
+
+// The command tree with every option bound to its texts.
+struct CommandLine {
+  CLI::App app{"segwork-cli: the segregation model without windows"};
+  RunOptions runOptions;
+  CLI::App* run = nullptr;
+  RunOptions benchOptions;
+  CLI::App* bench = nullptr;
+  SweepCommand sweeps[3];
+
+  CommandLine() {
+    app.set_version_flag("--version", std::string("segwork-cli 0.1.0"));
+    app.require_subcommand(1);
+
+    run = app.add_subcommand("run", "set up one run and print one CSV row per step");
+    AddRunOptions(*run, runOptions);
+    run->add_option("--engine", runOptions.engine, "neighbourhood engine")
+        ->check(CLI::IsMember({"fast", "literal"}));
+
+    bench = app.add_subcommand(
+        "bench", "run both engines side by side for 500 steps and compare their speed");
+    AddRunOptions(*bench, benchOptions);
+    bench->remove_option(bench->get_option("--steps"));
+
+    CLI::App* sweep = app.add_subcommand(
+        "sweep", "run one of the batch experiments without windows, in parallel and shardable");
+    sweep->require_subcommand(1);
+    const std::tuple<Experiment, const char*, const char*> kinds[3] = {
+        {Experiment::Parameter, "parameter", "sweep one model parameter: clusters and mean IS"},
+        {Experiment::Growth, "growth", "sweep the threshold: mean IS and density per step"},
+        {Experiment::Streets, "streets", "sweep a street layout's size: street cells and clusters"},
+    };
+    for (size_t i = 0; i < 3; ++i) {
+      const auto& [experiment, name, description] = kinds[i];
+      sweeps[i].command = sweep->add_subcommand(name, description);
+      AddSweepOptions(*sweeps[i].command, experiment, sweeps[i].run, sweeps[i].options);
+    }
+  }
+
+  // -1 when the arguments name a command to run, otherwise the exit status.
+  int Parse(int argc, const char* const* argv, std::ostream& info, std::ostream& err) {
+    try {
+      app.parse(argc, argv);
+      return -1;
+    } catch (const CLI::ParseError& e) {
+      return app.exit(e, info, err);
+    }
+  }
+};
+
+}  // namespace
+
+int RunCommandLine(int argc, const char* const* argv, std::FILE* out, std::ostream& info,
+                   std::ostream& err) {
+  CommandLine line;
+  if (const int status = line.Parse(argc, argv, info, err); status >= 0) return status;
+  if (line.run->parsed()) return ExecuteRun(line.runOptions, out, err);
+  if (line.bench->parsed()) return ExecuteBench(line.benchOptions, out, err);
+  for (const SweepCommand& s : line.sweeps) {
+    if (s.command->parsed()) return ExecuteSweep(s.run, s.options, out, err);
+  }
+  return 0;
+}
+
+int CheckCommandLine(int argc, const char* const* argv, std::ostream& info, std::ostream& err) {
+  CommandLine line;
+  const int status = line.Parse(argc, argv, info, err);
+  return status >= 0 ? status : 0;
+}
+
+}  // namespace segwork::cli
