@@ -1,5 +1,7 @@
 #include "analysis/Analyse.h"
 
+#include <algorithm>
+
 #include "model/CellForm.h"
 #include "model/convert.h"
 
@@ -129,6 +131,25 @@ void Model::RecordStepMeasures() {
   }
   if ((int64_t(StepCount) - 1) % 30 == 0) FindClusters();
   ComputeSegregationIndices();
+  // The experiments read back the points of the planned run; they set the stop step to its length.
+  Analysis.BoundSeries(size_t(std::max<int32_t>(StopStep, 0)));
+}
+
+void LineSeries::Bound(size_t exact) {
+  const size_t n = points.size();
+  if (n <= exact + 2 * kTailPoints) return;
+  size_t kept = exact;
+  for (size_t i = exact; i + 1 < n; i += 2) points[kept++] = points[i];
+  points[kept++] = points[n - 1];
+  points.resize(kept);
+  ++Thinnings;
+}
+
+void AnalysisWindow::BoundSeries(size_t exact) {
+  for (auto* table :
+       {&SatisfactionSeries, &SegregationSeries, &DensitySegregationSeries, &ChangeSeries}) {
+    for (LineSeries& series : *table) series.Bound(exact);
+  }
 }
 
 }  // namespace segwork

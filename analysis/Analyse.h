@@ -21,13 +21,22 @@ enum class VerticalAxis { Left, Right };
 // A line series as charts will show it: points in order of appending, the chart (1..6) and axis
 // it is placed on, and its colour (or the chart's default colour).
 struct LineSeries {
+  // Points past the exact ones that a series keeps at most twice over before thinning them.
+  static constexpr size_t kTailPoints = size_t(1) << 15;
+
   std::vector<ChartPoint> points;
   int chart = 0;
   VerticalAxis axis = VerticalAxis::Right;
   bool defaultColour = true;
   TColor colour = 0;
+  // Bumped whenever points were removed, so that views copying new points start over.
+  uint64_t Thinnings = 0;
 
   void Add(double x, double y) { points.push_back({x, y}); }
+  // A run that goes on for hours must not grow without end: the first `exact` points stay as they
+  // are, and once more than 2 * kTailPoints follow them every other one of those goes. The newest
+  // point always stays.
+  void Bound(size_t exact);
 };
 
 struct Bar {
@@ -61,6 +70,8 @@ class AnalysisWindow {
   uint64_t DissimiGridCount = 0;
 
   void ResetAnalysisWindow(const Model& model);
+  // Bounds every line series, keeping the points of the first `exact` steps exact.
+  void BoundSeries(size_t exact);
   void ShowClusterSizes(const Model& model);
 };
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <memory>
@@ -546,6 +547,44 @@ TEST(RecordStepMeasures, SatisfactionAndChangePoints) {
   EXPECT_EQ(point(1), (std::pair{5.0, 3.0 / 4 * 100}));
   EXPECT_EQ(point(2), (std::pair{4.0, 4.0 / 1600 * 100}));
   EXPECT_EQ(point(3), (std::pair{5.0, 4.0 / 1600 * 100}));
+}
+
+TEST(RecordStepMeasures, ARunPastItsStopStepKeepsABoundedTail) {
+  auto m = EmptyRun(20, 2, 2);  // 10 x 10 cells
+  Place(*m, 1, 1, 1);
+  Place(*m, 5, 5, 2);
+  m->Controls.Text(Field::Edit_anzAg) = "2";
+  m->StopStep = 100;
+  const size_t tail = LineSeries::kTailPoints;
+  const size_t limit = 100 + 2 * tail;
+  const int32_t last = int32_t(100 + 5 * tail + 17);
+  size_t largest = 0;
+  for (m->StepCount = 1; m->StepCount <= last; ++m->StepCount) {
+    m->RecordStepMeasures();
+    largest = std::max(largest, m->Analysis.SegregationSeries[0].points.size());
+  }
+  EXPECT_EQ(largest, limit);
+  const auto& a = m->Analysis;
+  for (const auto* table : {&a.SatisfactionSeries, &a.SegregationSeries,
+                            &a.DensitySegregationSeries, &a.ChangeSeries}) {
+    for (const LineSeries& s : *table) {
+      ASSERT_LE(s.points.size(), limit);
+      ASSERT_GT(s.points.size(), 100 + tail);
+      EXPECT_GE(s.Thinnings, 2u);
+    }
+  }
+  // The planned run stays exact, the newest step is there, and the order holds.
+  const std::vector<ChartPoint>& p = a.SegregationSeries[1].points;
+  for (size_t i = 0; i < 100; ++i) ASSERT_EQ(p[i].x, double(i + 1));
+  EXPECT_EQ(p.back().x, double(last));
+  for (size_t i = 1; i < p.size(); ++i) ASSERT_LT(p[i - 1].x, p[i].x);
+
+  // Below the bound nothing is touched.
+  LineSeries s;
+  for (size_t i = 0; i < 3 + 2 * tail; ++i) s.Add(double(i), 0);
+  s.Bound(3);
+  EXPECT_EQ(s.points.size(), 3 + 2 * tail);
+  EXPECT_EQ(s.Thinnings, 0u);
 }
 
 TEST(GroupPalette, HueRamp) {
