@@ -32,6 +32,9 @@ void Model::ComputeSegregationIndices() {
   std::vector<long double> d(groups * groups, 0.0L);  // d[h * groups + g], h > g
   std::vector<long double> is(groups, 0.0L);
   std::vector<int32_t> count(groups);
+  std::vector<long double> share(groups, 0.0L);  // of the groups in the current tile, else 0
+  std::vector<size_t> present;
+  present.reserve(groups);
 
   for (int64_t j = 0; j < tiles; ++j) {
     const int64_t rowBegin = j * TileSize;
@@ -49,15 +52,28 @@ void Model::ComputeSegregationIndices() {
           ++tileTotal;
         }
       }
+      // A pair with neither group in the tile adds exactly +0, so only pairs with a group
+      // present are visited: many groups on small tiles cost (groups present) x groups, and
+      // every pair still sums its tiles in the same order.
+      present.clear();
       for (size_t g = 0; g < groups; ++g) {
-        const long double own = Percent(count[g], GroupSizes[g]);
-        for (size_t h = g + 1; h < groups; ++h) {
-          d[h * groups + g] += std::fabs(own - Percent(count[h], GroupSizes[h]));
+        if (count[g] == 0) continue;
+        present.push_back(g);
+        share[g] = Percent(count[g], GroupSizes[g]);
+      }
+      for (const size_t g : present) {
+        const long double own = share[g];
+        for (size_t h = g + 1; h < groups; ++h) d[h * groups + g] += std::fabs(own - share[h]);
+        for (size_t k = 0; k < g; ++k) {
+          if (count[k] == 0) d[g * groups + k] += std::fabs(share[k] - own);
         }
+      }
+      for (size_t g = 0; g < groups; ++g) {
         // The sum of the other groups' counts is an integer, so subtracting is exact.
         const long double rest = static_cast<long double>(tileTotal - count[g]);
-        is[g] += std::fabs(own - Percent(rest, static_cast<long double>(n - GroupSizes[g])));
+        is[g] += std::fabs(share[g] - Percent(rest, static_cast<long double>(n - GroupSizes[g])));
       }
+      for (const size_t g : present) share[g] = 0.0L;
     }
   }
 

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <cstdio>
 
 #include "model/errors.h"
@@ -82,7 +83,21 @@ int64_t RoundHalfEven(double value) {
 }
 
 std::string TwoDecimalText(double value, char decimalSeparator) {
-  double rounded = std::nearbyint(value / 0.01) * 0.01;
+  const double hundredths = std::nearbyint(value / 0.01);
+  // The table shows up to a million of these a step. Below 10^14 hundredths the printed text is
+  // exactly the decimal k / 100, so it is written from the integer directly.
+  if (std::fabs(hundredths) < 1e14) {
+    const long long k = std::llabs(static_cast<long long>(hundredths));
+    std::string text = hundredths < 0 ? "-" : "";
+    text += std::to_string(k / 100);
+    if (const int cents = int(k % 100); cents != 0) {
+      text += decimalSeparator;
+      text += char('0' + cents / 10);
+      if (cents % 10 != 0) text += char('0' + cents % 10);
+    }
+    return text;
+  }
+  double rounded = hundredths * 0.01;
   if (rounded == 0) rounded = 0;  // no "-0"
   char buffer[64];
   if (std::fabs(rounded) < 1e15) {

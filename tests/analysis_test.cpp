@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <string>
@@ -257,6 +259,27 @@ TEST(SegregationIndices, DissimiGridLayoutAndTexts) {
   EXPECT_EQ(TwoDecimalText(0.005), "0");
   EXPECT_EQ(TwoDecimalText(0.015), "0.02");
   EXPECT_EQ(TwoDecimalText(12.5, ','), "12,5");
+  EXPECT_EQ(TwoDecimalText(-3.1), "-3.1");
+  // The integer path must print what printing the rounded double prints, at every magnitude.
+  auto printed = [](double v) {
+    double rounded = std::nearbyint(v / 0.01) * 0.01;
+    if (rounded == 0) rounded = 0;
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, std::fabs(rounded) < 1e15 ? "%.15g" : "%.0f", rounded);
+    return std::string(buffer);
+  };
+  uint32_t seed = 5;
+  for (int i = 0; i < 200000; ++i) {
+    seed = seed * 134775813u + 1;
+    const double scale = std::pow(10.0, double(seed % 15) - 2);
+    seed = seed * 134775813u + 1;
+    double v = (double(seed) / 4294967296.0 - 0.3) * scale;
+    if (i % 3 == 0) v = std::nearbyint(v * 200) / 200;  // halves of hundredths
+    ASSERT_EQ(TwoDecimalText(v), printed(v)) << v;
+  }
+  for (double v : {1e12 - 0.005, 999999999999.99, -1e12, 1e13, 1e16, 123456789012.345}) {
+    EXPECT_EQ(TwoDecimalText(v), printed(v)) << v;
+  }
 
   // The table follows the window's decimal separator.
   m->Analysis.DecimalSeparator = ',';
@@ -270,6 +293,48 @@ TEST(SegregationIndices, DissimiGridLayoutAndTexts) {
   m->Controls.Text(Field::Edit_anzAg) = "8";
   m->ComputeSegregationIndices();
   EXPECT_EQ(grid[2][1], "62,5");
+}
+
+TEST(SegregationIndices, ManyGroupsOnSmallTilesMatchEveryPairSummed) {
+  const int groups = 40;
+  auto m = EmptyRun(40, 2, groups);  // 20 x 20 cells
+  m->TileSize = 3;
+  uint32_t seed = 9;
+  for (int i = 0; i < 250; ++i) {
+    seed = seed * 134775813u + 1;
+    const int x = int(seed % 20), y = int((seed >> 8) % 20);
+    if (m->CellAt(x, y).State != 0) continue;
+    Place(*m, x, y, 1 + int((seed >> 16) % 35));  // groups 36..40 stay empty
+  }
+  m->Controls.Text(Field::Edit_anzAg) = std::to_string(m->Agents.size() - 1);
+  m->ComputeSegregationIndices();
+
+  // Every pair over every tile, in tile order, as the index is defined.
+  const size_t n = size_t(groups);
+  std::vector<long double> d(n * n, 0.0L);
+  auto percent = [](long double c, long double t) { return t == 0 ? 0.0L : c / t * 100; };
+  for (int j = 0; j < 7; ++j) {
+    for (int i = 0; i < 7; ++i) {
+      std::vector<int> count(n, 0);
+      for (int y = j * 3; y < std::min(j * 3 + 3, 20); ++y) {
+        for (int x = i * 3; x < std::min(i * 3 + 3, 20); ++x) {
+          if (const int state = m->CellAt(x, y).State; state > 0) ++count[size_t(state - 1)];
+        }
+      }
+      for (size_t g = 0; g < n; ++g) {
+        for (size_t h = g + 1; h < n; ++h) {
+          d[h * n + g] +=
+              std::fabs(percent(count[g], m->GroupSizes[g]) - percent(count[h], m->GroupSizes[h]));
+        }
+      }
+    }
+  }
+  for (size_t g = 0; g < n; ++g) {
+    for (size_t h = g + 1; h < n; ++h) {
+      ASSERT_EQ(Cell(*m, h + 1, g + 1), TwoDecimalText(double(d[h * n + g] * 0.5L)))
+          << g << " " << h;
+    }
+  }
 }
 
 TEST(SegregationIndices, RepeatedCallsEarlyCallsAndRefusals) {
