@@ -4,7 +4,6 @@
 
 #include "cli/run_command.h"
 #include "model/CellForm.h"
-#include "model/errors.h"
 
 namespace segwork::cli {
 
@@ -55,12 +54,7 @@ int Bench(const RunOptions& o, std::FILE* out, std::ostream& err) {
 }  // namespace
 
 int ExecuteBench(const RunOptions& options, std::FILE* out, std::ostream& err) {
-  try {
-    return Bench(options, out, err);
-  } catch (const SegworkError& e) {
-    err << e.what() << "\n";
-    return 1;
-  }
+  return ExitStatusOf([&] { return Bench(options, out, err); }, out, err);
 }
 
 }  // namespace segwork::cli

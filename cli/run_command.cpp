@@ -1,6 +1,8 @@
 #include "cli/run_command.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cinttypes>
 #include <functional>
@@ -12,6 +14,28 @@
 #include "model/errors.h"
 
 namespace segwork::cli {
+
+void AddFlag(CLI::App& command, const std::string& name, bool& value,
+             const std::string& description) {
+  // CLI11 reads "--flag=TEXT" with stoll, which takes "5x" for 5: allow its words and whole
+  // integers only.
+  const CLI::Validator text(
+      [](std::string& given) -> std::string {
+        std::string t = given;
+        for (char& ch : t) ch = char(std::tolower(static_cast<unsigned char>(ch)));
+        for (const char* word : {"true", "false", "on", "off", "yes", "no", "enable", "disable",
+                                 "t", "f", "y", "n", "+", "-"}) {
+          if (t == word) return {};
+        }
+        const size_t sign = t.find_first_not_of("+-") == 1 ? 1 : 0;
+        if (t.size() > sign && t.find_first_not_of("0123456789", sign) == std::string::npos) {
+          return {};
+        }
+        return "'" + given + "' is not a flag value: give true or false";
+      },
+      "", "flag value");
+  command.add_flag(name, value, description)->check(text);
+}
 
 void AddRunOptions(CLI::App& run, RunOptions& o) {
   run.add_option("--seed", o.seed, "unsigned 32-bit seed given to the generator at every setup")
@@ -26,8 +50,8 @@ void AddRunOptions(CLI::App& run, RunOptions& o) {
       ->type_name("N");
   run.add_option("--empty-cells", o.emptyCells, "how empty cells count")
       ->check(CLI::IsMember({"no", "different", "similar"}));
-  run.add_flag("--street-occupation", o.streetOccupation, "allow street occupation (CB_strOcc)");
-  run.add_flag("--grow", o.grow, "activate growth (CB_actiGrow)");
+  AddFlag(run, "--street-occupation", o.streetOccupation, "allow street occupation (CB_strOcc)");
+  AddFlag(run, "--grow", o.grow, "activate growth (CB_actiGrow)");
   run.add_option("--grow-start", o.growStart, "start with agents (E_startGrowWith)")
       ->type_name("N");
   run.add_option("--grow-rate", o.growRate, "agents added per step (E_growRate)")->type_name("N");
@@ -50,15 +74,17 @@ void AddRunOptions(CLI::App& run, RunOptions& o) {
       ->type_name("PIXELS");
 }
 
-namespace {
-
 uint32_t ParseSeed(const std::string& text) {
-  if (text.empty() || text.size() > 10 ||
-      text.find_first_not_of("0123456789") != std::string::npos || std::stoull(text) > UINT32_MAX) {
+  // Leading zeros are allowed, as in the integer fields; only the digits after them count.
+  const size_t first = std::min(text.find_first_not_of('0'), text.size());
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos ||
+      text.size() - first > 10 || std::stoull("0" + text.substr(first)) > UINT32_MAX) {
     throw SegworkError("'" + text + "' is not a valid seed: give an integer 0..4294967295");
   }
-  return uint32_t(std::stoull(text));
+  return uint32_t(std::stoull("0" + text.substr(first)));
 }
+
+namespace {
 
 // A spinner or track bar holds its position within its range.
 int32_t Clamped(const std::string& option, const std::string& text, int32_t low, int32_t high,
@@ -136,6 +162,8 @@ std::unique_ptr<Model> PrepareModel(const RunOptions& o, EngineKind engine, std:
   c.Text(Field::E_growRate) = o.growRate;
   c.Text(Field::E_nbSize) = o.tileSize;
   c.Text(Field::E_clusterT) = o.clusterThreshold;
+  // The run's length is its stop step: the analysis tables keep that many points exact.
+  c.Text(Field::E_stopT) = o.steps;
   c.TrB_thresh = Clamped("--threshold", o.threshold, 0, 100, warn);
   c.emptyCellRule = o.emptyCells == "different" ? EmptyCellRule::CountAsDifferent
                     : o.emptyCells == "similar" ? EmptyCellRule::CountAsSimilar
@@ -153,7 +181,11 @@ std::unique_ptr<Model> PrepareModel(const RunOptions& o, EngineKind engine, std:
       throw SegworkError("--weights needs seven texts separated by ';', got " +
                          std::to_string(parts.size()));
     }
-    for (size_t i = 0; i < 7; ++i) c.SG_weight[1][i + 1] = parts[i];
+    // The table is read only for the street types a run has; a text given here is read at once.
+    for (size_t i = 0; i < 7; ++i) {
+      StrToFloat(parts[i]);
+      c.SG_weight[1][i + 1] = parts[i];
+    }
   }
 
   // The checks run against the grid that the given cell size makes.
@@ -289,6 +321,10 @@ int ExitStatusOf(const std::function<int()>& command, std::FILE* out, std::ostre
   } catch (const std::bad_alloc&) {
     std::fflush(out);
     err << "segwork-cli: out of memory\n";
+    return 1;
+  } catch (const std::exception& e) {
+    std::fflush(out);
+    err << "segwork-cli: " << e.what() << "\n";
     return 1;
   }
 }

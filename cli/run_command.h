@@ -50,6 +50,13 @@ struct RunOptions {
 
 void AddRunOptions(CLI::App& command, RunOptions& options);
 
+// A flag that also takes "--name=true" and the like, and refuses any other text.
+void AddFlag(CLI::App& command, const std::string& name, bool& value,
+             const std::string& description);
+
+// The text of --seed: decimal digits for 0..4294967295, otherwise a SegworkError.
+uint32_t ParseSeed(const std::string& text);
+
 // Program start, the layout button if one is given, and "new Setup", with the options in the
 // controls; warnings and the clock seed go to `err` unless quiet.
 std::unique_ptr<Model> PrepareModel(const RunOptions& options, EngineKind engine, std::ostream& err,

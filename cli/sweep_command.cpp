@@ -66,8 +66,8 @@ void AddSweepOptions(CLI::App& command, Experiment experiment, RunOptions& run,
   command.add_option("--jobs", sweep.jobs, "runs in parallel (default: hardware threads)")
       ->type_name("N");
   command.add_option("--shard", sweep.shard, "run only block I of N of the runs")->type_name("I/N");
-  command.add_flag("--summary", sweep.summary, "append the derived series (averages, trend, fit)");
-  command.add_flag("--quiet", sweep.quiet, "no progress lines on stderr");
+  AddFlag(command, "--summary", sweep.summary, "append the derived series (averages, trend, fit)");
+  AddFlag(command, "--quiet", sweep.quiet, "no progress lines on stderr");
 }
 
 uint32_t RunSeed(uint32_t sweepSeed, uint32_t run) {
@@ -123,14 +123,6 @@ std::string Real(double value) {
   return buffer;
 }
 
-uint32_t ParseSeed(const std::string& text) {
-  if (text.empty() || text.size() > 10 ||
-      text.find_first_not_of("0123456789") != std::string::npos || std::stoull(text) > UINT32_MAX) {
-    throw SegworkError("'" + text + "' is not a valid seed: give an integer 0..4294967295");
-  }
-  return uint32_t(std::stoull(text));
-}
-
 // Position j of a series, or its last point when it is shorter.
 const ChartPoint& PointAt(const LineSeries& series, size_t j) {
   if (series.points.empty()) throw SegworkError("a run recorded no measures");
@@ -165,31 +157,37 @@ std::vector<SeriesPoint> GroupMeanLine(const Model& model, int32_t steps) {
   return means.Points();
 }
 
+// The options of run r: the base with its seed and the swept value.
+RunOptions RunOptionsOf(const Plan& plan, const RunOptions& base, uint64_t r) {
+  RunOptions o = base;
+  const std::string text = std::to_string(plan.ValueOf(r));
+  o.seed = std::to_string(RunSeed(plan.seed, uint32_t(r)));
+  switch (plan.experiment) {
+    case Experiment::Parameter:
+      if (plan.parameter == "groups") o.groups = text;
+      if (plan.parameter == "radius") o.radius = text;
+      if (plan.parameter == "move-distance") o.moveDistance = text;
+      if (plan.parameter == "threshold") o.threshold = text;
+      break;
+    case Experiment::Growth:
+      o.threshold = text;
+      break;
+    case Experiment::Streets:
+      o.layout = plan.layout;
+      if (plan.layout == "grid") o.rows = o.cols = text;
+      if (plan.layout == "random") o.streets = text;
+      break;
+  }
+  return o;
+}
+
 RunResult DoRun(const Plan& plan, const RunOptions& base, uint64_t r) {
   RunResult result;
   std::ostringstream warnings;
   try {
-    RunOptions o = base;
+    const RunOptions o = RunOptionsOf(plan, base, r);
     const uint32_t seed = RunSeed(plan.seed, uint32_t(r));
-    const int64_t value = plan.ValueOf(r);
-    const std::string text = std::to_string(value);
-    o.seed = std::to_string(seed);
-    switch (plan.experiment) {
-      case Experiment::Parameter:
-        if (plan.parameter == "groups") o.groups = text;
-        if (plan.parameter == "radius") o.radius = text;
-        if (plan.parameter == "move-distance") o.moveDistance = text;
-        if (plan.parameter == "threshold") o.threshold = text;
-        break;
-      case Experiment::Growth:
-        o.threshold = text;
-        break;
-      case Experiment::Streets:
-        o.layout = plan.layout;
-        if (plan.layout == "grid") o.rows = o.cols = text;
-        if (plan.layout == "random") o.streets = text;
-        break;
-    }
+    const std::string text = std::to_string(plan.ValueOf(r));
     const std::unique_ptr<Model> model = PrepareModel(o, plan.engine, warnings, false);
     result.streetCells = model->StreetCellCount();
     for (int32_t s = 0; s < plan.steps; ++s) model->AdvanceOneStep();
@@ -423,6 +421,11 @@ Plan MakePlan(const RunOptions& run, const SweepOptions& sweep, std::ostream& er
       throw SegworkError("--parameter " + plan.parameter +
                          " is not one of groups, radius, move-distance, threshold");
     }
+    // The swept values replace the option's text, which must still be an integer.
+    StrToInt(plan.parameter == "groups"          ? run.groups
+             : plan.parameter == "radius"        ? run.radius
+             : plan.parameter == "move-distance" ? run.moveDistance
+                                                 : run.threshold);
   }
   if (sweep.experiment == Experiment::Streets) {
     plan.layout = run.layout.value_or("grid");
@@ -469,7 +472,7 @@ Plan MakePlan(const RunOptions& run, const SweepOptions& sweep, std::ostream& er
   if (sweep.shard) {
     const std::string& text = *sweep.shard;
     const size_t slash = text.find('/');
-    if (slash == std::string::npos) {
+    if (slash == std::string::npos || text.find('/', slash + 1) != std::string::npos) {
       throw SegworkError("--shard '" + text + "' is not of the form i/n");
     }
     const int64_t i = StrToInt(text.substr(0, slash));
@@ -497,11 +500,29 @@ Plan MakePlan(const RunOptions& run, const SweepOptions& sweep, std::ostream& er
   return plan;
 }
 
+// More groups or a larger radius need more memory: when the largest value of the block can be
+// set up, so can the others, and a sweep that would fail on it fails before its first row.
+void CheckLargestValue(const Plan& plan, const RunOptions& base) {
+  if (plan.experiment != Experiment::Parameter || plan.end - plan.begin < 2 ||
+      plan.ValueOf(plan.begin) == plan.ValueOf(plan.end - 1)) {
+    return;
+  }
+  if (plan.parameter != "groups" && plan.parameter != "radius") return;
+  std::ostringstream silenced;
+  PrepareModel(RunOptionsOf(plan, base, plan.end - 1), plan.engine, silenced, true);
+}
+
 }  // namespace
 
 int ExecuteSweep(const RunOptions& run, const SweepOptions& sweep, std::FILE* out,
                  std::ostream& err) {
-  return ExitStatusOf([&] { return RunPlan(MakePlan(run, sweep, err), run, out, err); }, out, err);
+  return ExitStatusOf(
+      [&] {
+        const Plan plan = MakePlan(run, sweep, err);
+        CheckLargestValue(plan, run);
+        return RunPlan(plan, run, out, err);
+      },
+      out, err);
 }
 
 }  // namespace segwork::cli

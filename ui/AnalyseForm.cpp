@@ -146,7 +146,8 @@ struct Track {
   QLineSeries* series = nullptr;
   bool onLeft = false;
   QList<QPointF> shown;
-  size_t consumed = 0;  // core points looked at
+  size_t consumed = 0;     // core points looked at
+  uint64_t thinnings = 0;  // of the core series when last looked at
   size_t stride = 1;
   bool tail = false;  // shown ends with the newest core point, off the stride
   Bounds x, y;
@@ -157,10 +158,12 @@ struct Track {
   bool Kept(size_t i, size_t head) const { return i < head || i % stride == 0; }
 
   // True when the series was given new points.
-  bool Update(const std::vector<ChartPoint>& points, size_t cap, size_t head, bool logX) {
+  bool Update(const LineSeries& core, size_t cap, size_t head, bool logX) {
+    const std::vector<ChartPoint>& points = core.points;
     const size_t n = points.size();
     bool changed = false;
-    if (n < consumed) {  // the core started this series over
+    if (n < consumed || core.Thinnings != thinnings) {  // the core started over or thinned
+      thinnings = core.Thinnings;
       shown.clear();
       consumed = 0;
       stride = 1;
@@ -536,7 +539,7 @@ void TForm2::RefreshLineChart(LineChart& lc, bool reset) {
   bool changed = rebuild;
   for (Track& track : lc.tracks) {
     const LineSeries& core = (a.*kTables[track.source.table])[track.source.index];
-    changed = track.Update(core.points, lc.cap, lc.head, logX) || changed;
+    changed = track.Update(core, lc.cap, lc.head, logX) || changed;
   }
   if (changed && !lc.chart->isZoomed()) FitLineChart(lc);
 }
