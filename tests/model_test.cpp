@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
 #include <map>
 #include <memory>
@@ -15,6 +16,7 @@
 #include "model/convert.h"
 #include "model/errors.h"
 #include "model/random.h"
+#include "tests/soak.h"
 
 namespace segwork {
 namespace {
@@ -839,6 +841,113 @@ TEST(ModelSetup, LargeSetupsFreeTheOldRunOnlyWhenNothingCanFail) {
   EXPECT_TRUE(Take(*lean) == before);
   lean->AdvanceOneStep();
   EXPECT_TRUE(Consistent(*lean));
+}
+
+// Settings at the far ends of what the controls allow: each one sets up, steps and analyses, or is
+// refused before anything changes.
+TEST(ExtremeSettings, LargestRadiusAndSmallestGrids) {
+  // Radius and move distance far beyond a 20 x 20 grid, with streets: the lists cover the grid.
+  auto m = SmallModel(20, 20, "150");
+  m->Controls.Text(Field::Edit_nRad) = "1000";
+  m->Controls.Text(Field::Edit_mDist) = "1000";
+  m->CreateMainWindow();
+  m->Controls.UpD_strType = -3;
+  m->Controls.CB_rndTyp = false;
+  m->LayOutStreetGrid();
+  m->SetUpRun();
+  for (int32_t x = 0; x < 20; ++x) {
+    for (int32_t y = 0; y < 20; ++y) ASSERT_EQ(m->NeighbourWeightsOf(x, y).size(), 400u);
+  }
+  for (int i = 0; i < 5; ++i) m->AdvanceOneStep();
+  EXPECT_TRUE(Consistent(*m));
+  m->FindClusters();
+
+  // One cell: one agent, a step, clusters and indices.
+  auto one = SmallModel(1, 1, "5");
+  one->Controls.Text(Field::Edit_nRad) = "1000";
+  one->Controls.Text(Field::Edit_mDist) = "1000";
+  one->CreateMainWindow();
+  ASSERT_EQ(one->Agents.size(), 1u);
+  for (int i = 0; i < 3; ++i) one->AdvanceOneStep();
+  one->FindClusters();
+  EXPECT_TRUE(Consistent(*one));
+  for (const LineSeries& s : one->Analysis.SegregationSeries) {
+    for (const ChartPoint& p : s.points) EXPECT_TRUE(std::isfinite(p.y));
+  }
+
+  // A cell size that leaves no cell is refused and the run stays as it was.
+  one->Controls.Text(Field::Edit_cellSiz) = "13";
+  const Snapshot before = Take(*one);
+  EXPECT_EQ(ErrorOf([&] { one->SetUpRun(); }), "cell size 13 leaves no cell on the panel");
+  EXPECT_TRUE(Take(*one) == before);
+}
+
+TEST(ExtremeSettings, CellSizeOneOnTheDefaultPanelNeedsWhatItsEstimateSays) {
+  Model m;
+  m.ClockSeed = [] { return 3u; };
+  m.Controls.Text(Field::Edit_cellSiz) = "1";
+  const int64_t before = testing::ResidentKiB();
+  m.CreateMainWindow();
+  const int64_t after = testing::ResidentKiB();
+  EXPECT_EQ(m.ColCount, 694);
+  EXPECT_EQ(m.Window.Lbl_cellS, "694 x 694 = 481636");
+  EXPECT_EQ(m.Agents.size(), 12001u);
+  m.AdvanceOneStep();
+  EXPECT_TRUE(Consistent(m));
+#if !defined(__SANITIZE_ADDRESS__)
+  const uint64_t estimate = EstimateSetupBytes(m.EngineChoice, 694, 694, 5, 12001, 6);
+  EXPECT_LE(after - before, int64_t(estimate / 1024 * 5 / 4) + 16 * 1024)
+      << "estimate " << estimate / 1024 << " KiB";
+#endif
+}
+
+TEST(ExtremeSettings, AThousandGroups) {
+  Model m;
+  m.ClockSeed = [] { return 5u; };
+  m.Controls.Text(Field::Edit_anzGr) = "1000";
+  m.CreateMainWindow();
+  m.SetUpRun();
+  ASSERT_EQ(m.GroupColours.size(), 1000u);
+  for (int i = 0; i < 2; ++i) m.AdvanceOneStep();
+  EXPECT_TRUE(Consistent(m));
+  const AnalysisWindow& a = m.Analysis;
+  ASSERT_EQ(a.SegregationSeries.size(), 1000u);
+  ASSERT_EQ(a.DissimiGrid.size(), 1001u);  // the headers, then one column per group
+  for (const auto& column : a.DissimiGrid) ASSERT_EQ(column.size(), 1002u);  // and the IS row
+  for (const LineSeries& s : a.SegregationSeries) {
+    ASSERT_EQ(s.points.size(), 2u);
+    EXPECT_TRUE(std::isfinite(s.points.back().y));
+  }
+}
+
+TEST(ExtremeSettings, FullGridsAndStreetsEverywhere) {
+  // As many agents as cells: all but the last find a cell, and nobody can move.
+  auto full = SmallModel(30, 30, "900");
+  full->Controls.TrB_thresh = 100;
+  full->CreateMainWindow();
+  EXPECT_EQ(full->Agents.size(), 900u);
+  EXPECT_EQ(full->AgentsRequested, 901);
+  full->AdvanceOneStep();
+  EXPECT_EQ(full->MoversInStep, 900);
+  EXPECT_TRUE(Consistent(*full));
+
+  // A street on every row and column but the last: without street occupation only the one cell
+  // off the streets can be taken; with it, everyone finds a place.
+  for (const bool occupation : {false, true}) {
+    SCOPED_TRACE(occupation);
+    auto m = SmallModel(30, 30, "300");
+    m->CreateMainWindow();
+    m->Controls.UpD_rows = m->Controls.UpD_cols = 30;
+    m->Controls.CB_rndTyp = false;
+    m->Controls.CB_strOcc = occupation;
+    m->LayOutStreetGrid();
+    m->SetUpRun();
+    EXPECT_EQ(m->Window.Lbl_strCell, "899");
+    EXPECT_EQ(m->Agents.size(), occupation ? 301u : 1u);
+    for (int i = 0; i < 3; ++i) m->AdvanceOneStep();
+    EXPECT_TRUE(Consistent(*m));
+    m->FindClusters();
+  }
 }
 
 }  // namespace
