@@ -6,6 +6,11 @@
 #include "cli/run_command.h"
 #include "cli/sweep_command.h"
 
+// The build passes the project's version; one number for --version, the man page and the package.
+#ifndef SEGWORK_VERSION
+#error "SEGWORK_VERSION must be defined by the build"
+#endif
+
 namespace segwork::cli {
 namespace {
 
@@ -17,7 +22,8 @@ struct SweepCommand {
 
 // The command tree with every option bound to its texts.
 struct CommandLine {
-  CLI::App app{"segwork-cli: the segregation model without windows"};
+  // A fixed name, so the usage line does not show the path the program was started by.
+  CLI::App app{"segwork-cli: the segregation model without windows", "segwork-cli"};
   RunOptions runOptions;
   CLI::App* run = nullptr;
   RunOptions benchOptions;
@@ -25,7 +31,7 @@ struct CommandLine {
   SweepCommand sweeps[3];
 
   CommandLine() {
-    app.set_version_flag("--version", std::string("segwork-cli 0.1.0"));
+    app.set_version_flag("--version", std::string("segwork-cli " SEGWORK_VERSION));
     app.require_subcommand(1);
 
     run = app.add_subcommand("run", "set up one run and print one CSV row per step");
