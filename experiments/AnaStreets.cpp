@@ -24,9 +24,15 @@ void StreetAnalysis::S_startClick() {
   ResetCounters();
   CheckStepsAtStart();
   PrepareCharts();
-  // Enabled first: a layout that fails pauses the sweep.
+  // Enabled first: a layout that fails pauses the sweep. Any other failure of the first value
+  // (its text, its setup) leaves no sweep running on a run that was never set up.
   TimerEnabled = true;
-  StartFirstValue();
+  try {
+    StartFirstValue();
+  } catch (...) {
+    TimerEnabled = false;
+    throw;
+  }
 }
 
 void StreetAnalysis::ApplySweepValue(int32_t value) {

