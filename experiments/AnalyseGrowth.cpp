@@ -55,6 +55,13 @@ void GrowthAnalysis::PrepareCharts() {
   const int64_t calculations = StrToInt(E_calcVals);
   // An empty table would have no slot for the runs the sweep still makes.
   if (values <= 0 || calculations <= 0) throw SegworkError("Range check error");
+  // Every value and every calculation gets its lines before the first run: a range of millions
+  // would exhaust memory before anything is shown.
+  if (values > kMaxSweepLines || calculations > kMaxSweepLines) {
+    throw SegworkError("a sweep of " + std::to_string(values) + " values with " +
+                       std::to_string(calculations) + " calculations each needs more than the " +
+                       std::to_string(kMaxSweepLines) + " lines a chart can hold");
+  }
   started_ = false;
   ChartSeries.clear();
   ++TablesGeneration;

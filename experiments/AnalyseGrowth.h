@@ -14,6 +14,9 @@ class GrowthAnalysis : public SweepWindow {
  public:
   explicit GrowthAnalysis(Model& model);  // the window's creation
 
+  // Value lines and run lines a new start may make.
+  static constexpr int64_t kMaxSweepLines = 100000;
+
   int32_t CalculationSlot = 0;
   int32_t ValueSlot = 0;
 

@@ -293,7 +293,16 @@ void Model::MarkStreetPath(int32_t x, int32_t y, int32_t street) {
 }
 
 void Model::DeleteStreets() {
-  ClearStreets();
+  try {
+    ClearStreets();
+  } catch (const SegworkError&) {
+    // The streets are gone even when the rebuild stops on a weight text: the picture and the
+    // count must say so; the weights follow once the table is mended.
+    std::fill(Cells.DrawColor.begin(), Cells.DrawColor.end(), kWhite);
+    Window.Lbl_strCell = "0";
+    RepaintAll();
+    throw;
+  }
   ImprintStreetTypes();
   RepaintAll();
 }

@@ -159,6 +159,13 @@ TEST(GrowthSweep, ValueLinesFromRunMeansAndTheDensityOfTheLastRun) {
   EXPECT_EQ(MessageOf([&] { sweep.B_startClick(); }), "Range check error");
   EXPECT_FALSE(sweep.TimerEnabled);
   EXPECT_EQ(sweep.ValueMeans.size(), 2u);
+  // So are ranges whose lines could not all be made.
+  sweep.E_valTo = "2000000000";
+  sweep.E_incre = "1";
+  EXPECT_NE(MessageOf([&] { sweep.B_startClick(); }).find("lines a chart can hold"),
+            std::string::npos);
+  EXPECT_FALSE(sweep.TimerEnabled);
+  EXPECT_EQ(sweep.ValueMeans.size(), 2u);
   sweep.E_valTo = "20";
   sweep.E_incre = "0";
   EXPECT_EQ(MessageOf([&] { sweep.B_startClick(); }), "Floating point division by zero");

@@ -445,6 +445,9 @@ TEST(NeighbourWeights, WeightTextsAreParsedOnlyWhenNeededAndFailuresChangeNothin
   EXPECT_STREQ(e.what(), "'1;0' is not a valid floating point value");
   EXPECT_TRUE(m->StreetsChanged);
   EXPECT_TRUE(m->StreetLines.empty());
+  // The picture and the count show the streets gone at once, not after the mended rebuild.
+  EXPECT_EQ(m->Window.Lbl_strCell, "0");
+  for (size_t i = 0; i < m->Cells.size(); ++i) ASSERT_EQ(m->Cells.DrawColor[i], kWhite);
   SetW(*m, 0, "1");
   m->DeleteStreets();
   EXPECT_FALSE(m->StreetsChanged);
