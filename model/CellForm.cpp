@@ -146,11 +146,15 @@ void Model::SetUpRun() {
     Agents = std::vector<TAgent>{};
     Engine.reset();
     CellImage.reset();
+    const int32_t tileSize = TileSize, stopStep = StopStep;
     try {
       BuildModel();
     } catch (...) {
-      // Only memory can run out here; leave an empty run that every operation can handle.
+      // Only memory can run out here; leave an empty run that every operation can handle, with
+      // the settings the steps read still valid.
       static_cast<RunData&>(*this) = RunData{};
+      TileSize = tileSize;
+      StopStep = stopStep;
       Engine = MakeEngine(EngineChoice);
       CreateCellImage();
       Window = oldWindow;

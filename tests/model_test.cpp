@@ -4,6 +4,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <new>
 #include <numeric>
 #include <set>
 #include <string>
@@ -841,6 +842,18 @@ TEST(ModelSetup, LargeSetupsFreeTheOldRunOnlyWhenNothingCanFail) {
   EXPECT_TRUE(Take(*lean) == before);
   lean->AdvanceOneStep();
   EXPECT_TRUE(Consistent(*lean));
+
+  // Memory running out after the old run went leaves an empty run that still steps.
+  lean->Controls.SG_weight[1][2] = "0,33";
+  lean->Controls.SG_weight[1][7] = "8";
+  lean->Progress = [](const char*, double) { throw std::bad_alloc(); };
+  EXPECT_THROW(lean->SetUpRun(), std::bad_alloc);
+  lean->Progress = nullptr;
+  EXPECT_EQ(lean->Cells.size(), 0u);
+  EXPECT_EQ(lean->TileSize, 5);
+  for (int i = 0; i < 2; ++i) lean->AdvanceOneStep();
+  lean->SetUpRun();
+  EXPECT_EQ(lean->Agents.size(), 201u);
 }
 
 // Settings at the far ends of what the controls allow: each one sets up, steps and analyses, or is
