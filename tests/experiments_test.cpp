@@ -108,11 +108,16 @@ TEST(ParameterSweep, RefusalsAndFailuresLeaveItStopped) {
 
   // From above the bound: the first value still runs all its calculations (and a fit over
   // one x fails).
+  // Steps per value emptied to 0 mid-sweep count as one step per run.
   sweep.E_toSteps = "3";
   sweep.B_startClick();
+  sweep.Timer2Timer();
+  sweep.E_toSteps = "0";
   EXPECT_EQ(RunToEnd(sweep, &ParameterSpaceSweep::Timer2Timer), "Cannot process fitting");
   EXPECT_EQ(sweep.Series_Avg.Count(), 3u);
+  EXPECT_EQ(m->StepCount, 1);
   EXPECT_EQ(m->Threshold, 4);
+  sweep.E_toSteps = "3";
 
   // Two values of three runs each cannot take a degree-3 fit: one message, timer off.
   sweep.E_valFrom = "2";

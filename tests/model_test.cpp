@@ -770,6 +770,16 @@ TEST(StopStep, EqualityOnly) {
   m->E_stopTChange();
   m->Timer1Timer();
   EXPECT_TRUE(!m->Window.Timer1Enabled && m->Window.StopButtonRed);
+
+  // A stop step of 0 or below is never reached: the run goes on until stopped.
+  for (const char* never : {"0", "-5"}) {
+    m->Controls.Text(Field::E_stopT) = never;
+    m->B_setupClick();
+    m->Window.Timer1Enabled = true;
+    for (int step = 0; step < 3; ++step) m->Timer1Timer();
+    EXPECT_TRUE(m->Window.Timer1Enabled) << never;
+    EXPECT_EQ(m->StepCount, 3);
+  }
 }
 
 TEST(FrameRate, InjectedTick) {
