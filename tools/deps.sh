@@ -2,7 +2,7 @@
 # Installs the Debian packages that building and testing need, only those missing.
 set -euo pipefail
 packages=(cmake ninja-build g++ libcli11-dev libgtest-dev libbenchmark-dev clang-format qt6-base-dev
-          qt6-charts-dev qt6-qpa-plugins
+          qt6-charts-dev qt6-qpa-plugins clang libclang-rt-dev
           help2man desktop-file-utils dpkg-dev file)
 missing=()
 for p in "${packages[@]}"; do
