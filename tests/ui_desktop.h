@@ -48,6 +48,12 @@ class Desktop : public ::testing::Test {
     main->show();
   }
   void TearDown() override {
+    // A report still queued would otherwise open a real, modal box in the next test.
+    QElapsedTimer clock;
+    clock.start();
+    while (ErrorReporter::Instance().Pending() && clock.elapsed() < 5000) {
+      QApplication::processEvents();
+    }
     ErrorReporter::Instance().show = nullptr;
     QApplication::processEvents();
   }

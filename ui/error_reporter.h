@@ -33,6 +33,9 @@ class ErrorReporter {
   // An empty caption is the standard error box.
   void Report(const QString& caption, const QString& text);
 
+  // Reports queued or on screen.
+  bool Pending() const { return isShowing_ || !queue_.empty(); }
+
   // Tests replace the modal box; the function is called with the guard held.
   std::function<void(const QString& caption, const QString& text)> show;
 
