@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "model/CellForm.h"
+#include "ui/chart_export.h"
 #include "ui/look.h"
 
 namespace segwork::ui {
@@ -357,6 +358,9 @@ TForm2::TForm2(Model& model, QWidget* parent) : QWidget(parent), model_(model) {
     view->setFrameShape(QFrame::NoFrame);
     // Every refresh moves every series item; a spatial index would be rebuilt each time.
     view->scene()->setItemIndexMethod(QGraphicsScene::NoIndex);
+    AddChartExport(view, [this, number = name[5] - '0'] {  // "ChartN"
+      return AnalysisChartData(model_.Analysis, number);
+    });
     return chart;
   };
 

@@ -12,6 +12,7 @@
 
 #include "model/CellForm.h"
 #include "ui/MainForm.h"
+#include "ui/chart_export.h"
 #include "ui/error_reporter.h"
 #include "ui/look.h"
 #include "ui/series_chart.h"
@@ -178,6 +179,8 @@ TForm3::TForm3(TForm1& main, QWidget* parent)
                         {&s.Series_IS_Avg, kAverage},
                         {&s.Series_IS_Fit, kFit},
                         {&s.Series_IS_Trend, kTrend}});
+  AddChartExport(Chart_Cluster_, [this] { return ClusterChartData(sweep3_); });
+  AddChartExport(Chart_IS_, [this] { return SegregationChartData(sweep3_); });
 
   QGroupBox* settings =
       BuildSettings(QRect(656, 8, 336, 300), 52, "values from:", "B_start", "B_break", [this] {
@@ -279,6 +282,7 @@ TForm4::TForm4(TForm1& main, QWidget* parent)
   Chart_Growth_ =
       new SeriesChart("Chart_Growth", "time", "density in %", "segregation index", true, this);
   Chart_Growth_->setGeometry(8, 8, 780, 342);
+  AddChartExport(Chart_Growth_, [this] { return GrowthChartData(sweep4_); });
   BuildSettings(QRect(796, 8, 220, 342), 22, "tolerance from:", "B_start", "B_break",
                 [this] { sweep4_.B_startClick(); });
   connect(timer_, &QTimer::timeout, this, [this] { Tick([this] { sweep4_.Timer3Timer(); }); });
@@ -313,6 +317,7 @@ TForm5::TForm5(TForm1& main, QWidget* parent)
   Chart_Streets_->setGeometry(8, 8, 780, 344);
   Chart_Streets_->SetSeries(
       {{&sweep5_.Series_street, kData}, {&sweep5_.Series_strTrend, SeriesLook{}}});
+  AddChartExport(Chart_Streets_, [this] { return StreetChartData(sweep5_); });
   QGroupBox* settings =
       BuildSettings(QRect(796, 8, 220, 344), 22, "nr. of streets or\nrows / cols from:", "S_start",
                     "S_break", [this] { sweep5_.S_startClick(); });
