@@ -295,53 +295,6 @@ TEST_F(Desktop, GrowthAndStreetWindowsRunShortSweeps) {
   EXPECT_TRUE(boxes.empty());
 }
 
-// Not a check: saves what a user sees after a few hundred steps, for looking at.
-TEST_F(Desktop, Screenshots) {
-  const QByteArray dir = qgetenv("SEGWORK_SCREENSHOT_DIR");
-  if (dir.isEmpty()) GTEST_SKIP() << "set SEGWORK_SCREENSHOT_DIR to save screenshots";
-  Find<QComboBox>("CB_strType")->setCurrentIndex(0);
-  Find<QCheckBox>("CB_hideAgs")->setChecked(false);
-  QTest::mousePress(Panel(), Qt::LeftButton, {}, CellPixel(10, 20));
-  QTest::mouseMove(Panel(), CellPixel(60, 70));
-  main->grab().save(dir + "/main_drawing.png");
-  QTest::mouseRelease(Panel(), Qt::LeftButton, {}, CellPixel(100, 90));
-  Click("B_drawGrid");
-  analysis->show();
-  while (model.StepCount < 300) QTest::qWait(50);
-  analysis->Refresh();
-  main->grab().save(dir + "/main.png");
-  analysis->grab().save(dir + "/analysis.png");
-  for (QWidget* w : {static_cast<QWidget*>(ps.get()), static_cast<QWidget*>(growth.get()),
-                     static_cast<QWidget*>(streets.get())}) {
-    w->show();
-  }
-  ps->findChild<QComboBox*>("CB_param")->setCurrentIndex(1);
-  ps->findChild<QLineEdit*>("E_toSteps")->setText("10");
-  QTest::mouseClick(ps->findChild<QPushButton*>("B_start"), Qt::LeftButton);
-  RunUntilStopped(ps->Timer());
-  ps->grab().save(dir + "/parameterspace.png");
-  growth->findChild<QLineEdit*>("E_valTo")->setText("30");
-  growth->findChild<QLineEdit*>("E_toSteps")->setText("60");
-  growth->findChild<QLineEdit*>("E_calcVals")->setText("2");
-  QTest::mouseClick(growth->findChild<QPushButton*>("B_start"), Qt::LeftButton);
-  RunUntilStopped(growth->Timer());
-  QTest::qWait(50);
-  growth->grab().save(dir + "/growth.png");
-  streets->findChild<QLineEdit*>("E_valFrom")->setText("2");
-  streets->findChild<QLineEdit*>("E_valTo")->setText("8");
-  streets->findChild<QLineEdit*>("E_toSteps")->setText("20");
-  streets->findChild<QLineEdit*>("E_calcVals")->setText("2");
-  QTest::mouseClick(streets->findChild<QPushButton*>("S_start"), Qt::LeftButton);
-  RunUntilStopped(streets->Timer());
-  streets->grab().save(dir + "/streets.png");
-  main->findChild<QTabWidget*>()->setCurrentIndex(3);
-  main->grab().save(dir + "/main_streets.png");
-  for (int i = 0; i < 3; ++i) {
-    main->findChild<QTabWidget*>()->setCurrentIndex(i);
-    main->grab().save(dir + QString("/main_tab%1.png").arg(i).toUtf8());
-  }
-}
-
 // Not a check: steps per second of the desktop program without painting, to compare with
 // "segwork-cli run" on the same settings.
 TEST_F(Desktop, MeasureStepsPerSecond) {

@@ -1,0 +1,175 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QImage>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QPushButton>
+#include <QSlider>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+
+#include "tests/ui_desktop.h"
+
+namespace segwork::ui {
+namespace {
+
+using testing::Desktop;
+
+// Runs the event loop until the timer stops; false when five minutes pass first.
+bool RunUntilStopped(QTimer* timer) {
+  QEventLoop loop;
+  QTimer poll;
+  QElapsedTimer clock;
+  clock.start();
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    if (!timer->isActive() || clock.elapsed() > 300000) loop.quit();
+  });
+  poll.start(10);
+  loop.exec();
+  return !timer->isActive();
+}
+
+// Lets pending layouts and chart refreshes happen; the main run stays stopped meanwhile.
+void Settle() {
+  for (int i = 0; i < 3; ++i) QTest::qWait(40);
+}
+
+void SetField(QWidget* window, const char* name, const char* text) {
+  auto* edit = window->findChild<QLineEdit*>(name);
+  ASSERT_NE(edit, nullptr) << name;
+  edit->setText(text);
+}
+
+void ClickIn(QWidget* window, const char* name) {
+  auto* button = window->findChild<QPushButton*>(name);
+  ASSERT_NE(button, nullptr) << name;
+  QTest::mouseClick(button, Qt::LeftButton);
+}
+
+// Not a check: saves the user guide's pictures (docs/images, see tools/screenshots.sh). The
+// seeds, the strokes and the step counts are fixed, so the pictures change only with the program.
+TEST_F(Desktop, Screenshots) {
+  const QString dir = qEnvironmentVariable("SEGWORK_SCREENSHOT_DIR");
+  if (dir.isEmpty()) GTEST_SKIP() << "set SEGWORK_SCREENSHOT_DIR to save screenshots";
+  ASSERT_TRUE(QDir().mkpath(dir));
+  auto save = [&](const QPixmap& pixmap, const char* file) {
+    EXPECT_TRUE(pixmap.save(dir + "/" + file, "PNG")) << file;
+  };
+  Stop();
+  // Every setup reads a new seed, as from the clock, but in the same sequence each time.
+  uint32_t nextSeed = 7;
+  model.ClockSeed = [&nextSeed] { return nextSeed++; };
+  QTabWidget* tabs = main->findChild<QTabWidget*>();
+  ASSERT_NE(tabs, nullptr);
+  auto* streetType = Find<QComboBox>("CB_strType");
+  const QRect panel(8, 9, 694, 694);
+  const QRect tabPage(706, 4, 214, 490);
+  // Cells 20..77 x 54..111, enlarged twice: agents, street colours and grey cells can be told
+  // apart.
+  const QRect detail(panel.x() + 120, panel.y() + 324, 348, 348);
+
+  // A 3 x 3 grid with random types, an attracting street drawn by hand, then a separating one,
+  // caught while the rubber band follows the pointer ("draw without agents" hides the agents).
+  tabs->setCurrentIndex(3);
+  Find<QSpinBox>("UpD_rows")->setValue(3);
+  Find<QSpinBox>("UpD_cols")->setValue(3);
+  Click("B_drawGrid");
+  streetType->setCurrentIndex(5);  // +3
+  QTest::mousePress(Panel(), Qt::LeftButton, {}, CellPixel(8, 100));
+  QTest::mouseRelease(Panel(), Qt::LeftButton, {}, CellPixel(108, 100));
+  streetType->setCurrentIndex(0);  // -3
+  QTest::mousePress(Panel(), Qt::LeftButton, {}, CellPixel(12, 18));
+  for (int i = 1; i <= 10; ++i) QTest::mouseMove(Panel(), CellPixel(12 + 7 * i, 18 + 6 * i));
+  save(main->grab(panel), "panel_drawing.png");
+  QTest::mouseRelease(Panel(), Qt::LeftButton, {}, CellPixel(82, 78));
+  EXPECT_EQ(model.StreetLines.size(), 6u);
+
+  // A new population off the streets, 300 steps.
+  Click("B_setup");
+  for (int i = 0; i < 300; ++i) main->Timer1Timer();
+  ASSERT_EQ(model.StepCount, 300);
+  ASSERT_TRUE(boxes.empty()) << boxes.front().toStdString();
+
+  // The main window as it looks while running (green "start / stop"), tab by tab; no event is
+  // handled before the run is stopped again, so no step is made.
+  Click("B_stop");
+  ASSERT_FALSE(Red());
+  const QPixmap zoomed = main->grab(detail);
+  save(zoomed.scaled(zoomed.size() * 2, Qt::IgnoreAspectRatio, Qt::FastTransformation),
+       "panel_streets.png");
+  const char* pages[4] = {"tab_setup.png", "tab_parameter.png", "tab_analysis.png",
+                          "tab_streets.png"};
+  for (int i = 0; i < 4; ++i) {
+    tabs->setCurrentIndex(i);
+    save(main->grab(tabPage), pages[i]);
+  }
+  tabs->setCurrentIndex(0);
+  save(main->grab(), "main.png");
+  Stop();
+  ASSERT_EQ(model.StepCount, 300);
+
+  analysis->show();
+  analysis->Refresh();
+  Settle();
+  save(analysis->grab(), "analysis.png");
+  analysis->hide();
+
+  // Short sweeps on a world without streets, unpainted as a user would run them.
+  Click("b_delStr");
+  Find<QCheckBox>("CB_graphicUpd")->setChecked(false);
+  Click("ana_ps");
+  ps->findChild<QComboBox*>("CB_param")->setCurrentIndex(1);  // radius
+  SetField(ps.get(), "E_valFrom", "1");
+  SetField(ps.get(), "E_valTo", "5");
+  SetField(ps.get(), "E_toSteps", "61");  // the clusters of the analysis in step 61
+  ClickIn(ps.get(), "B_start");
+  ASSERT_TRUE(RunUntilStopped(ps->Timer()));
+  Settle();
+  save(ps->grab(), "parameterspace.png");
+  ps->hide();
+
+  // The growth sweep with growth on: 1000 agents at first, 200 more each step.
+  Find<QCheckBox>("CB_actiGrow")->setChecked(true);
+  Type("E_startGrowWith", "1000");
+  Type("E_growRate", "200");
+  Click("ana_growth");
+  SetField(growth.get(), "E_valFrom", "10");
+  SetField(growth.get(), "E_valTo", "50");
+  SetField(growth.get(), "E_incre", "20");
+  SetField(growth.get(), "E_toSteps", "150");
+  SetField(growth.get(), "E_calcVals", "2");
+  ClickIn(growth.get(), "B_start");
+  ASSERT_TRUE(RunUntilStopped(growth->Timer()));
+  Settle();
+  save(growth->grab(), "growth.png");
+  growth->hide();
+  Find<QCheckBox>("CB_actiGrow")->setChecked(false);
+
+  // Back to the default threshold, which the growth sweep left at 50, and fewer agents: 12000
+  // would fill every cell a 10 x 10 grid leaves, and nobody could move.
+  Find<QSlider>("TrB_thresh")->setValue(30);
+  Type("Edit_anzAg", "8000");
+  Click("B_anaStr");
+  SetField(streets.get(), "E_valFrom", "2");
+  SetField(streets.get(), "E_valTo", "10");
+  SetField(streets.get(), "E_incre", "2");
+  SetField(streets.get(), "E_toSteps", "100");
+  SetField(streets.get(), "E_calcVals", "2");
+  ClickIn(streets.get(), "S_start");
+  ASSERT_TRUE(RunUntilStopped(streets->Timer()));
+  Settle();
+  save(streets->grab(), "streets.png");
+  streets->hide();
+  EXPECT_TRUE(boxes.empty()) << boxes.front().toStdString();
+}
+
+}  // namespace
+}  // namespace segwork::ui
