@@ -29,12 +29,7 @@ namespace segwork::ui {
 namespace {
 
 using Lines = std::vector<std::string>;
-
-void RunUntilStopped(QTimer* timer) {
-  QElapsedTimer clock;
-  clock.start();
-  while (timer->isActive() && clock.elapsed() < 60000) QTest::qWait(10);
-}
+using testing::RunUntilStopped;
 
 void SetFields(QWidget* window, std::initializer_list<std::pair<const char*, const char*>> fields) {
   for (auto [name, text] : fields) window->findChild<QLineEdit*>(name)->setText(text);

@@ -30,6 +30,20 @@
 
 namespace segwork::ui::testing {
 
+// Runs the event loop until the timer stops; false when `ms` pass first.
+inline bool RunUntilStopped(QTimer* timer, int ms = 60000) {
+  QEventLoop loop;
+  QTimer poll;
+  QElapsedTimer clock;
+  clock.start();
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    if (!timer->isActive() || clock.elapsed() > ms) loop.quit();
+  });
+  poll.start(10);
+  loop.exec();
+  return !timer->isActive();
+}
+
 // The program's five windows over one model with a fixed seed; message boxes are recorded.
 class Desktop : public ::testing::Test {
  protected:

@@ -22,20 +22,7 @@ namespace segwork::ui {
 namespace {
 
 using testing::Desktop;
-
-// Runs the event loop until the timer stops; false when five minutes pass first.
-bool RunUntilStopped(QTimer* timer) {
-  QEventLoop loop;
-  QTimer poll;
-  QElapsedTimer clock;
-  clock.start();
-  QObject::connect(&poll, &QTimer::timeout, [&] {
-    if (!timer->isActive() || clock.elapsed() > 300000) loop.quit();
-  });
-  poll.start(10);
-  loop.exec();
-  return !timer->isActive();
-}
+using testing::RunUntilStopped;
 
 // Lets pending layouts and chart refreshes happen; the main run stays stopped meanwhile.
 void Settle() {
@@ -131,7 +118,7 @@ TEST_F(Desktop, Screenshots) {
   SetField(ps.get(), "E_valTo", "5");
   SetField(ps.get(), "E_toSteps", "61");  // the clusters of the analysis in step 61
   ClickIn(ps.get(), "B_start");
-  ASSERT_TRUE(RunUntilStopped(ps->Timer()));
+  ASSERT_TRUE(RunUntilStopped(ps->Timer(), 300000));
   Settle();
   save(ps->grab(), "parameterspace.png");
   ps->hide();
@@ -147,7 +134,7 @@ TEST_F(Desktop, Screenshots) {
   SetField(growth.get(), "E_toSteps", "150");
   SetField(growth.get(), "E_calcVals", "2");
   ClickIn(growth.get(), "B_start");
-  ASSERT_TRUE(RunUntilStopped(growth->Timer()));
+  ASSERT_TRUE(RunUntilStopped(growth->Timer(), 300000));
   Settle();
   save(growth->grab(), "growth.png");
   growth->hide();
@@ -164,7 +151,7 @@ TEST_F(Desktop, Screenshots) {
   SetField(streets.get(), "E_toSteps", "100");
   SetField(streets.get(), "E_calcVals", "2");
   ClickIn(streets.get(), "S_start");
-  ASSERT_TRUE(RunUntilStopped(streets->Timer()));
+  ASSERT_TRUE(RunUntilStopped(streets->Timer(), 300000));
   Settle();
   save(streets->grab(), "streets.png");
   streets->hide();

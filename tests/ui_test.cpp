@@ -30,6 +30,7 @@ namespace segwork::ui {
 namespace {
 
 using testing::Desktop;
+using testing::RunUntilStopped;
 
 TEST_F(Desktop, StartsRunningAndStartStopTogglesTimerAndColour) {
   EXPECT_TRUE(main->Timer1()->isActive());
@@ -210,19 +211,6 @@ TEST_F(Desktop, ClosingTheMainWindowStopsTheRun) {
   EXPECT_FALSE(main->Timer1()->isActive());
   EXPECT_FALSE(ps->Timer()->isActive());
   EXPECT_FALSE(analysis->isVisible());
-}
-
-// Runs the event loop until the timer stops (or a minute passes).
-void RunUntilStopped(QTimer* timer) {
-  QEventLoop loop;
-  QTimer poll;
-  QElapsedTimer clock;
-  clock.start();
-  QObject::connect(&poll, &QTimer::timeout, [&] {
-    if (!timer->isActive() || clock.elapsed() > 60000) loop.quit();
-  });
-  poll.start(10);
-  loop.exec();
 }
 
 TEST_F(Desktop, ParameterSweepWindowRunsTheDefaultSweep) {
