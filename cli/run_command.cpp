@@ -221,8 +221,10 @@ std::unique_ptr<Model> PrepareModel(const RunOptions& o, EngineKind engine, std:
     const auto now = std::chrono::system_clock::now().time_since_epoch();
     seed = uint32_t(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count());
   }
-  model.ClockSeed = [s = *seed, report, &err]() -> uint32_t {
-    if (report) err << "# seed " << s << "\n";
+  // Reported once: the program start and the setup both ask, and one seed repeats the run.
+  model.ClockSeed = [s = *seed, say = report, &err]() mutable -> uint32_t {
+    if (say) err << "# seed " << s << "\n";
+    say = false;
     return s;
   };
   // Large worlds take a while to set up: say how far it has come.
