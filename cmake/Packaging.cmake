@@ -17,6 +17,9 @@ endif()
 # Debian keeps the licence text in /usr/share/common-licenses; copyright points there.
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${_pkg}/copyright
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The guide where the README's link finds it.
+install(FILES ${PROJECT_SOURCE_DIR}/docs/guide.md DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/images DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
 
 # Files made for the package; Debian keeps changelogs and man pages gzipped.
 set(_out ${CMAKE_CURRENT_BINARY_DIR}/packaging)
