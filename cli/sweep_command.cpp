@@ -186,14 +186,12 @@ RunResult DoRun(const Plan& plan, const RunOptions& base, uint64_t r) {
   std::ostringstream warnings;
   try {
     const RunOptions o = RunOptionsOf(plan, base, r);
-    const uint32_t seed = RunSeed(plan.seed, uint32_t(r));
-    const std::string text = std::to_string(plan.ValueOf(r));
     const std::unique_ptr<Model> model = PrepareModel(o, plan.engine, warnings, false);
     result.streetCells = model->StreetCellCount();
     for (int32_t s = 0; s < plan.steps; ++s) model->AdvanceOneStep();
 
-    const std::string prefix = std::to_string(r) + ',' + text + ',' +
-                               std::to_string(plan.CalcOf(r)) + ',' + std::to_string(seed) + ',';
+    const std::string prefix = std::to_string(r) + ',' + std::to_string(plan.ValueOf(r)) + ',' +
+                               std::to_string(plan.CalcOf(r)) + ',' + *o.seed + ',';
     const size_t last = size_t(plan.steps) - 1;
     switch (plan.experiment) {
       case Experiment::Parameter: {
