@@ -2,43 +2,54 @@
 
 #include <algorithm>
 
-#include "model/CellForm.h"
 #include "model/convert.h"
 
 namespace segwork {
 
 namespace {
 
-std::vector<LineSeries> GroupSeries(const Model& model, int chart) {
-  std::vector<LineSeries> table(size_t(model.GroupCount));
-  for (size_t g = 0; g < table.size(); ++g) {
-    table[g].chart = chart;
-    table[g].axis = VerticalAxis::Right;
-    table[g].defaultColour = false;
-    table[g].colour = model.GroupColours[g];
-  }
+LineSeries GroupLine(int chart, TColor colour) {
+  LineSeries s;
+  s.chart = chart;
+  s.axis = VerticalAxis::Right;
+  s.defaultColour = false;
+  s.colour = colour;
+  return s;
+}
+
+std::vector<LineSeries> GroupSeries(const colList& colours, int chart) {
+  std::vector<LineSeries> table;
+  for (TColor colour : colours) table.push_back(GroupLine(chart, colour));
   return table;
+}
+
+// Chart6 (movers, movers in percent), Chart5 (density over agents), Chart4 (density).
+constexpr int kChangeCharts[4] = {6, 6, 5, 4};
+constexpr VerticalAxis kChangeAxes[4] = {VerticalAxis::Right, VerticalAxis::Left,
+                                         VerticalAxis::Left, VerticalAxis::Left};
+
+LineSeries ChangeLine(size_t i) {
+  LineSeries s;
+  s.chart = kChangeCharts[i];
+  s.axis = kChangeAxes[i];
+  return s;
 }
 
 }  // namespace
 
-void AnalysisWindow::ResetAnalysisWindow(const Model& model) {
-  const std::string& tiles = model.Controls.Text(Field::E_nbSize);
-  const size_t groups = size_t(model.GroupCount);
-
-  SatisfactionSeries = GroupSeries(model, 1);
+void AnalysisWindow::ResetAnalysisWindow(const colList& groupColours,
+                                         const std::vector<int32_t>& groupSizes,
+                                         const std::string& tileText) {
+  const size_t groups = groupColours.size();
+  SatisfactionSeries = GroupSeries(groupColours, 1);
   ChartTitle[1] = "average satisfaction of the agents";
-
-  SegregationSeries = GroupSeries(model, 4);
-  ChartTitle[4] = "segregation measure in " + tiles + "x" + tiles + " tiles";
-
+  SegregationSeries = GroupSeries(groupColours, 4);
+  ChartTitle[4] = "segregation measure in " + tileText + "x" + tileText + " tiles";
   ChartTitle[2] = "cluster sizes";
-
   ChartTitle[3] = "group sizes";
   Series3.bars.clear();
-  for (size_t g = 0; g < groups; ++g) {
-    Series3.bars.push_back({double(model.GroupSizes[g]), model.GroupColours[g]});
-  }
+  for (size_t g = 0; g < groups; ++g)
+    Series3.bars.push_back({double(groupSizes[g]), groupColours[g]});
 
   DissimiGrid.assign(groups + 1, std::vector<std::string>(groups + 2, " "));
   DissimiGrid[0][0] = "groups";
@@ -48,91 +59,75 @@ void AnalysisWindow::ResetAnalysisWindow(const Model& model) {
   }
   DissimiGrid[0][groups + 1] = "IS";
 
-  DensitySegregationSeries = GroupSeries(model, 5);
-  ChartTitle[5] = "density - segregation measure in " + tiles + "x" + tiles + " tiles";
-
-  ChangeSeries.assign(4, LineSeries{});
-  ChangeSeries[0].chart = 6;
-  ChangeSeries[0].axis = VerticalAxis::Right;
-  ChangeSeries[1].chart = 6;
-  ChangeSeries[1].axis = VerticalAxis::Left;
-  ChangeSeries[2].chart = 5;
-  ChangeSeries[2].axis = VerticalAxis::Left;
-  ChangeSeries[3].chart = 4;
-  ChangeSeries[3].axis = VerticalAxis::Left;
+  DensitySegregationSeries = GroupSeries(groupColours, 5);
+  ChartTitle[5] = "density - segregation measure in " + tileText + "x" + tileText + " tiles";
+  ChangeSeries.clear();
+  for (size_t i = 0; i < 4; ++i) ChangeSeries.push_back(ChangeLine(i));
   ChartTitle[6] = "changes";
   ++ResetCount;
   ++DissimiGridCount;
 }
 
-void AnalysisWindow::ShowClusterSizes(const Model& model) {
-  const std::string& text = model.Controls.Text(Field::E_clusterT);
-  const int32_t clusterThreshold = StrToInt(text);
-  ClusterSizeSeries.bars.clear();
-  ChartTitle[2] = "cluster sizes >" + text + " at timestep " + std::to_string(model.StepCount);
-  Series3.bars.clear();
-  for (size_t g = 0; g < size_t(model.GroupCount); ++g) {
-    const TColor colour = model.GroupColours[g];
-    Series3.bars.push_back({double(model.GroupSizes[g]), colour});
-    if (g >= model.ClusterSizes.size()) continue;
-    for (int32_t size : model.ClusterSizes[g]) {
-      if (size > clusterThreshold) ClusterSizeSeries.bars.push_back({double(size), colour});
-    }
-  }
-  ++ClusterChartCount;
-}
-
-void Model::EnsureAnalysisSeries() {
-  const size_t groups = size_t(GroupCount);
+void AnalysisWindow::EnsureSeries(const colList& groupColours) {
+  const size_t groups = groupColours.size();
   auto fit = [&](std::vector<LineSeries>& table, int chart) {
     for (size_t g = table.size(); g < groups; ++g) {
-      LineSeries s;
-      s.chart = chart;
-      s.defaultColour = false;
-      s.colour = GroupColours[g];
-      table.push_back(std::move(s));
+      table.push_back(GroupLine(chart, groupColours[g]));
     }
   };
-  fit(Analysis.SatisfactionSeries, 1);
-  fit(Analysis.SegregationSeries, 4);
-  fit(Analysis.DensitySegregationSeries, 5);
-  if (Analysis.ChangeSeries.size() < 4) {
-    const int charts[4] = {6, 6, 5, 4};
-    const VerticalAxis axes[4] = {VerticalAxis::Right, VerticalAxis::Left, VerticalAxis::Left,
-                                  VerticalAxis::Left};
-    for (size_t i = Analysis.ChangeSeries.size(); i < 4; ++i) {
-      LineSeries s;
-      s.chart = charts[i];
-      s.axis = axes[i];
-      Analysis.ChangeSeries.push_back(std::move(s));
-    }
-  }
-  auto& grid = Analysis.DissimiGrid;
-  if (grid.size() < groups + 1) grid.resize(groups + 1);
-  for (auto& column : grid) {
+  fit(SatisfactionSeries, 1);
+  fit(SegregationSeries, 4);
+  fit(DensitySegregationSeries, 5);
+  for (size_t i = ChangeSeries.size(); i < 4; ++i) ChangeSeries.push_back(ChangeLine(i));
+  if (DissimiGrid.size() < groups + 1) DissimiGrid.resize(groups + 1);
+  for (auto& column : DissimiGrid) {
     if (column.size() < groups + 2) column.resize(groups + 2, " ");
   }
 }
 
-void Model::RecordStepMeasures() {
-  if (StepCount == 1) Analysis.ResetAnalysisWindow(*this);
-  EnsureAnalysisSeries();
-  std::vector<double> sum(size_t(GroupCount), 0.0);
-  std::vector<int64_t> count(size_t(GroupCount), 0);
-  for (size_t i = 0; i < Cells.size(); ++i) {
-    const int32_t state = Cells.State[i];
-    if (!Cells.Occupied[i] || state < 1 || state > GroupCount) continue;
-    sum[size_t(state - 1)] += Cells.SimilarShare[i];
-    ++count[size_t(state - 1)];
-  }
+void AnalysisWindow::ShowSatisfaction(const StepMeasures& m) {
   // A group that occupies no cell has no average: it gets no point.
-  for (size_t g = 0; g < size_t(GroupCount); ++g) {
-    if (count[g] > 0) Analysis.SatisfactionSeries[g].Add(StepCount, sum[g] / double(count[g]));
+  for (size_t g = 0; g < m.Satisfaction.size(); ++g) {
+    if (m.Satisfaction[g]) SatisfactionSeries[g].Add(m.Step, *m.Satisfaction[g]);
   }
-  if ((int64_t(StepCount) - 1) % 30 == 0) FindClusters();
-  ComputeSegregationIndices();
-  // The experiments read back the points of the planned run; they set the stop step to its length.
-  Analysis.BoundSeries(size_t(std::max<int32_t>(StopStep, 0)));
+}
+
+void AnalysisWindow::ShowIndices(const StepMeasures& m, const SegregationIndices& indices) {
+  const size_t groups = indices.Index.size();
+  const double agents = double(m.AgentCount - 1);
+  ++DissimiGridCount;
+  for (size_t g = 0; g < groups; ++g) {
+    for (size_t h = g; h < groups; ++h) {
+      DissimiGrid[h + 1][g + 1] =
+          TwoDecimalText(double(indices.Pairs[h * groups + g]), DecimalSeparator);
+    }
+    DissimiGrid[g + 1][groups + 1] = TwoDecimalText(m.Segregation[g], DecimalSeparator);
+    SegregationSeries[g].Add(m.Step, m.Segregation[g]);
+    DensitySegregationSeries[g].Add(agents, m.Segregation[g]);
+  }
+  ChangeSeries[0].Add(m.Step, m.Movers);
+  ChangeSeries[1].Add(m.Step, m.MoversPercent);
+  ChangeSeries[2].Add(agents, m.Density);
+  ChangeSeries[3].Add(m.Step, m.Density);
+}
+
+void AnalysisWindow::ShowClusterSizes(const std::string& thresholdText, int32_t step,
+                                      const colList& groupColours,
+                                      const std::vector<int32_t>& groupSizes,
+                                      const std::vector<std::vector<int32_t>>& clusterSizes) {
+  const int32_t clusterThreshold = StrToInt(thresholdText);
+  ClusterSizeSeries.bars.clear();
+  ChartTitle[2] = "cluster sizes >" + thresholdText + " at timestep " + std::to_string(step);
+  Series3.bars.clear();
+  for (size_t g = 0; g < groupColours.size(); ++g) {
+    const TColor colour = groupColours[g];
+    Series3.bars.push_back({double(groupSizes[g]), colour});
+    if (g >= clusterSizes.size()) continue;
+    for (int32_t size : clusterSizes[g]) {
+      if (size > clusterThreshold) ClusterSizeSeries.bars.push_back({double(size), colour});
+    }
+  }
+  ++ClusterChartCount;
 }
 
 void LineSeries::Bound(size_t exact) {

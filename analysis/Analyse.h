@@ -5,11 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "analysis/measures.h"
 #include "display/canvas.h"
 
 namespace segwork {
 
-class Model;
+using colList = std::vector<TColor>;
 
 struct ChartPoint {
   double x = 0;
@@ -49,7 +50,7 @@ struct BarSeries {
 };
 
 // The analysis window's data: its series tables, the bar series, the chart titles and the
-// dissimilarity table. Chart widgets are views over this; the experiments read it back.
+// dissimilarity table, projected from the measures. Chart widgets are views over this.
 class AnalysisWindow {
  public:
   std::vector<LineSeries> SatisfactionSeries;        // Chart1
@@ -69,10 +70,19 @@ class AnalysisWindow {
   // Bumped whenever the dissimilarity table's texts change.
   uint64_t DissimiGridCount = 0;
 
-  void ResetAnalysisWindow(const Model& model);
+  // New tables for the groups of a setup; the tile side is shown as typed.
+  void ResetAnalysisWindow(const colList& groupColours, const std::vector<int32_t>& groupSizes,
+                           const std::string& tileText);
+  // Sizes every table to the groups, so the measures have somewhere to go before the first reset.
+  void EnsureSeries(const colList& groupColours);
   // Bounds every line series, keeping the points of the first `exact` steps exact.
   void BoundSeries(size_t exact);
-  void ShowClusterSizes(const Model& model);
+  void ShowSatisfaction(const StepMeasures& m);
+  // The indices of `m` (and its movers and density) as points, the pairs as the table's texts.
+  void ShowIndices(const StepMeasures& m, const SegregationIndices& indices);
+  void ShowClusterSizes(const std::string& thresholdText, int32_t step, const colList& groupColours,
+                        const std::vector<int32_t>& groupSizes,
+                        const std::vector<std::vector<int32_t>>& clusterSizes);
 };
 
 }  // namespace segwork

@@ -75,7 +75,7 @@ void BM_SegregationIndices(benchmark::State& state) {
     m->ComputeSegregationIndices();
     if (++calls % 1000 == 0) {
       state.PauseTiming();
-      m->Analysis.ResetAnalysisWindow(*m);
+      m->ResetAnalysis();
       state.ResumeTiming();
     }
   }

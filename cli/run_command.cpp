@@ -110,49 +110,20 @@ std::vector<std::string> SplitWeights(const std::string& text) {
   return parts;
 }
 
-// Applies a field's edit check as the window would on a change, telling when it rewrote the text.
-template <typename Check>
-void ApplyCheck(Model& model, Field field, const char* option, Check check, std::ostream& err) {
-  const std::string before = model.Controls.Text(field);
-  check();
-  const std::string& after = model.Controls.Text(field);
-  if (after != before) {
-    err << "segwork-cli: warning: " << option << " '" << before << "' rewritten to '" << after
-        << "'\n";
-  }
-}
-
 void PrintReal(std::string& line, double value) {
   char buffer[40];
   std::snprintf(buffer, sizeof buffer, "%.17g", value);
   line += buffer;
 }
 
-void PrintLatest(std::string& line, const LineSeries& series, int32_t step) {
+void PrintOptional(std::string& line, const std::optional<double>& value) {
   line += ',';
-  if (!series.points.empty() && series.points.back().x == step) {
-    PrintReal(line, series.points.back().y);
-  }
+  if (value) PrintReal(line, *value);
 }
 
-}  // namespace
-
-std::unique_ptr<Model> PrepareModel(const RunOptions& o, EngineKind engine, std::ostream& err,
-                                    bool quiet) {
-  auto owned = std::make_unique<Model>();
-  Model& model = *owned;
-  ControlValues& c = model.Controls;
-  model.EngineChoice = engine;
-  model.InitStreetControls();
-  std::ostringstream silenced;
-  std::ostream& warn = quiet ? silenced : err;
-
-  std::optional<uint32_t> seed;
-  if (o.seed) seed = ParseSeed(*o.seed);
-  const int32_t panel = StrToInt(o.panel);
-  if (panel < 1) throw SegworkError("--panel " + o.panel + " is below 1");
-  model.PanelWidth = model.PanelHeight = panel;
-
+// The options as the controls hold them; spinners and the track bar keep their range.
+ControlValues ControlsOf(const RunOptions& o, std::ostream& warn) {
+  ControlValues c;
   c.Text(Field::Edit_anzAg) = o.agents;
   c.Text(Field::Edit_cellSiz) = o.cellSize;
   c.Text(Field::Edit_anzGr) = o.groups;
@@ -162,7 +133,7 @@ std::unique_ptr<Model> PrepareModel(const RunOptions& o, EngineKind engine, std:
   c.Text(Field::E_growRate) = o.growRate;
   c.Text(Field::E_nbSize) = o.tileSize;
   c.Text(Field::E_clusterT) = o.clusterThreshold;
-  // The run's length is its stop step: the analysis tables keep that many points exact.
+  // The run's length is its stop step: the measures of that many steps are kept.
   c.Text(Field::E_stopT) = o.steps;
   c.TrB_thresh = Clamped("--threshold", o.threshold, 0, 100, warn);
   c.emptyCellRule = o.emptyCells == "different" ? EmptyCellRule::CountAsDifferent
@@ -187,74 +158,94 @@ std::unique_ptr<Model> PrepareModel(const RunOptions& o, EngineKind engine, std:
       c.SG_weight[1][i + 1] = parts[i];
     }
   }
+  return c;
+}
 
-  // The checks run against the grid that the given cell size makes.
-  ApplyCheck(
-      model, Field::Edit_cellSiz, "--cell-size", [&] { model.Edit_cellSizChange(); }, warn);
-  const int32_t cellSize = StrToInt(c.Text(Field::Edit_cellSiz));
-  model.ColCount = int32_t(RoundHalfEven(double(model.PanelWidth) / cellSize));
-  model.RowCount = int32_t(RoundHalfEven(double(model.PanelHeight) / cellSize));
-  ApplyCheck(
-      model, Field::Edit_anzAg, "--agents", [&] { model.Edit_anzAgChange(); }, warn);
-  ApplyCheck(
-      model, Field::Edit_anzGr, "--groups", [&] { model.Edit_anzGrChange(); }, warn);
-  ApplyCheck(
-      model, Field::Edit_nRad, "--radius", [&] { model.Edit_nRadChange(); }, warn);
-  ApplyCheck(
-      model, Field::Edit_mDist, "--move-distance", [&] { model.Edit_mDistChange(); }, warn);
-  ApplyCheck(
-      model, Field::E_startGrowWith, "--grow-start",
-      [&] { model.Edit_anzAgChange(Field::E_startGrowWith); }, warn);
-  ApplyCheck(
-      model, Field::E_growRate, "--grow-rate", [&] { model.Edit_anzAgChange(Field::E_growRate); },
-      warn);
-  model.ColCount = model.RowCount = 0;
-  // Read in every step or at the first cluster analysis: refuse a bad text before any output.
-  StrToInt(c.Text(Field::E_clusterT));
-  if (o.grow) StrToInt(c.Text(Field::E_growRate));
+const char* OptionOf(Field field) {
+  switch (field) {
+    case Field::Edit_cellSiz:
+      return "--cell-size";
+    case Field::Edit_anzAg:
+      return "--agents";
+    case Field::Edit_anzGr:
+      return "--groups";
+    case Field::Edit_nRad:
+      return "--radius";
+    case Field::Edit_mDist:
+      return "--move-distance";
+    case Field::E_startGrowWith:
+      return "--grow-start";
+    case Field::E_growRate:
+      return "--grow-rate";
+    default:
+      return FieldName(field);
+  }
+}
 
-  // The clock is read once and given to every setup, like --seed: the reported seed then
-  // repeats the whole run, also a layout drawn from the program-start generator.
-  const bool clockSeeded = !seed;
-  const bool report = clockSeeded && !quiet;
-  if (clockSeeded) {
+// The clock is read once and given to every setup, like --seed: the reported seed then repeats
+// the whole run, also a layout drawn from the program-start generator. Reported once.
+void InjectClocks(Model& model, std::optional<uint32_t> seed, bool quiet, std::ostream& err) {
+  bool report = !seed && !quiet;
+  if (!seed) {
     const auto now = std::chrono::system_clock::now().time_since_epoch();
     seed = uint32_t(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count());
   }
-  // Reported once: the program start and the setup both ask, and one seed repeats the run.
-  model.ClockSeed = [s = *seed, say = report, &err]() mutable -> uint32_t {
-    if (say) err << "# seed " << s << "\n";
-    say = false;
+  model.ClockSeed = [s = *seed, report, &err]() mutable -> uint32_t {
+    if (report) err << "# seed " << s << "\n";
+    report = false;
     return s;
   };
-  // Large worlds take a while to set up: say how far it has come.
-  if (!quiet && int64_t(panel) * panel / (int64_t(cellSize) * cellSize) >= 4'000'000) {
-    model.Progress = [&err, last = std::string()](const char* phase, double fraction) mutable {
-      const std::string line =
-          std::string("# ") + phase + " " + std::to_string(int(fraction * 100 + 0.5)) + "%";
-      if (line != last) err << line << std::endl;
-      last = line;
-    };
-  }
   const auto start = std::chrono::steady_clock::now();
   model.TickCount = [start] {
     return uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(
                         std::chrono::steady_clock::now() - start)
                         .count());
   };
+}
 
-  // Program start, without a second InitStreetControls: it ran before the options were written
-  // and would put the default weight table back.
-  model.BuildModel();
-  model.ClearStreets();
-  if (o.layout == "grid") model.LayOutStreetGrid();
-  if (o.layout == "random") model.LayOutRandomStreets();
-  model.B_setupClick();
-  if (int64_t(model.Agents.size()) < model.AgentsRequested) {
-    warn << "segwork-cli: placed " << model.Agents.size() << " of " << model.AgentsRequested
+}  // namespace
+
+std::unique_ptr<Model> PrepareModel(const RunOptions& o, EngineKind engine, std::ostream& err,
+                                    bool quiet) {
+  auto model = std::make_unique<Model>();
+  model->EngineChoice = engine;
+  std::ostringstream silenced;
+  std::ostream& warn = quiet ? silenced : err;
+
+  std::optional<uint32_t> seed;
+  if (o.seed) seed = ParseSeed(*o.seed);
+  const int32_t panel = StrToInt(o.panel);
+  if (panel < 1) throw SegworkError("--panel " + o.panel + " is below 1");
+  model->PanelWidth = model->PanelHeight = panel;
+  ControlValues c = ControlsOf(o, warn);
+  CheckControls(c, panel, panel, [&](Field field, const std::string& before) {
+    warn << "segwork-cli: warning: " << OptionOf(field) << " '" << before << "' rewritten to '"
+         << c.Text(field) << "'\n";
+  });
+  // Read in every step or at the first cluster analysis: refuse a bad text before any output.
+  StrToInt(c.Text(Field::E_clusterT));
+  if (o.grow) StrToInt(c.Text(Field::E_growRate));
+  model->Controls = std::move(c);
+
+  InjectClocks(*model, seed, quiet, err);
+  // Large worlds take a while to set up: say how far it has come.
+  const int32_t cellSize = StrToInt(model->Controls.Text(Field::Edit_cellSiz));
+  if (!quiet && int64_t(panel) * panel / (int64_t(cellSize) * cellSize) >= 4'000'000) {
+    model->Progress = [&err, last = std::string()](const char* phase, double fraction) mutable {
+      const std::string line =
+          std::string("# ") + phase + " " + std::to_string(int(fraction * 100 + 0.5)) + "%";
+      if (line != last) err << line << std::endl;
+      last = line;
+    };
+  }
+  model->StartProgram(o.layout == "grid"     ? StreetLayout::Grid
+                      : o.layout == "random" ? StreetLayout::Random
+                                             : StreetLayout::None);
+  if (int64_t(model->Agents.size()) < model->AgentsRequested) {
+    warn << "segwork-cli: placed " << model->Agents.size() << " of " << model->AgentsRequested
          << " agents: no free admissible cell was left\n";
   }
-  return owned;
+  return model;
 }
 
 uint64_t StateDigest(const Model& model) {
@@ -279,6 +270,7 @@ int Execute(const RunOptions& o, std::FILE* out, std::ostream& err) {
   const std::unique_ptr<Model> prepared =
       PrepareModel(o, o.engine == "literal" ? EngineKind::Literal : EngineKind::Fast, err, false);
   Model& model = *prepared;
+  model.KeepAllMeasures = false;
   const bool large = model.Cells.size() >= 4'000'000;
 
   std::string line = "step,agents,movers";
@@ -288,20 +280,19 @@ int Execute(const RunOptions& o, std::FILE* out, std::ostream& err) {
   std::fputs(line.c_str(), out);
   for (int64_t s = 0; s < steps; ++s) {
     model.AdvanceOneStep();
-    line = std::to_string(model.StepCount) + ',' + std::to_string(model.Agents.size()) + ',' +
-           std::to_string(model.MoversInStep);
-    for (const LineSeries& series : model.Analysis.SegregationSeries) {
-      PrintLatest(line, series, model.StepCount);
-    }
-    for (const LineSeries& series : model.Analysis.SatisfactionSeries) {
-      PrintLatest(line, series, model.StepCount);
+    const StepMeasures& m = model.Measures.Latest();
+    line = std::to_string(m.Step) + ',' + std::to_string(m.AgentCount) + ',' +
+           std::to_string(m.Movers);
+    for (double index : m.Segregation) PrintOptional(line, index);
+    for (const std::optional<double>& satisfaction : m.Satisfaction) {
+      PrintOptional(line, satisfaction);
     }
     line += '\n';
     std::fputs(line.c_str(), out);
     if (large) err << "# step " << model.StepCount << " done" << std::endl;
   }
   model.FindClusters();
-  std::fprintf(out, "clusters,%zu\n", model.Analysis.ClusterSizeSeries.bars.size());
+  std::fprintf(out, "clusters,%" PRId64 "\n", model.Measures.LastClusterCount.value_or(0));
   std::fprintf(out, "digest,%016" PRIx64 "\n", StateDigest(model));
   std::fflush(out);
   return 0;

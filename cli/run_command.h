@@ -8,6 +8,8 @@
 #include <ostream>
 #include <string>
 
+#include "model/controls.h"
+
 namespace CLI {
 class App;
 }
@@ -21,28 +23,38 @@ namespace segwork::cli {
 
 // The options of `segwork-cli run`, kept as the texts the controls would hold; they are converted
 // and checked by the same code the desktop program uses.
+// The text a control holds as the main window opens.
+inline std::string DefaultText(Field field) {
+  return ControlValues{}.Text(field);
+}
+inline std::string DefaultText(int32_t position) {
+  return std::to_string(position);
+}
+
+// The options of `segwork-cli run`, kept as the texts the controls would hold; they are converted
+// and checked by the same code the desktop program uses. The defaults are the controls'.
 struct RunOptions {
   std::optional<std::string> seed;
-  std::string steps = "500";
-  std::string agents = "12000";
-  std::string cellSize = "6";
-  std::string groups = "6";
-  std::string radius = "5";
-  std::string moveDistance = "54";
-  std::string threshold = "30";
+  std::string steps = DefaultText(Field::E_stopT);
+  std::string agents = DefaultText(Field::Edit_anzAg);
+  std::string cellSize = DefaultText(Field::Edit_cellSiz);
+  std::string groups = DefaultText(Field::Edit_anzGr);
+  std::string radius = DefaultText(Field::Edit_nRad);
+  std::string moveDistance = DefaultText(Field::Edit_mDist);
+  std::string threshold = DefaultText(ControlValues{}.TrB_thresh);
   std::string emptyCells = "no";
-  bool streetOccupation = false;
-  bool grow = false;
-  std::string growStart = "100";
-  std::string growRate = "10";
-  std::string tileSize = "20";
-  std::string clusterThreshold = "1";
+  bool streetOccupation = ControlValues{}.CB_strOcc;
+  bool grow = ControlValues{}.CB_actiGrow;
+  std::string growStart = DefaultText(Field::E_startGrowWith);
+  std::string growRate = DefaultText(Field::E_growRate);
+  std::string tileSize = DefaultText(Field::E_nbSize);
+  std::string clusterThreshold = DefaultText(Field::E_clusterT);
   std::optional<std::string> layout;
-  std::string rows = "5";
-  std::string cols = "5";
-  std::string streets = "20";
-  std::string streetType = "3";
-  std::string randomTypes = "yes";
+  std::string rows = DefaultText(ControlValues{}.UpD_rows);
+  std::string cols = DefaultText(ControlValues{}.UpD_cols);
+  std::string streets = DefaultText(ControlValues{}.UpD_nrStr);
+  std::string streetType = DefaultText(ControlValues{}.UpD_strType);
+  std::string randomTypes = ControlValues{}.CB_rndTyp ? "yes" : "no";
   std::optional<std::string> weights;
   std::string panel = "694";
   std::string engine = "fast";

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "experiments/series.h"
+#include "experiments/sweep_core.h"
 #include "model/CellForm.h"
 #include "model/convert.h"
 #include "model/errors.h"
@@ -22,12 +22,7 @@
 namespace segwork::cli {
 
 void SetSweepDefaults(Experiment experiment, RunOptions& run, SweepOptions& sweep) {
-  struct Defaults {
-    const char *from, *to, *increment, *steps, *runs;
-  };
-  const Defaults d = experiment == Experiment::Parameter ? Defaults{"2", "4", "1", "30", "3"}
-                     : experiment == Experiment::Growth  ? Defaults{"10", "60", "10", "1300", "10"}
-                                                         : Defaults{"10", "60", "1", "500", "10"};
+  const SweepFields d = DefaultFields(experiment);
   sweep.experiment = experiment;
   sweep.from = d.from;
   sweep.to = d.to;
@@ -70,51 +65,30 @@ void AddSweepOptions(CLI::App& command, Experiment experiment, RunOptions& run,
   AddFlag(command, "--quiet", sweep.quiet, "no progress lines on stderr");
 }
 
-uint32_t RunSeed(uint32_t sweepSeed, uint32_t run) {
-  uint64_t z = ((uint64_t(sweepSeed) << 32) | run) + 0x9e3779b97f4a7c15ull;
-  z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
-  z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
-  return uint32_t(z ^ (z >> 31));
-}
-
 namespace {
 
-constexpr uint64_t kMostRuns = uint64_t{1} << 32;  // run indices are 32-bit in the seed mix
+const char* const kParameters[4] = {"groups", "radius", "move-distance", "threshold"};
 
-struct Plan {
+// The sweep's runs and what the CLI adds to them: its share, its threads, its output.
+struct Plan : SweepPlan {
   Experiment experiment = Experiment::Parameter;
-  int64_t from = 0;
-  int64_t increment = 1;
-  int32_t steps = 1;
-  int32_t runsText = 1;      // as typed: the average's period, as in the window
-  int64_t runsPerValue = 1;  // at least one
-  uint64_t total = 0;
   uint64_t begin = 0;
   uint64_t end = 0;
   bool printsHeader = true;
-  uint32_t seed = 0;
   uint32_t jobs = 1;
   int32_t polyDegree = 3;
-  std::string parameter;
+  SweptControl control = SweptControl::Groups;
   std::string layout;
   EngineKind engine = EngineKind::Fast;
   bool summary = false;
   bool quiet = false;
-
-  int64_t ValueOf(uint64_t r) const { return from + int64_t(r / runsPerValue) * increment; }
-  int64_t CalcOf(uint64_t r) const { return int64_t(r % runsPerValue) + 1; }
 };
 
 struct RunResult {
   std::string rows;
   std::string warnings;
   std::optional<std::string> error;
-  // What the summary needs.
-  double clusters = 0;
-  double meanIs = 0;
-  int32_t streetCells = 0;
-  std::vector<SeriesPoint> meanLine;  // growth: per step, the mean over the groups
-  std::vector<SeriesPoint> density;   // growth: kept of the last run only
+  RunMeasures measures;  // kept for the summary
 };
 
 std::string Real(double value) {
@@ -123,62 +97,53 @@ std::string Real(double value) {
   return buffer;
 }
 
-// Position j of a series, or its last point when it is shorter.
-const ChartPoint& PointAt(const LineSeries& series, size_t j) {
-  if (series.points.empty()) throw SegworkError("a run recorded no measures");
-  return series.points[std::min(j, series.points.size() - 1)];
-}
-
-// Sum over the groups in their order, then divided: the window's arithmetic.
-double MeanIndex(const Model& model, size_t j) {
-  double sum = 0;
-  for (int32_t g = 0; g < model.GroupCount; ++g) {
-    sum += PointAt(model.Analysis.SegregationSeries.at(size_t(g)), j).y;
-  }
-  return sum / model.GroupCount;
-}
-
-std::vector<SeriesPoint> GroupMeanLine(const Model& model, int32_t steps) {
-  Series points;
-  Series means;
-  means.SetSource(&points);
-  auto average = std::make_shared<TAverageFunction>();
-  average->SetPeriod(model.GroupCount);
-  means.SetFunction(average);
-  // Step-major adding gives the order of the window's group-major adding (equal x keep the order
-  // of adding) without inserting into the middle.
-  for (int32_t j = 0; j < steps; ++j) {
-    for (int32_t g = 0; g < model.GroupCount; ++g) {
-      const ChartPoint& p = PointAt(model.Analysis.SegregationSeries.at(size_t(g)), size_t(j));
-      points.AddXY(p.x, p.y);
-    }
-  }
-  means.Recalculate();
-  return means.Points();
-}
-
-// The options of run r: the base with its seed and the swept value.
+// The options of run r: the base with its seed, the layout and the swept value as option texts.
 RunOptions RunOptionsOf(const Plan& plan, const RunOptions& base, uint64_t r) {
   RunOptions o = base;
   const std::string text = std::to_string(plan.ValueOf(r));
-  o.seed = std::to_string(RunSeed(plan.seed, uint32_t(r)));
-  switch (plan.experiment) {
-    case Experiment::Parameter:
-      if (plan.parameter == "groups") o.groups = text;
-      if (plan.parameter == "radius") o.radius = text;
-      if (plan.parameter == "move-distance") o.moveDistance = text;
-      if (plan.parameter == "threshold") o.threshold = text;
+  o.seed = std::to_string(plan.SeedOf(r));
+  if (plan.experiment == Experiment::Streets) o.layout = plan.layout;
+  switch (plan.control) {
+    case SweptControl::Groups:
+      o.groups = text;
       break;
-    case Experiment::Growth:
+    case SweptControl::Radius:
+      o.radius = text;
+      break;
+    case SweptControl::MoveDistance:
+      o.moveDistance = text;
+      break;
+    case SweptControl::Threshold:
       o.threshold = text;
       break;
-    case Experiment::Streets:
-      o.layout = plan.layout;
-      if (plan.layout == "grid") o.rows = o.cols = text;
-      if (plan.layout == "random") o.streets = text;
+    case SweptControl::GridRowsCols:
+      o.rows = o.cols = text;
+      break;
+    case SweptControl::RandomStreets:
+      o.streets = text;
       break;
   }
   return o;
+}
+
+std::string RowsOf(const Plan& plan, uint64_t r, const std::string& seed, const RunMeasures& m) {
+  const std::string prefix = std::to_string(r) + ',' + std::to_string(plan.ValueOf(r)) + ',' +
+                             std::to_string(plan.CalcOf(r)) + ',' + seed + ',';
+  switch (plan.experiment) {
+    case Experiment::Parameter:
+      return prefix + std::to_string(m.clusters) + ',' + Real(m.meanIs) + '\n';
+    case Experiment::Growth: {
+      std::string rows;
+      for (size_t j = 0; j < m.meanIsPerStep.size(); ++j) {
+        rows += prefix + std::to_string(j + 1) + ',' + Real(m.meanIsPerStep[j]) + ',' +
+                Real(m.densityPerStep[j]) + '\n';
+      }
+      return rows;
+    }
+    case Experiment::Streets:
+      break;
+  }
+  return prefix + std::to_string(m.streetCells) + ',' + std::to_string(m.clusters) + '\n';
 }
 
 RunResult DoRun(const Plan& plan, const RunOptions& base, uint64_t r) {
@@ -187,44 +152,13 @@ RunResult DoRun(const Plan& plan, const RunOptions& base, uint64_t r) {
   try {
     const RunOptions o = RunOptionsOf(plan, base, r);
     const std::unique_ptr<Model> model = PrepareModel(o, plan.engine, warnings, false);
-    result.streetCells = model->StreetCellCount();
     for (int32_t s = 0; s < plan.steps; ++s) model->AdvanceOneStep();
-
-    const std::string prefix = std::to_string(r) + ',' + std::to_string(plan.ValueOf(r)) + ',' +
-                               std::to_string(plan.CalcOf(r)) + ',' + *o.seed + ',';
-    const size_t last = size_t(plan.steps) - 1;
-    switch (plan.experiment) {
-      case Experiment::Parameter: {
-        // The last periodic analysis of the run, as the window reads it.
-        const size_t clusters = model->Analysis.ClusterSizeSeries.bars.size();
-        result.clusters = double(clusters);
-        result.meanIs = MeanIndex(*model, last);
-        result.rows = prefix + std::to_string(clusters) + ',' + Real(result.meanIs) + '\n';
-        break;
-      }
-      case Experiment::Growth:
-        for (size_t j = 0; j <= last; ++j) {
-          result.rows += prefix + std::to_string(j + 1) + ',' + Real(MeanIndex(*model, j)) + ',' +
-                         Real(PointAt(model->Analysis.ChangeSeries.at(3), j).y) + '\n';
-        }
-        if (plan.summary) {
-          result.meanLine = GroupMeanLine(*model, plan.steps);
-          if (r + 1 == plan.total) {
-            for (const ChartPoint& p : model->Analysis.ChangeSeries.at(3).points) {
-              result.density.push_back({p.x, p.y});
-            }
-          }
-        }
-        break;
-      case Experiment::Streets: {
-        model->FindClusters();
-        const size_t clusters = model->Analysis.ClusterSizeSeries.bars.size();
-        result.clusters = double(clusters);
-        result.rows =
-            prefix + std::to_string(result.streetCells) + ',' + std::to_string(clusters) + '\n';
-        break;
-      }
-    }
+    // The street sweep counts the clusters of the run's end, as its window does.
+    if (plan.experiment == Experiment::Streets) model->FindClusters();
+    result.measures = MeasureRun(*model, plan.experiment, plan.steps);
+    result.rows = RowsOf(plan, r, *o.seed, result.measures);
+    // The summary's density line is the last run's.
+    if (r + 1 != plan.total) result.measures.density.clear();
   } catch (const SegworkError& e) {
     result.error = e.what();
   } catch (const std::bad_alloc&) {
@@ -258,12 +192,10 @@ void ForwardWarnings(const std::string& text, std::set<std::string>& shown, std:
   }
 }
 
-void AddDerived(std::string& block, const std::string& name, Series& source,
-                std::shared_ptr<SeriesFunction> function, std::ostream& err) {
-  Series derived;
-  derived.SetSource(&source);
+// The points of a derived series, computed anew; one that cannot be computed is left out.
+void AddDerived(std::string& block, const std::string& name, Series& derived, std::ostream& err) {
   try {
-    derived.SetFunction(std::move(function));
+    derived.Recalculate();
   } catch (const SegworkError& e) {
     err << "segwork-cli: warning: " << e.what() << " (" << name << ")\n";
     return;
@@ -273,59 +205,53 @@ void AddDerived(std::string& block, const std::string& name, Series& source,
   }
 }
 
-std::shared_ptr<SeriesFunction> Average(int64_t period) {
-  auto average = std::make_shared<TAverageFunction>();
-  average->SetPeriod(period);
-  return average;
+void AddPoints(std::string& block, const std::string& name,
+               const std::vector<SeriesPoint>& points) {
+  for (const SeriesPoint& p : points) block += name + ',' + Real(p.x) + ',' + Real(p.y) + '\n';
 }
 
 std::string Summary(const Plan& plan, const std::vector<RunResult>& results, std::ostream& err) {
   std::string block = "\nseries,x,y\n";
   switch (plan.experiment) {
     case Experiment::Parameter: {
-      Series clusters;
-      Series is;
+      ParameterSeries series;
+      series.ClusterFit->SetPolyDegree(plan.polyDegree);
+      series.SegregationFit->SetPolyDegree(plan.polyDegree);
+      series.Prepare(plan.runsText);
       for (uint64_t r = 0; r < results.size(); ++r) {
-        clusters.AddXY(double(plan.ValueOf(r)), results[r].clusters);
-        is.AddXY(double(plan.ValueOf(r)), results[r].meanIs);
+        series.AddRun(double(plan.ValueOf(r)), results[r].measures);
       }
-      for (auto [name, data] : {std::pair{"clusters", &clusters}, std::pair{"is", &is}}) {
-        const std::string prefix = name;
-        AddDerived(block, prefix + "_average", *data, Average(plan.runsText), err);
-        AddDerived(block, prefix + "_trend", *data, std::make_shared<TTrendFunction>(), err);
-        auto fit = std::make_shared<TCurveFittingFunction>();
-        fit->SetPolyDegree(plan.polyDegree);
-        AddDerived(block, prefix + "_fit", *data, fit, err);
+      for (auto [name, derived] : {std::pair{"clusters_average", &series.Series_AvgClust},
+                                   {"clusters_trend", &series.Series_AvgTrend},
+                                   {"clusters_fit", &series.Series_AvgFit},
+                                   {"is_average", &series.Series_IS_Avg},
+                                   {"is_trend", &series.Series_IS_Trend},
+                                   {"is_fit", &series.Series_IS_Fit}}) {
+        AddDerived(block, name, *derived, err);
       }
       break;
     }
     case Experiment::Growth: {
       for (uint64_t first = 0; first < results.size(); first += uint64_t(plan.runsPerValue)) {
-        Series points;
-        const uint64_t stop = std::min<uint64_t>(first + plan.runsPerValue, results.size());
-        // Step-major, as in GroupMeanLine: the window adds run by run.
-        for (size_t j = 0; j < size_t(plan.steps); ++j) {
-          for (uint64_t r = first; r < stop; ++r) {
-            const std::vector<SeriesPoint>& line = results[r].meanLine;
-            if (j < line.size()) points.AddXY(line[j].x, line[j].y);
-          }
+        std::vector<const std::vector<SeriesPoint>*> lines;
+        for (uint64_t r = first; r < std::min<uint64_t>(first + plan.runsPerValue, results.size());
+             ++r) {
+          lines.push_back(&results[r].measures.meanLine);
         }
-        AddDerived(block, "value_" + std::to_string(plan.ValueOf(first)), points,
-                   Average(plan.runsPerValue), err);
+        AddPoints(block, "value_" + std::to_string(plan.ValueOf(first)),
+                  ValueLine(lines, size_t(plan.steps), plan.runsPerValue));
       }
-      if (!results.empty()) {
-        for (const SeriesPoint& p : results.back().density) {
-          block += "density," + Real(p.x) + ',' + Real(p.y) + '\n';
-        }
-      }
+      if (!results.empty()) AddPoints(block, "density", results.back().measures.density);
       break;
     }
     case Experiment::Streets: {
-      Series streets;
+      Series streets, trend;
       for (const RunResult& result : results) {
-        streets.AddXY(double(result.streetCells), result.clusters);
+        streets.AddXY(double(result.measures.streetCells), double(result.measures.clusters));
       }
-      AddDerived(block, "trend", streets, std::make_shared<TTrendFunction>(), err);
+      trend.SetSource(&streets);
+      trend.SetFunction(std::make_shared<TTrendFunction>());
+      AddDerived(block, "trend", trend, err);
       break;
     }
   }
@@ -408,44 +334,63 @@ int RunPlan(const Plan& plan, const RunOptions& base, std::FILE* out, std::ostre
   return 0;
 }
 
+// This shard's block of the runs; the whole sweep without --shard.
+void SetShard(Plan& plan, const SweepOptions& sweep, const RunOptions& run) {
+  plan.end = plan.total;
+  if (!sweep.shard) return;
+  const std::string& text = *sweep.shard;
+  const size_t slash = text.find('/');
+  if (slash == std::string::npos || text.find('/', slash + 1) != std::string::npos) {
+    throw SegworkError("--shard '" + text + "' is not of the form i/n");
+  }
+  const int64_t i = StrToInt(text.substr(0, slash));
+  const int64_t n = StrToInt(text.substr(slash + 1));
+  if (n < 1 || i < 0 || i >= n) throw SegworkError("--shard " + text + " needs 0 <= i < n");
+  if (plan.summary) throw SegworkError("--summary needs every run: it cannot go with --shard");
+  if (!run.seed) {
+    throw SegworkError("--shard needs --seed, so that every shard draws the same run seeds");
+  }
+  // i * total < 2^31 * 2^32: no overflow.
+  plan.begin = uint64_t(i) * plan.total / uint64_t(n);
+  plan.end = uint64_t(i + 1) * plan.total / uint64_t(n);
+  plan.printsHeader = i == 0;
+}
+
+uint32_t ClockSeed(std::ostream& err) {
+  const auto now = std::chrono::system_clock::now().time_since_epoch();
+  const auto seed = uint32_t(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count());
+  err << "# seed " << seed << "\n";
+  return seed;
+}
+
 Plan MakePlan(const RunOptions& run, const SweepOptions& sweep, std::ostream& err) {
   Plan plan;
   plan.experiment = sweep.experiment;
   if (sweep.experiment == Experiment::Parameter) {
     if (!sweep.parameter) throw SegworkError("please select a parameter", kMissingValueCaption);
-    plan.parameter = *sweep.parameter;
-    if (plan.parameter != "groups" && plan.parameter != "radius" &&
-        plan.parameter != "move-distance" && plan.parameter != "threshold") {
-      throw SegworkError("--parameter " + plan.parameter +
+    const std::string& name = *sweep.parameter;
+    const auto* known = std::find(std::begin(kParameters), std::end(kParameters), name);
+    if (known == std::end(kParameters)) {
+      throw SegworkError("--parameter " + name +
                          " is not one of groups, radius, move-distance, threshold");
     }
+    plan.control = SweptControl(known - std::begin(kParameters));
     // The swept values replace the option's text, which must still be an integer.
-    StrToInt(plan.parameter == "groups"          ? run.groups
-             : plan.parameter == "radius"        ? run.radius
-             : plan.parameter == "move-distance" ? run.moveDistance
-                                                 : run.threshold);
+    StrToInt(name == "groups"          ? run.groups
+             : name == "radius"        ? run.radius
+             : name == "move-distance" ? run.moveDistance
+                                       : run.threshold);
   }
+  if (sweep.experiment == Experiment::Growth) plan.control = SweptControl::Threshold;
   if (sweep.experiment == Experiment::Streets) {
     plan.layout = run.layout.value_or("grid");
     if (plan.layout != "grid" && plan.layout != "random") {
       throw SegworkError("--layout " + plan.layout + " is not grid or random");
     }
+    plan.control = plan.layout == "grid" ? SweptControl::GridRowsCols : SweptControl::RandomStreets;
   }
-  plan.from = StrToInt(sweep.from);
-  const int64_t to = StrToInt(sweep.to);
-  plan.increment = StrToInt(sweep.increment);
-  plan.steps = StrToInt(run.steps);
-  plan.runsText = StrToInt(sweep.runs);
-  if (plan.increment < 1) throw SegworkError("the increment must be at least 1 for a sweep to end");
-  if (plan.steps < 1) throw SegworkError("--steps " + run.steps + ": a run needs at least 1 step");
-  plan.runsPerValue = std::max<int64_t>(plan.runsText, 1);
-  // The window's loop: the first value always runs, then on by the increment up to `to`.
-  const uint64_t values = plan.from > to ? 1 : uint64_t((to - plan.from) / plan.increment) + 1;
-  plan.total = values * uint64_t(plan.runsPerValue);
-  if (plan.total > kMostRuns) {
-    throw SegworkError("a sweep of " + std::to_string(plan.total) + " runs is more than " +
-                       std::to_string(kMostRuns) + ", the most it can number");
-  }
+  static_cast<SweepPlan&>(plan) =
+      MakeSweepPlan(sweep.from, sweep.to, sweep.increment, run.steps, sweep.runs);
 
   if (sweep.experiment == Experiment::Parameter) {
     const int32_t degree = StrToInt(sweep.polyDegree);
@@ -465,36 +410,11 @@ Plan MakePlan(const RunOptions& run, const SweepOptions& sweep, std::ostream& er
   plan.summary = sweep.summary;
   plan.quiet = sweep.quiet;
   plan.engine = run.engine == "literal" ? EngineKind::Literal : EngineKind::Fast;
-
-  plan.end = plan.total;
-  if (sweep.shard) {
-    const std::string& text = *sweep.shard;
-    const size_t slash = text.find('/');
-    if (slash == std::string::npos || text.find('/', slash + 1) != std::string::npos) {
-      throw SegworkError("--shard '" + text + "' is not of the form i/n");
-    }
-    const int64_t i = StrToInt(text.substr(0, slash));
-    const int64_t n = StrToInt(text.substr(slash + 1));
-    if (n < 1 || i < 0 || i >= n) throw SegworkError("--shard " + text + " needs 0 <= i < n");
-    if (plan.summary) throw SegworkError("--summary needs every run: it cannot go with --shard");
-    if (!run.seed) {
-      throw SegworkError("--shard needs --seed, so that every shard draws the same run seeds");
-    }
-    // i * total < 2^31 * 2^32: no overflow.
-    plan.begin = uint64_t(i) * plan.total / uint64_t(n);
-    plan.end = uint64_t(i + 1) * plan.total / uint64_t(n);
-    plan.printsHeader = i == 0;
-  }
+  SetShard(plan, sweep, run);
   // Checked here so that a bad period fails before any run, as the window's new start does.
-  if (plan.summary && plan.experiment == Experiment::Parameter) Average(plan.runsText);
-
-  if (run.seed) {
-    plan.seed = ParseSeed(*run.seed);
-  } else {
-    const auto now = std::chrono::system_clock::now().time_since_epoch();
-    plan.seed = uint32_t(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count());
-    err << "# seed " << plan.seed << "\n";
-  }
+  if (plan.summary && plan.experiment == Experiment::Parameter)
+    ParameterSeries{}.Prepare(plan.runsText);
+  plan.seed = run.seed ? ParseSeed(*run.seed) : ClockSeed(err);
   return plan;
 }
 
@@ -505,7 +425,7 @@ void CheckLargestValue(const Plan& plan, const RunOptions& base) {
       plan.ValueOf(plan.begin) == plan.ValueOf(plan.end - 1)) {
     return;
   }
-  if (plan.parameter != "groups" && plan.parameter != "radius") return;
+  if (plan.control != SweptControl::Groups && plan.control != SweptControl::Radius) return;
   std::ostringstream silenced;
   PrepareModel(RunOptionsOf(plan, base, plan.end - 1), plan.engine, silenced, true);
 }

@@ -7,11 +7,9 @@
 #include <string>
 
 #include "cli/run_command.h"
+#include "experiments/sweep_core.h"
 
 namespace segwork::cli {
-
-// The three batch experiments of the desktop program.
-enum class Experiment { Parameter, Growth, Streets };
 
 // The sweep's own options, as texts like the experiment windows' fields. The steps per run are
 // RunOptions::steps.
@@ -35,10 +33,6 @@ void SetSweepDefaults(Experiment experiment, RunOptions& run, SweepOptions& swee
 // The defaults, the options of run (less those the sweep overwrites) and the sweep options.
 void AddSweepOptions(CLI::App& command, Experiment experiment, RunOptions& run,
                      SweepOptions& sweep);
-
-// The seed of run r of a sweep with seed s: the first output of splitmix64 started at
-// s * 2^32 + r, its low 32 bits.
-uint32_t RunSeed(uint32_t sweepSeed, uint32_t run);
 
 // Runs the sweep (or this shard's block of it): CSV on `out`, progress, warnings and errors on
 // `err`. Returns the exit status.

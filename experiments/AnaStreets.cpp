@@ -1,23 +1,16 @@
 #include "experiments/AnaStreets.h"
 
-#include <algorithm>
 #include <exception>
 
 #include "model/CellForm.h"
-#include "model/convert.h"
 #include "model/errors.h"
 
 namespace segwork {
 
-StreetAnalysis::StreetAnalysis(Model& model) : SweepWindow(model) {
-  E_valFrom = "10";
-  E_valTo = "60";
-  E_incre = "1";
-  E_toSteps = "500";
-  E_calcVals = "10";
+StreetAnalysis::StreetAnalysis(Model& model)
+    : SweepWindow(model, DefaultFields(Experiment::Streets)) {
   Series_strTrend.SetSource(&Series_street);
   Series_strTrend.SetFunction(std::make_shared<TTrendFunction>());
-  UpdateCalculationCount();
 }
 
 void StreetAnalysis::S_startClick() {
@@ -37,18 +30,10 @@ void StreetAnalysis::S_startClick() {
 
 void StreetAnalysis::ApplySweepValue(int32_t value) {
   model_.DeleteStreets();
-  // The layout spinners keep their positions within 1..10000.
-  const int16_t position = int16_t(std::clamp(value, 1, 10000));
   std::exception_ptr layoutFailure;
   try {
-    if (RB_grid) {
-      model_.Controls.UpD_rows = position;
-      model_.Controls.UpD_cols = position;
-      model_.LayOutStreetGrid();
-    } else {
-      model_.Controls.UpD_nrStr = position;
-      model_.LayOutRandomStreets();
-    }
+    ApplySweptValue(model_, RB_grid ? SweptControl::GridRowsCols : SweptControl::RandomStreets,
+                    value);
   } catch (const SegworkError&) {
     // The run goes on without streets; the sweep pauses so the message is seen once.
     layoutFailure = std::current_exception();
@@ -63,9 +48,8 @@ void StreetAnalysis::Timer4Timer() {
   std::exception_ptr pause;
   if (RunStep >= steps) {
     model_.FindClusters();
-    // The count the last weight build showed, in plain digits.
-    const int32_t streetCells = StrToInt(model_.Window.Lbl_strCell);
-    Series_street.AddXY(streetCells, double(model_.Analysis.ClusterSizeSeries.bars.size()));
+    const RunMeasures run = MeasureRun(model_, Experiment::Streets, steps);
+    Series_street.AddXY(run.streetCells, double(run.clusters));
     if (CountCompletedRun()) {
       const bool finished = NextValuePassesEnd();
       Series_strTrend.Recalculate();

@@ -10,33 +10,22 @@ namespace segwork {
 
 namespace {
 
-std::unique_ptr<Series> AveragedSeries(Series& source, int32_t period, const char* title) {
+std::unique_ptr<Series> Line(const char* title) {
   auto series = std::make_unique<Series>();
   series->Title = title;
   series->Axis = VerticalAxis::Right;
-  auto average = std::make_shared<TAverageFunction>();
-  average->SetPeriod(period);
-  series->SetSource(&source);
-  series->SetFunction(std::move(average));
   return series;
 }
 
-void SetPeriod(Series& series, int32_t period) {
-  if (auto* average = dynamic_cast<TAverageFunction*>(series.Function())) {
-    average->SetPeriod(period);
-  }
+void Fill(Series& series, const std::vector<SeriesPoint>& points) {
+  series.Clear();
+  for (const SeriesPoint& p : points) series.AddXY(p.x, p.y);
 }
 
 }  // namespace
 
-GrowthAnalysis::GrowthAnalysis(Model& model) : SweepWindow(model) {
-  E_valFrom = "10";
-  E_valTo = "60";
-  E_incre = "10";
-  E_toSteps = "1300";
-  E_calcVals = "10";
-  UpdateCalculationCount();
-}
+GrowthAnalysis::GrowthAnalysis(Model& model)
+    : SweepWindow(model, DefaultFields(Experiment::Growth)) {}
 
 void GrowthAnalysis::B_startClick() {
   ResetCounters();
@@ -70,25 +59,21 @@ void GrowthAnalysis::PrepareCharts() {
   DensityLine->Title = "dense";
   DensityLine->Axis = VerticalAxis::Left;
   ChartSeries.push_back(DensityLine.get());
-  // Dependants go before their sources, so nothing is left pointing at a freed series.
+  valuePeriod_ = calculations;
   ValueMeans.clear();
-  ValuePoints.clear();
   for (int64_t i = 0; i < values; ++i) {
-    ValuePoints.push_back(std::make_unique<Series>());
-    ValueMeans.push_back(AveragedSeries(*ValuePoints.back(), int32_t(calculations), "toler"));
+    ValueMeans.push_back(Line("toler"));
     ChartSeries.push_back(ValueMeans.back().get());
   }
   RunMeans.clear();
-  RunPoints.clear();
   for (int64_t i = 0; i < calculations; ++i) {
-    RunPoints.push_back(std::make_unique<Series>());
-    RunMeans.push_back(AveragedSeries(*RunPoints.back(), model_.GroupCount, "temp"));
+    RunMeans.push_back(Line("temp"));
     ChartSeries.push_back(RunMeans.back().get());
   }
 }
 
 void GrowthAnalysis::ApplySweepValue(int32_t value) {
-  model_.TrB_threshChange(value);
+  ApplySweptValue(model_, SweptControl::Threshold, value);
   model_.SetUpRun();
 }
 
@@ -101,7 +86,7 @@ void GrowthAnalysis::Finish() {
 void GrowthAnalysis::Timer3Timer() {
   const int32_t steps = StepsPerRun();
   if (RunStep >= steps) {
-    const bool slotsInTables = size_t(CalculationSlot) < RunPoints.size();
+    const bool slotsInTables = size_t(CalculationSlot) < RunMeans.size();
     if (slotsInTables) {
       CollectRunSeries();
     } else if (started_) {
@@ -110,14 +95,13 @@ void GrowthAnalysis::Timer3Timer() {
     ++CalculationSlot;
     const int32_t calculations = StrToInt(E_calcVals);
     if (CalculationSlot >= calculations) {
-      if (size_t(ValueSlot) < ValuePoints.size()) {
+      if (size_t(ValueSlot) < ValueMeans.size()) {
         AggregateCalculations();
       } else if (started_) {
         return Finish();
       }
       ++ValueSlot;
       for (auto& series : RunMeans) series->Clear();
-      for (auto& series : RunPoints) series->Clear();
       CalculationSlot = 0;
     }
     if (CountCompletedRun()) {
@@ -131,39 +115,20 @@ void GrowthAnalysis::Timer3Timer() {
 }
 
 void GrowthAnalysis::CollectRunSeries() {
-  const size_t steps = size_t(StepsPerRun());
-  // A copy: it keeps its points when the analysis window resets its series.
-  DensityLine->Clear();
-  if (model_.Analysis.ChangeSeries.size() > 3) {
-    for (const ChartPoint& p : model_.Analysis.ChangeSeries[3].points) DensityLine->AddXY(p.x, p.y);
-  }
-  Series& points = *RunPoints[size_t(CalculationSlot)];
-  const auto& segregation = model_.Analysis.SegregationSeries;
-  const size_t groups = std::min(segregation.size(), size_t(std::max(model_.GroupCount, 0)));
-  for (size_t g = 0; g < groups; ++g) {
-    const auto& source = segregation[g].points;
-    for (size_t j = 0; j < std::min(steps, source.size()); ++j) {
-      points.AddXY(source[j].x, source[j].y);
-    }
-  }
-  // The run's own groups, which may differ from the count when the tables were made.
-  Series& means = *RunMeans[size_t(CalculationSlot)];
-  SetPeriod(means, model_.GroupCount);
-  means.Recalculate();
+  const RunMeasures run = MeasureRun(model_, Experiment::Growth, StepsPerRun());
+  // A copy: it keeps its points when the next run starts a new log.
+  Fill(*DensityLine, run.density);
+  Fill(*RunMeans[size_t(CalculationSlot)], run.meanLine);
 }
 
 void GrowthAnalysis::AggregateCalculations() {
-  const size_t steps = size_t(StepsPerRun());
   const size_t calculations = size_t(std::max(StrToInt(E_calcVals), 0));
-  Series& points = *ValuePoints[size_t(ValueSlot)];
+  std::vector<const std::vector<SeriesPoint>*> runs;
   for (size_t i = 0; i < std::min(calculations, RunMeans.size()); ++i) {
-    const Series& run = *RunMeans[i];
-    for (size_t j = 0; j < std::min(steps, run.Count()); ++j) {
-      points.AddXY(run.XValue(j), run.YValue(j));
-    }
+    runs.push_back(&RunMeans[i]->Points());
   }
   Series& means = *ValueMeans[size_t(ValueSlot)];
-  means.Recalculate();
+  Fill(means, ValueLine(runs, size_t(StepsPerRun()), valuePeriod_));
   means.Title = std::to_string(CurrentValue);
 }
 

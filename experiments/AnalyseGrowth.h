@@ -3,7 +3,6 @@
 #include <memory>
 #include <vector>
 
-#include "experiments/series.h"
 #include "experiments/sweep.h"
 
 namespace segwork {
@@ -26,7 +25,8 @@ class GrowthAnalysis : public SweepWindow {
   // Bumped when the tables are made anew, so views drop what they hold of the old ones.
   uint64_t TablesGeneration = 0;
 
-  std::vector<std::unique_ptr<Series>> ValuePoints, ValueMeans, RunPoints, RunMeans;
+  // Per value its line, per run of the current value its group-mean line.
+  std::vector<std::unique_ptr<Series>> ValueMeans, RunMeans;
   std::unique_ptr<Series> DensityLine;
 
   void B_startClick();
@@ -38,7 +38,8 @@ class GrowthAnalysis : public SweepWindow {
 
  private:
   void Finish();
-  bool started_ = false;  // a new start made the tables and the sweep has not finished
+  bool started_ = false;     // a new start made the tables and the sweep has not finished
+  int64_t valuePeriod_ = 1;  // runs a value line averages, as typed at the new start
 };
 
 }  // namespace segwork

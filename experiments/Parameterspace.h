@@ -1,15 +1,13 @@
 #pragma once
 
-#include <memory>
-
-#include "experiments/series.h"
 #include "experiments/sweep.h"
+#include "experiments/sweep_core.h"
 
 namespace segwork {
 
 // The parameter-space sweep: one parameter over a range, several runs per value; per run the
 // cluster count and the mean segregation index, with averages, trends and fitted polynomials.
-class ParameterSpaceSweep : public SweepWindow {
+class ParameterSpaceSweep : public SweepWindow, public ParameterSeries {
  public:
   explicit ParameterSpaceSweep(Model& model);  // the window's creation
 
@@ -18,10 +16,6 @@ class ParameterSpaceSweep : public SweepWindow {
 
   std::string ChartClusterTitle;
   std::string ChartISTitle;
-  Series Series_Avg, Series_AvgClust, Series_AvgFit, Series_AvgTrend;
-  Series Series_IS, Series_IS_Avg, Series_IS_Fit, Series_IS_Trend;
-  std::shared_ptr<TCurveFittingFunction> ClusterFit;
-  std::shared_ptr<TCurveFittingFunction> SegregationFit;
 
   void B_startClick();
   void PrepareCharts();
@@ -30,10 +24,6 @@ class ParameterSpaceSweep : public SweepWindow {
   void AddRunResult();
   void UpD_polyDegClustClick(int32_t position) { ClusterFit->SetPolyDegree(position); }
   void UpD_polyDegSegClick(int32_t position) { SegregationFit->SetPolyDegree(position); }
-
- private:
-  std::shared_ptr<TAverageFunction> clusterAverage_ = std::make_shared<TAverageFunction>();
-  std::shared_ptr<TAverageFunction> segregationAverage_ = std::make_shared<TAverageFunction>();
 };
 
 }  // namespace segwork

@@ -10,6 +10,16 @@
 
 namespace segwork {
 
+SweepWindow::SweepWindow(Model& model, SweepFields fields)
+    : E_valFrom(fields.from),
+      E_valTo(fields.to),
+      E_incre(fields.increment),
+      E_toSteps(fields.steps),
+      E_calcVals(fields.runs),
+      model_(model) {
+  UpdateCalculationCount();
+}
+
 int64_t SweepWindow::ValueCount() const {
   const int64_t from = StrToInt(E_valFrom);
   const int64_t to = StrToInt(E_valTo);

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "experiments/sweep_core.h"
+
 namespace segwork {
 
 class Model;
@@ -11,7 +13,8 @@ class Model;
 // and the timer of the batch loop. Each tick makes one step of the main window's model.
 class SweepWindow {
  public:
-  explicit SweepWindow(Model& model) : model_(model) {}
+  // The fields as the window opens.
+  SweepWindow(Model& model, SweepFields fields);
   virtual ~SweepWindow() = default;
 
   // The window's fields, as text.

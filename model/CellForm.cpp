@@ -21,6 +21,13 @@ void Model::CreateMainWindow() {
   ClearStreets();
 }
 
+void Model::StartProgram(StreetLayout layout) {
+  CreateMainWindow();
+  if (layout == StreetLayout::Grid) LayOutStreetGrid();
+  if (layout == StreetLayout::Random) LayOutRandomStreets();
+  B_setupClick();
+}
+
 void Model::Timer1Timer() {
   AdvanceOneStep();
   if (StepCount == StopStep) Window.Timer1Enabled = false;
@@ -160,7 +167,7 @@ void Model::SetUpRun() {
       Window = oldWindow;
       throw;
     }
-    Analysis.ResetAnalysisWindow(*this);
+    ResetAnalysis();
     return;
   }
   RunData old = std::move(static_cast<RunData&>(*this));
@@ -176,7 +183,7 @@ void Model::SetUpRun() {
     Window = oldWindow;
     throw;
   }
-  Analysis.ResetAnalysisWindow(*this);
+  ResetAnalysis();
 }
 
 void Model::BuildModel() {

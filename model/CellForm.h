@@ -27,6 +27,8 @@ struct StreetLine {
 
 enum class PointerButton { Left, Right, Middle };
 
+enum class StreetLayout { None, Grid, Random };
+
 // The pointer stroke in progress: the press that began it and the index of its own line, so a
 // release can only complete that line, and a setup or "delete streets" can cancel it.
 struct StrokeRecord {
@@ -68,6 +70,8 @@ struct RunData {
   int32_t Threshold = 0;
   bool DrawWhileRunning = false;
   bool StreetsChanged = false;
+  // Street cells counted by the last weight build.
+  int32_t StreetCells = 0;
   std::unique_ptr<Canvas> CellImage;
   CellSpace Cells;
   // Street codes, row-major like the cells; address them with StreetTypeAt.
@@ -107,6 +111,10 @@ class Model : public RunData {
   Lcg Rng;
   WindowOutputs Window;
   AnalysisWindow Analysis;
+  MeasuresLog Measures;
+  // Whether the log keeps the steps of the planned run, which the experiments read back; the CLI's
+  // single run prints each step at once and needs only the newest.
+  bool KeepAllMeasures = true;
   std::array<TColor, 7> SwatchColours{};  // colCode1..colCode7: street types -3..+3
 
   std::vector<StreetLine> StreetLines;
@@ -137,6 +145,9 @@ class Model : public RunData {
 
   // ----- program start and run control -----
   void CreateMainWindow();  // InitStreetControls, BuildModel, ClearStreets
+  // A run from the controls as they stand: program start, the layout button if any, "new Setup".
+  // The CLI and the tests begin this way; the main window stops after program start.
+  void StartProgram(StreetLayout layout = StreetLayout::None);
   void Timer1Timer();
   void B_stopClick();
   void B_setupClick();
@@ -208,11 +219,12 @@ class Model : public RunData {
   void RecordStepMeasures();
   void ComputeSegregationIndices();
   void FindClusters();
-  // Sizes every series table to GroupCount, so the measures have somewhere to go before the
-  // first reset of the analysis window.
-  void EnsureAnalysisSeries();
+  // New analysis tables and an empty measures log, for a new run.
+  void ResetAnalysis();
 
  private:
+  // The segregation indices, movers and density into `m` and the analysis window.
+  void MeasureIndices(StepMeasures& m);
   uint64_t CheckSetupFields() const;  // the estimated bytes of the new run
   int32_t RandomStreetType();
 };

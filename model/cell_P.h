@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -62,6 +63,13 @@ class CellSpace {
   size_t Index(int32_t x, int32_t y) const { return size_t(y) * size_t(ColCount) + size_t(x); }
   int32_t XOf(size_t i) const { return int32_t(i % size_t(ColCount)); }
   int32_t YOf(size_t i) const { return int32_t(i / size_t(ColCount)); }
+  // The grid position of (x, y) on the torus.
+  GridPos Wrap(int64_t x, int64_t y) const;
+  // Below, above, right, left.
+  std::array<GridPos, 4> FourNeighbours(int32_t x, int32_t y) const {
+    return {Wrap(x, int64_t(y) + 1), Wrap(x, int64_t(y) - 1), Wrap(int64_t(x) + 1, y),
+            Wrap(int64_t(x) - 1, y)};
+  }
 
   TCell operator[](size_t i);
   TCell At(int32_t x, int32_t y) { return (*this)[Index(x, y)]; }

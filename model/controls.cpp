@@ -53,4 +53,24 @@ std::string CheckMoveDistance(const std::string& text, int32_t rowCount) {
   return replacement;
 }
 
+void CheckControls(ControlValues& controls, int32_t panelWidth, int32_t panelHeight,
+                   const std::function<void(Field, const std::string&)>& rewritten) {
+  auto apply = [&](Field field, const std::string& replacement) {
+    if (replacement.empty()) return;
+    const std::string before = controls.Text(field);
+    controls.Rewrite(field, replacement);
+    if (replacement != before) rewritten(field, before);
+  };
+  apply(Field::Edit_cellSiz, CheckCellSize(controls.Text(Field::Edit_cellSiz), panelWidth));
+  const int32_t cellSize = StrToInt(controls.Text(Field::Edit_cellSiz));
+  const auto cols = int32_t(RoundHalfEven(double(panelWidth) / cellSize));
+  const auto rows = int32_t(RoundHalfEven(double(panelHeight) / cellSize));
+  for (Field f : {Field::Edit_anzAg}) apply(f, CheckAgentCount(controls.Text(f), rows, cols));
+  for (Field f : {Field::Edit_anzGr, Field::Edit_nRad}) apply(f, CheckAtLeastOne(controls.Text(f)));
+  apply(Field::Edit_mDist, CheckMoveDistance(controls.Text(Field::Edit_mDist), rows));
+  for (Field f : {Field::E_startGrowWith, Field::E_growRate}) {
+    apply(f, CheckAgentCount(controls.Text(f), rows, cols));
+  }
+}
+
 }  // namespace segwork

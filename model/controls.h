@@ -53,8 +53,11 @@ struct ControlValues {
   int32_t CB_strType = -1;
 
   // SG_weight as [column][row], 2 columns x 8 rows; column 1 of rows 1..7 holds the weights of
-  // the types -3..+3. Filled by InitStreetControls.
-  std::array<std::array<std::string, 8>, 2> SG_weight;
+  // the types -3..+3.
+  std::array<std::array<std::string, 8>, 2> SG_weight = {{
+      {"Type", "-3", "-2", "-1", "0", "+1", "+2", "+3"},
+      {"Weight", "0", "0,33", "0,67", "1", "2", "4", "8"},
+  }};
 
   // Told whenever the model rewrites a field (edit checks, experiments setting a swept value),
   // so a window can show the new text.
@@ -81,5 +84,10 @@ std::string CheckAgentCount(const std::string& text, int32_t rowCount, int32_t c
 std::string CheckCellSize(const std::string& text, int32_t panelWidth);
 std::string CheckAtLeastOne(const std::string& text);
 std::string CheckMoveDistance(const std::string& text, int32_t rowCount);
+
+// Every edit check, in the order of the setup tab, against the grid that the cell size makes on a
+// panel of the given size; `rewritten` is told the field and its text before each rewrite.
+void CheckControls(ControlValues& controls, int32_t panelWidth, int32_t panelHeight,
+                   const std::function<void(Field, const std::string&)>& rewritten);
 
 }  // namespace segwork

@@ -117,13 +117,10 @@ bool LinesCross(GridPos p1, GridPos p2, GridPos a, GridPos b) {
 }
 
 void Model::InitStreetControls() {
-  // The digits-only style of the numeric fields belongs to the window (kDigitsOnlyFields).
-  static const char* const kTypes[8] = {"Type", "-3", "-2", "-1", "0", "+1", "+2", "+3"};
-  static const char* const kWeights[8] = {"Weight", "0", "0,33", "0,67", "1", "2", "4", "8"};
-  for (int row = 0; row < 8; ++row) {
-    Controls.SG_weight[0][size_t(row)] = kTypes[row];
-    Controls.SG_weight[1][size_t(row)] = kWeights[row];
-  }
+  // The type column as it opens; the weights are the controls' own (their defaults at program
+  // start, or what a headless run was given). The digits-only style of the numeric fields belongs
+  // to the window (kDigitsOnlyFields).
+  Controls.SG_weight[0] = ControlValues{}.SG_weight[0];
   SwatchColours = {kStreetColours[0], kStreetColours[1], kStreetColours[2], kWhite,
                    kStreetColours[3], kStreetColours[4], kStreetColours[5]};
 }
@@ -248,6 +245,7 @@ void Model::BuildNeighbourhoodWeights() {
       }
     }
     Engine->InstallWeights(Cells, NeighbourRadius, std::move(barriers));
+    StreetCells = streetCells;
     Window.Lbl_strCell = std::to_string(streetCells);
     StreetsChanged = false;
     if (Progress) Progress("building weights", 1.0);
@@ -299,6 +297,7 @@ void Model::DeleteStreets() {
     // The streets are gone even when the rebuild stops on a weight text: the picture and the
     // count must say so; the weights follow once the table is mended.
     std::fill(Cells.DrawColor.begin(), Cells.DrawColor.end(), kWhite);
+    StreetCells = 0;
     Window.Lbl_strCell = "0";
     RepaintAll();
     throw;

@@ -1,0 +1,213 @@
+#include "experiments/sweep_core.h"
+
+#include <algorithm>
+#include <exception>
+
+#include "model/CellForm.h"
+#include "model/convert.h"
+#include "model/errors.h"
+
+namespace segwork {
+
+SweepFields DefaultFields(Experiment experiment) {
+  switch (experiment) {
+    case Experiment::Parameter:
+      return {"2", "4", "1", "30", "3"};
+    case Experiment::Growth:
+      return {"10", "60", "10", "1300", "10"};
+    case Experiment::Streets:
+      break;
+  }
+  return {"10", "60", "1", "500", "10"};
+}
+
+void ApplySweptValue(ControlValues& controls, SweptControl control, int32_t value) {
+  const std::string text = std::to_string(value);
+  // The layout spinners keep their positions within 1..10000.
+  const int16_t position = int16_t(std::clamp(value, 1, 10000));
+  switch (control) {
+    case SweptControl::Groups:
+      return controls.Rewrite(Field::Edit_anzGr, text);
+    case SweptControl::Radius:
+      return controls.Rewrite(Field::Edit_nRad, text);
+    case SweptControl::MoveDistance:
+      return controls.Rewrite(Field::Edit_mDist, text);
+    case SweptControl::Threshold:
+      controls.TrB_thresh = std::clamp(value, 0, 100);
+      return;
+    case SweptControl::GridRowsCols:
+      controls.UpD_rows = controls.UpD_cols = position;
+      return;
+    case SweptControl::RandomStreets:
+      controls.UpD_nrStr = position;
+      return;
+  }
+}
+
+void ApplySweptValue(Model& model, SweptControl control, int32_t value) {
+  ApplySweptValue(model.Controls, control, value);
+  switch (control) {
+    case SweptControl::Groups:
+      return model.Edit_anzGrChange();
+    case SweptControl::Radius:
+      return model.Edit_nRadChange();
+    case SweptControl::MoveDistance:
+      return model.Edit_mDistChange();
+    case SweptControl::Threshold:
+      return model.TrB_threshChange(value);
+    case SweptControl::GridRowsCols:
+      return model.LayOutStreetGrid();
+    case SweptControl::RandomStreets:
+      return model.LayOutRandomStreets();
+  }
+}
+
+uint32_t RunSeed(uint32_t sweepSeed, uint32_t run) {
+  uint64_t z = ((uint64_t(sweepSeed) << 32) | run) + 0x9e3779b97f4a7c15ull;
+  z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
+  z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
+  return uint32_t(z ^ (z >> 31));
+}
+
+SweepPlan MakeSweepPlan(const std::string& from, const std::string& to,
+                        const std::string& increment, const std::string& steps,
+                        const std::string& runs) {
+  constexpr uint64_t kMostRuns = uint64_t{1} << 32;  // run indices are 32-bit in the seed mix
+  SweepPlan plan;
+  plan.from = StrToInt(from);
+  const int64_t last = StrToInt(to);
+  plan.increment = StrToInt(increment);
+  plan.steps = StrToInt(steps);
+  plan.runsText = StrToInt(runs);
+  if (plan.increment < 1) throw SegworkError("the increment must be at least 1 for a sweep to end");
+  if (plan.steps < 1) throw SegworkError("--steps " + steps + ": a run needs at least 1 step");
+  plan.runsPerValue = std::max<int64_t>(plan.runsText, 1);
+  const uint64_t values = plan.from > last ? 1 : uint64_t((last - plan.from) / plan.increment) + 1;
+  plan.total = values * uint64_t(plan.runsPerValue);
+  if (plan.total > kMostRuns) {
+    throw SegworkError("a sweep of " + std::to_string(plan.total) + " runs is more than " +
+                       std::to_string(kMostRuns) + ", the most it can number");
+  }
+  return plan;
+}
+
+namespace {
+
+// Sum over the groups in their order, then divided: the arithmetic of the averaged lines.
+double MeanIndex(const StepMeasures& m) {
+  double sum = 0;
+  for (double index : m.Segregation) sum += index;
+  return sum / double(m.Segregation.size());
+}
+
+std::vector<SeriesPoint> GroupMeanLine(const MeasuresLog& log, int32_t groups, size_t steps) {
+  Series points;
+  Series means;
+  means.SetSource(&points);
+  auto average = std::make_shared<TAverageFunction>();
+  average->SetPeriod(groups);
+  means.SetFunction(average);
+  // Step-major adding gives the order of group-major adding (equal x keep the order of adding)
+  // without inserting into the middle.
+  for (size_t j = 0; j < std::min(steps, log.size()); ++j) {
+    const StepMeasures& m = log.At(j);
+    for (double index : m.Segregation) points.AddXY(m.Step, index);
+  }
+  means.Recalculate();
+  return means.Points();
+}
+
+}  // namespace
+
+RunMeasures MeasureRun(const Model& model, Experiment experiment, int32_t steps) {
+  const MeasuresLog& log = model.Measures;
+  RunMeasures run;
+  run.clusters = log.LastClusterCount.value_or(0);
+  run.streetCells = model.StreetCells;
+  // A run stopped by a failing first step has nothing more to give.
+  if (log.empty()) return run;
+  const StepMeasures& last = log.At(size_t(std::max(steps - 1, 0)));
+  run.meanIs = model.GroupCount > 0 ? MeanIndex(last) : 0.0;
+  if (experiment != Experiment::Growth) return run;
+  for (size_t j = 0; j < size_t(steps); ++j) {
+    run.meanIsPerStep.push_back(MeanIndex(log.At(j)));
+    run.densityPerStep.push_back(log.At(j).Density);
+  }
+  run.meanLine = GroupMeanLine(log, model.GroupCount, size_t(steps));
+  for (size_t j = 0; j < log.size(); ++j)
+    run.density.push_back({double(log.At(j).Step), log.At(j).Density});
+  return run;
+}
+
+ParameterSeries::ParameterSeries() {
+  ClusterFit = std::make_shared<TCurveFittingFunction>();
+  ClusterFit->SetPolyDegree(3);
+  SegregationFit = std::make_shared<TCurveFittingFunction>();
+  SegregationFit->SetPolyDegree(3);
+  // Averages, trends, and a curve fit of its own until the first Prepare hands each fit series
+  // the shared fit object.
+  auto derive = [](Series& series, Series& source, std::shared_ptr<SeriesFunction> function) {
+    series.SetSource(&source);
+    series.SetFunction(std::move(function));
+  };
+  derive(Series_AvgClust, Series_Avg, clusterAverage_);
+  derive(Series_AvgTrend, Series_Avg, std::make_shared<TTrendFunction>());
+  derive(Series_AvgFit, Series_Avg, std::make_shared<TCurveFittingFunction>());
+  derive(Series_IS_Avg, Series_IS, segregationAverage_);
+  derive(Series_IS_Trend, Series_IS, std::make_shared<TTrendFunction>());
+  derive(Series_IS_Fit, Series_IS, std::make_shared<TCurveFittingFunction>());
+}
+
+void ParameterSeries::Prepare(int64_t period) {
+  Series_Avg.Clear();
+  Series_AvgClust.Clear();
+  Series_AvgFit.Clear();
+  clusterAverage_->SetPeriod(period);
+  Series_AvgFit.SetFunction(ClusterFit);
+  Series_IS.Clear();
+  Series_IS_Avg.Clear();
+  Series_IS_Fit.Clear();
+  segregationAverage_->SetPeriod(period);
+  Series_IS_Fit.SetFunction(SegregationFit);
+}
+
+void ParameterSeries::AddRun(double value, const RunMeasures& run) {
+  Series_Avg.AddXY(value, double(run.clusters));
+  Series_AvgClust.Recalculate();
+  Series_AvgTrend.Recalculate();
+  Series_IS.AddXY(value, run.meanIs);
+  Series_IS_Avg.Recalculate();
+  Series_IS_Trend.Recalculate();
+}
+
+void ParameterSeries::Fit() {
+  std::exception_ptr failure;
+  for (Series* fit : {&Series_IS_Fit, &Series_AvgFit}) {
+    try {
+      fit->Recalculate();
+    } catch (const SegworkError&) {
+      if (!failure) failure = std::current_exception();
+    }
+  }
+  if (failure) std::rethrow_exception(failure);
+}
+
+std::vector<SeriesPoint> ValueLine(const std::vector<const std::vector<SeriesPoint>*>& runLines,
+                                   size_t steps, int64_t period) {
+  Series points;
+  Series means;
+  means.SetSource(&points);
+  auto average = std::make_shared<TAverageFunction>();
+  average->SetPeriod(period);
+  means.SetFunction(average);
+  // Step-major: equal x keep the order of adding, as when adding run by run.
+  for (size_t j = 0; j < steps; ++j) {
+    for (const std::vector<SeriesPoint>* line : runLines) {
+      if (j < line->size()) points.AddXY((*line)[j].x, (*line)[j].y);
+    }
+  }
+  means.Recalculate();
+  return means.Points();
+}
+
+}  // namespace segwork

@@ -1,0 +1,100 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "analysis/measures.h"
+#include "experiments/series.h"
+#include "model/controls.h"
+
+namespace segwork {
+
+class Model;
+
+// The three batch experiments, in the windows and headless alike.
+enum class Experiment { Parameter, Growth, Streets };
+
+// The fields of an experiment window as it opens: range, increment, steps and runs per value.
+struct SweepFields {
+  const char* from;
+  const char* to;
+  const char* increment;
+  const char* steps;
+  const char* runs;
+};
+SweepFields DefaultFields(Experiment experiment);
+
+// The control a sweep's value goes to.
+enum class SweptControl { Groups, Radius, MoveDistance, Threshold, GridRowsCols, RandomStreets };
+
+// Writes the value into its control as a window does; the field's own check is the caller's.
+// Spinners and the track bar hold the value within their range.
+void ApplySweptValue(ControlValues& controls, SweptControl control, int32_t value);
+
+// The same in the main window's controls, followed by what the control does when set by hand: the
+// field's check, the threshold's labels, the layout button (which may fail on a weight text).
+void ApplySweptValue(Model& model, SweptControl control, int32_t value);
+
+// The seed of run r of a sweep with seed s: the first output of splitmix64 started at
+// s * 2^32 + r, its low 32 bits.
+uint32_t RunSeed(uint32_t sweepSeed, uint32_t run);
+
+// The runs of a sweep, numbered from 0: the first value always runs, then on by the increment
+// up to the upper bound, each value with its runs.
+struct SweepPlan {
+  int64_t from = 0;
+  int64_t increment = 1;
+  int32_t steps = 1;
+  int32_t runsText = 1;      // as typed: the period of the averages
+  int64_t runsPerValue = 1;  // at least one
+  uint64_t total = 0;
+  uint32_t seed = 0;
+
+  int64_t ValueOf(uint64_t r) const { return from + int64_t(r / runsPerValue) * increment; }
+  int64_t CalcOf(uint64_t r) const { return int64_t(r % runsPerValue) + 1; }
+  uint32_t SeedOf(uint64_t r) const { return RunSeed(seed, uint32_t(r)); }
+};
+// Refuses an increment below 1, fewer than 1 step and more runs than a seed can number.
+SweepPlan MakeSweepPlan(const std::string& from, const std::string& to,
+                        const std::string& increment, const std::string& steps,
+                        const std::string& runs);
+
+// What a finished run of `steps` steps contributes to its sweep.
+struct RunMeasures {
+  int64_t clusters = 0;  // above the threshold, at the run's last search
+  int32_t streetCells = 0;
+  double meanIs = 0;                  // at the last step, mean over the groups
+  std::vector<double> meanIsPerStep;  // growth: every step
+  std::vector<double> densityPerStep;
+  std::vector<SeriesPoint> meanLine;  // growth: the index per step averaged over the groups
+  std::vector<SeriesPoint> density;   // growth: the whole density line
+};
+RunMeasures MeasureRun(const Model& model, Experiment experiment, int32_t steps);
+
+// The derived series of the parameter sweep: per run the clusters and the mean index against the
+// value, their averages per value, trends and fitted polynomials.
+struct ParameterSeries {
+  ParameterSeries();
+  Series Series_Avg, Series_AvgClust, Series_AvgFit, Series_AvgTrend;
+  Series Series_IS, Series_IS_Avg, Series_IS_Fit, Series_IS_Trend;
+  std::shared_ptr<TCurveFittingFunction> ClusterFit;
+  std::shared_ptr<TCurveFittingFunction> SegregationFit;
+
+  // Empties the series for a new sweep whose averages take `period` runs.
+  void Prepare(int64_t period);
+  void AddRun(double value, const RunMeasures& run);
+  // Both fits, at the end; the first failure is thrown once both have been tried.
+  void Fit();
+
+ private:
+  std::shared_ptr<TAverageFunction> clusterAverage_ = std::make_shared<TAverageFunction>();
+  std::shared_ptr<TAverageFunction> segregationAverage_ = std::make_shared<TAverageFunction>();
+};
+
+// Growth: the mean over runs of their group-mean lines, step by step (`period` runs a value).
+std::vector<SeriesPoint> ValueLine(const std::vector<const std::vector<SeriesPoint>*>& runLines,
+                                   size_t steps, int64_t period);
+
+}  // namespace segwork
