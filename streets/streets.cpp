@@ -298,7 +298,7 @@ void Model::DeleteStreets() {
     // count must say so; the weights follow once the table is mended.
     std::fill(Cells.DrawColor.begin(), Cells.DrawColor.end(), kWhite);
     StreetCells = 0;
-    Window.Lbl_strCell = "0";
+    Window.Lbl_strCell = std::to_string(StreetCells);
     RepaintAll();
     throw;
   }

@@ -8,6 +8,9 @@
 
 #include "cli/run_command.h"
 #include "cli/sweep_command.h"
+#include "experiments/AnaStreets.h"
+#include "experiments/AnalyseGrowth.h"
+#include "experiments/Parameterspace.h"
 #include "model/CellForm.h"
 #include "tests/cli_capture.h"
 
@@ -254,6 +257,96 @@ TEST(CliSweep, SummariesDeriveTheWindowsSeries) {
   const Rows trend = Series(r.out, "trend");
   ASSERT_EQ(trend.size(), 2u);
   EXPECT_EQ(trend[0][0] + ',' + trend[1][0], rows.front()[4] + ',' + rows.back()[4]);
+}
+
+// "x,y" of every point, in the order the series holds them.
+std::vector<std::string> Points(const segwork::Series& series) {
+  std::vector<std::string> points;
+  for (const SeriesPoint& p : series.Points()) points.push_back(Real(p.x) + ',' + Real(p.y));
+  return points;
+}
+
+std::vector<std::string> Points(const Rows& rows, size_t x = 0, size_t y = 1) {
+  std::vector<std::string> points;
+  for (const auto& row : rows) points.push_back(row[x] + ',' + row[y]);
+  return points;
+}
+
+// The seed column, once per run.
+std::vector<std::string> Seeds(const Rows& rows, size_t rowsPerRun = 1) {
+  std::vector<std::string> seeds;
+  for (size_t i = 0; i < rows.size(); i += rowsPerRun) seeds.push_back(rows[i][3]);
+  return seeds;
+}
+
+// The experiment window's tick machine on the CLI's own program start, every setup seeded as the
+// CLI seeds its run of the same number; the seeds it asked for are returned.
+std::vector<std::string> RunWindow(const Sweep& s, Model& model, SweepWindow& window,
+                                   const std::function<void()>& start,
+                                   const std::function<void()>& tick) {
+  std::vector<std::string> seeds;
+  model.ClockSeed = [&seeds, n = 0u]() mutable {
+    seeds.push_back(std::to_string(RunSeed(11, n)));
+    return RunSeed(11, n++);
+  };
+  window.E_valFrom = s.sweep.from, window.E_valTo = s.sweep.to;
+  window.E_incre = s.sweep.increment, window.E_toSteps = s.run.steps;
+  window.E_calcVals = s.sweep.runs;
+  start();
+  for (int i = 0; i < 10000 && window.TimerEnabled; ++i) tick();
+  EXPECT_FALSE(window.TimerEnabled);
+  return seeds;
+}
+
+TEST(CliSweep, TheWindowsFindTheSameRunsAndSeriesForTheSameSeeds) {
+  for (Experiment experiment : {Experiment::Parameter, Experiment::Growth, Experiment::Streets}) {
+    Sweep s = Tiny(experiment);
+    s.sweep.summary = true;
+    s.run.randomTypes = "no";  // the layout then draws nothing from the generator
+    const Result cli = Execute(s);
+    ASSERT_EQ(cli.status, 0) << cli.err;
+    const Rows rows = Table(cli.out);
+    std::ostringstream err;
+    auto model = PrepareModel(s.run, EngineKind::Fast, err, true);
+    auto series = [&](const char* name) { return Points(Series(cli.out, name)); };
+    if (experiment == Experiment::Parameter) {
+      ParameterSpaceSweep w(*model);
+      w.CB_param = 1;  // radius
+      const auto seeds = RunWindow(
+          s, *model, w, [&] { w.B_startClick(); }, [&] { w.Timer2Timer(); });
+      EXPECT_EQ(seeds, Seeds(rows));
+      EXPECT_EQ(Points(w.Series_Avg), Points(rows, 1, 4));
+      EXPECT_EQ(Points(w.Series_IS), Points(rows, 1, 5));
+      EXPECT_EQ(Points(w.Series_AvgClust), series("clusters_average"));
+      EXPECT_EQ(Points(w.Series_AvgTrend), series("clusters_trend"));
+      EXPECT_EQ(Points(w.Series_AvgFit), series("clusters_fit"));
+      EXPECT_EQ(Points(w.Series_IS_Avg), series("is_average"));
+      EXPECT_EQ(Points(w.Series_IS_Trend), series("is_trend"));
+      EXPECT_EQ(Points(w.Series_IS_Fit), series("is_fit"));
+    } else if (experiment == Experiment::Growth) {
+      GrowthAnalysis w(*model);
+      const auto seeds = RunWindow(
+          s, *model, w, [&] { w.B_startClick(); }, [&] { w.Timer3Timer(); });
+      EXPECT_EQ(seeds, Seeds(rows, 5));
+      ASSERT_EQ(w.ValueMeans.size(), 3u);
+      for (size_t v = 0; v < 3; ++v) {
+        EXPECT_EQ(Points(*w.ValueMeans[v]), series(("value_" + w.ValueMeans[v]->Title).c_str()));
+      }
+      EXPECT_EQ(Points(*w.DensityLine), series("density"));
+    } else {
+      StreetAnalysis w(*model);
+      const auto seeds = RunWindow(
+          s, *model, w, [&] { w.S_startClick(); }, [&] { w.Timer4Timer(); });
+      EXPECT_EQ(seeds, Seeds(rows));
+      // The window holds its points in ascending street cells, equal ones in run order.
+      Rows sorted = rows;
+      std::stable_sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) {
+        return std::stod(a[4]) < std::stod(b[4]);
+      });
+      EXPECT_EQ(Points(w.Series_street), Points(sorted, 4, 5));
+      EXPECT_EQ(Points(w.Series_strTrend), series("trend"));
+    }
+  }
 }
 
 }  // namespace
