@@ -258,75 +258,86 @@ std::string Summary(const Plan& plan, const std::vector<RunResult>& results, std
   return block;
 }
 
-int RunPlan(const Plan& plan, const RunOptions& base, std::FILE* out, std::ostream& err) {
-  std::mutex mutex;
-  std::condition_variable finishedOne;
-  std::map<uint64_t, RunResult> finished;
-  std::atomic<uint64_t> next{plan.begin};
-  std::atomic<bool> stop{false};
-  const auto work = [&] {
-    while (!stop) {
-      const uint64_t r = next.fetch_add(1);
-      if (r >= plan.end) return;
-      RunResult result = DoRun(plan, base, r);
-      {
-        const std::lock_guard lock(mutex);
-        finished.emplace(r, std::move(result));
+// Worker threads that make the runs of a block, and hand them out in run order.
+class RunPool {
+ public:
+  RunPool(const Plan& plan, const RunOptions& base) : plan_(plan), base_(base), next_(plan.begin) {
+    const uint64_t count = plan.end - plan.begin;
+    for (uint64_t t = 0; t < std::min<uint64_t>(plan.jobs, count); ++t) {
+      try {
+        workers_.emplace_back([this] { Work(); });
+      } catch (const std::system_error&) {
+        // More jobs than the system grants threads: go on with those it gave.
+        if (workers_.empty()) throw SegworkError("segwork-cli: cannot start a thread");
+        break;
       }
-      finishedOne.notify_all();
     }
-  };
-  const uint64_t count = plan.end - plan.begin;
-  std::vector<std::jthread> workers;
-  // Declared after the workers, so it stops them before they are joined, also on a throw.
-  const struct StopOnExit {
-    std::atomic<bool>& stop;
-    ~StopOnExit() { stop = true; }
-  } stopOnExit{stop};
-  for (uint64_t t = 0; t < std::min<uint64_t>(plan.jobs, count); ++t) {
-    try {
-      workers.emplace_back(work);
-    } catch (const std::system_error&) {
-      // More jobs than the system grants threads: go on with those it gave.
-      if (workers.empty()) throw SegworkError("segwork-cli: cannot start a thread");
-      break;
+  }
+  // Stops the workers before they are joined, also on a throw.
+  ~RunPool() {
+    stop_ = true;
+    workers_.clear();
+  }
+
+  RunResult Take(uint64_t r) {
+    std::unique_lock lock(mutex_);
+    finishedOne_.wait(lock, [&] { return finished_.count(r) > 0; });
+    RunResult result = std::move(finished_.at(r));
+    finished_.erase(r);
+    return result;
+  }
+
+ private:
+  void Work() {
+    while (!stop_) {
+      const uint64_t r = next_.fetch_add(1);
+      if (r >= plan_.end) return;
+      RunResult result = DoRun(plan_, base_, r);
+      {
+        const std::lock_guard lock(mutex_);
+        finished_.emplace(r, std::move(result));
+      }
+      finishedOne_.notify_all();
     }
   }
 
-  // Printed in run order as the runs come in, so any --jobs gives the same bytes.
-  bool header = plan.printsHeader;
-  std::set<std::string> shown;
+  const Plan& plan_;
+  const RunOptions& base_;
+  std::mutex mutex_;
+  std::condition_variable finishedOne_;
+  std::map<uint64_t, RunResult> finished_;
+  std::atomic<uint64_t> next_;
+  std::atomic<bool> stop_{false};
+  std::vector<std::jthread> workers_;  // last: joined first
+};
+
+int RunPlan(const Plan& plan, const RunOptions& base, std::FILE* out, std::ostream& err) {
   std::vector<RunResult> kept;
-  int status = 0;
-  for (uint64_t r = plan.begin; r < plan.end; ++r) {
-    RunResult result;
-    {
-      std::unique_lock lock(mutex);
-      finishedOne.wait(lock, [&] { return finished.count(r) > 0; });
-      result = std::move(finished.at(r));
-      finished.erase(r);
-    }
-    ForwardWarnings(result.warnings, shown, err);
-    if (result.error) {
-      err << *result.error << "\n";
-      status = 1;
-      break;
-    }
-    if (header) std::fputs(Header(plan.experiment), out);
-    header = false;
-    std::fputs(result.rows.c_str(), out);
-    std::fflush(out);
-    if (!plan.quiet) {
-      err << "# run " << r + 1 << '/' << plan.total << " value " << plan.ValueOf(r) << "\n";
-    }
-    if (plan.summary) {
-      result.rows.clear();
-      kept.push_back(std::move(result));
+  bool header = plan.printsHeader;
+  {
+    RunPool pool(plan, base);
+    // Printed in run order as the runs come in, so any --jobs gives the same bytes.
+    std::set<std::string> shown;
+    for (uint64_t r = plan.begin; r < plan.end; ++r) {
+      RunResult result = pool.Take(r);
+      ForwardWarnings(result.warnings, shown, err);
+      if (result.error) {
+        err << *result.error << "\n";
+        return 1;
+      }
+      if (header) std::fputs(Header(plan.experiment), out);
+      header = false;
+      std::fputs(result.rows.c_str(), out);
+      std::fflush(out);
+      if (!plan.quiet) {
+        err << "# run " << r + 1 << '/' << plan.total << " value " << plan.ValueOf(r) << "\n";
+      }
+      if (plan.summary) {
+        result.rows.clear();
+        kept.push_back(std::move(result));
+      }
     }
   }
-  stop = true;
-  workers.clear();
-  if (status != 0) return status;
   // Shard 0 may have no runs of its own and still owes the header.
   if (header) std::fputs(Header(plan.experiment), out);
   if (plan.summary) std::fputs(Summary(plan, kept, err).c_str(), out);

@@ -133,6 +133,30 @@ class FastEngine final : public NeighbourhoodEngine {
  public:
   EngineKind Kind() const override { return EngineKind::Fast; }
 
+  // A summed-area table of the cells with a fractional weight, rows and columns from 1; keeps the
+  // whole weights and raises `maxMagnitude` to the largest whole weight or barrier value.
+  std::vector<uint32_t> FractionalTable(const CellSpace& cells, double& maxMagnitude) {
+    const size_t cols = size_t(cells.ColCount), rows = size_t(cells.RowCount);
+    std::vector<uint32_t> table((cols + 1) * (rows + 1), 0);
+    for (double v : barriers_.value) {
+      if (Integral(v)) maxMagnitude = std::max(maxMagnitude, std::fabs(v));
+    }
+    for (size_t y = 0; y < rows; ++y) {
+      uint32_t rowSum = 0;
+      for (size_t x = 0; x < cols; ++x) {
+        const size_t i = y * cols + x;
+        const bool integral = Integral(cells.Weight[i]);
+        if (integral) {
+          intWeight_[i] = int32_t(cells.Weight[i]);
+          maxMagnitude = std::max(maxMagnitude, std::fabs(cells.Weight[i]));
+        }
+        rowSum += !integral;
+        table[(y + 1) * (cols + 1) + x + 1] = table[y * (cols + 1) + x + 1] + rowSum;
+      }
+    }
+    return table;
+  }
+
   void InstallWeights(const CellSpace& cells, int32_t radius, BarrierWeights barriers) override {
     barriers_ = std::move(barriers);
     const size_t n = cells.size();
@@ -152,29 +176,11 @@ class FastEngine final : public NeighbourhoodEngine {
       return;
     }
     intWeight_.assign(n, 0);
-    // Count the cells with a fractional weight over every window with a summed-area table.
-    const size_t cols = size_t(cells.ColCount), rows = size_t(cells.RowCount);
-    std::vector<uint32_t> table((cols + 1) * (rows + 1), 0);
-    // Empty cells add 1 whatever the weights.
+    // Count the cells with a fractional weight over every window. Empty cells add 1 whatever the
+    // weights.
     double maxMagnitude = 1;
-    if (!barriers_.empty()) {
-      for (double v : barriers_.value) {
-        if (Integral(v)) maxMagnitude = std::max(maxMagnitude, std::fabs(v));
-      }
-    }
-    for (size_t y = 0; y < rows; ++y) {
-      uint32_t rowSum = 0;
-      for (size_t x = 0; x < cols; ++x) {
-        const size_t i = y * cols + x;
-        const bool integral = Integral(cells.Weight[i]);
-        if (integral) {
-          intWeight_[i] = int32_t(cells.Weight[i]);
-          maxMagnitude = std::max(maxMagnitude, std::fabs(cells.Weight[i]));
-        }
-        rowSum += !integral;
-        table[(y + 1) * (cols + 1) + x + 1] = table[y * (cols + 1) + x + 1] + rowSum;
-      }
-    }
+    const std::vector<uint32_t> table = FractionalTable(cells, maxMagnitude);
+    const size_t cols = size_t(cells.ColCount);
     for (int32_t y = 0; y < cells.RowCount; ++y) {
       for (int32_t x = 0; x < cells.ColCount; ++x) {
         const Window w = Clip(cells, radius, x, y);
