@@ -541,8 +541,7 @@ TEST(RecordStepMeasures, FirstStepResetsAndClustersEvery30Steps) {
   c.Text(Field::Edit_nRad) = "2";
   c.Text(Field::Edit_mDist) = "5";
   m.ClockSeed = [] { return 99u; };
-  m.CreateMainWindow();
-  m.SetUpRun();
+  m.StartProgram();
   const auto& a = m.Analysis;
   m.Analysis.SatisfactionSeries[0].Add(0, 1);  // stale: the step-1 reset must drop it
   m.Analysis.ChartTitle[1] = "old";

@@ -28,8 +28,7 @@ class AnalysisWindowTest : public ::testing::Test {
   void SetUp() override {
     model.ClockSeed = [] { return 1u; };
     model.TickCount = [] { return 0u; };
-    model.CreateMainWindow();
-    model.SetUpRun();
+    model.StartProgram();
     Steps(5);
   }
 

@@ -71,8 +71,7 @@ TEST(CliRun, OutputMatchesTheSameRunDrivenDirectly) {
   c.Text(Field::Edit_anzGr) = "3";
   c.Text(Field::Edit_nRad) = "2";
   c.Text(Field::Edit_mDist) = "5";
-  m.CreateMainWindow();
-  m.B_setupClick();
+  m.StartProgram();
   for (int step = 1; step <= 5; ++step) {
     m.AdvanceOneStep();
     std::string row = std::to_string(step) + "," + std::to_string(m.Agents.size()) + "," +

@@ -135,9 +135,7 @@ TEST(Engines, SameTrajectoryAtDefaultSize) {
   literal.EngineChoice = EngineKind::Literal;
   for (Model* m : {&literal, &fast}) {
     m->ClockSeed = [] { return 20261209u; };
-    m->CreateMainWindow();
-    m->LayOutStreetGrid();
-    m->SetUpRun();
+    m->StartProgram(StreetLayout::Grid);
   }
   for (int step = 1; step <= steps; ++step) {
     literal.AdvanceOneStep();

@@ -18,8 +18,7 @@ TEST(Soak, HeadlessRunStaysBoundedAfterWarmUp) {
   const int64_t warmUp = testing::WarmUpSteps(steps);
   auto model = std::make_unique<Model>();
   model->ClockSeed = [] { return 11u; };
-  model->CreateMainWindow();
-  model->SetUpRun();
+  model->StartProgram();
   const int64_t start = ResidentKiB();
   int64_t atWarmUp = 0;
   for (int64_t s = 1; s <= steps; ++s) {
