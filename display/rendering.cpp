@@ -1,19 +1,14 @@
-#include "model/CellForm.h"
+#include "display/rendering.h"
 
 namespace segwork {
 
-void Model::CreateCellImage() {
-  if (CreateCanvas) CellImage = CreateCanvas(PanelWidth, PanelHeight);
-  if (!CellImage) CellImage = std::make_unique<NullCanvas>();
+void DrawCells(const CellSpace& cells, Canvas& canvas) {
+  for (size_t i = 0; i < cells.size(); ++i) cells.DrawCell(i, canvas);
 }
 
-void Model::DrawCells() {
-  for (size_t i = 0; i < Cells.size(); ++i) Cells.DrawCell(i, *CellImage);
-}
-
-void Model::RepaintAll() {
-  DrawCells();
-  for (const TAgent& agent : Agents) agent.DrawAgent(*CellImage);
+void RepaintAll(const CellSpace& cells, const std::vector<TAgent>& agents, Canvas& canvas) {
+  DrawCells(cells, canvas);
+  for (const TAgent& agent : agents) agent.DrawAgent(canvas);
 }
 
 }  // namespace segwork

@@ -19,10 +19,15 @@ void Model::AdvanceOneStep() {
 }
 
 void Model::GrowPopulation() {
-  if (Controls.CB_actiGrow) {
-    const int32_t target = StrToInt(Controls.Text(Field::Edit_anzAg));
+  Run::GrowPopulation();
+  Window.Lbl_nrAgents = std::to_string(int64_t(Agents.size()) - 1);
+}
+
+void Run::GrowPopulation() {
+  if (controls_.CB_actiGrow) {
+    const int32_t target = StrToInt(controls_.Text(Field::Edit_anzAg));
     if (int64_t(Agents.size()) < target) {
-      const int32_t rate = StrToInt(Controls.Text(Field::E_growRate));
+      const int32_t rate = StrToInt(controls_.Text(Field::E_growRate));
       for (int32_t i = 0; i < rate; ++i) {
         Agents.emplace_back();
         // Growth stops at the first agent that finds no cell.
@@ -30,13 +35,12 @@ void Model::GrowPopulation() {
       }
     }
   }
-  Window.Lbl_nrAgents = std::to_string(int64_t(Agents.size()) - 1);
 }
 
-void Model::RelocateAgents() {
+void Run::RelocateAgents() {
   MoversInStep = 0;
-  const bool streetOccupation = Controls.CB_strOcc;
-  const EmptyCellRule rule = Controls.emptyCellRule;
+  const bool streetOccupation = controls_.CB_strOcc;
+  const EmptyCellRule rule = controls_.emptyCellRule;
   const size_t count = Agents.size();
   for (size_t i = 0; i < count; ++i) {
     TAgent& a = Agents[i];
@@ -77,7 +81,7 @@ void Model::RelocateAgents() {
   }
 }
 
-void Model::MoveAgent(TAgent& agent, GridPos from, GridPos to) {
+void Run::MoveAgent(TAgent& agent, GridPos from, GridPos to) {
   const size_t source = Cells.Index(from.x, from.y);
   Cells.Occupied[source] = 0;
   Cells.State[source] = 0;
@@ -93,11 +97,11 @@ void Model::MoveAgent(TAgent& agent, GridPos from, GridPos to) {
   Engine->CellChanged(Cells, NeighbourRadius, to.x, to.y);
 }
 
-double Model::EvaluateCell(int32_t x, int32_t y) {
-  return Engine->Evaluate(Cells, NeighbourRadius, Controls.emptyCellRule, x, y);
+double Run::EvaluateCell(int32_t x, int32_t y) {
+  return Engine->Evaluate(Cells, NeighbourRadius, controls_.emptyCellRule, x, y);
 }
 
-GridPos Model::WrapToGrid(int64_t x, int64_t y) const {
+GridPos Run::WrapToGrid(int64_t x, int64_t y) const {
   // The same result as repeatedly adding or subtracting the grid size, in constant time.
   x %= ColCount;
   if (x < 0) x += ColCount;

@@ -1,0 +1,155 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "display/canvas.h"
+#include "model/agenten.h"
+#include "model/cell_P.h"
+#include "model/controls.h"
+#include "model/engine.h"
+#include "model/random.h"
+#include "streets/streets.h"
+
+namespace segwork {
+
+// The part of the state that every setup replaces. A setup builds a complete new one before the
+// old one goes, so a failed setup leaves the old run untouched and steppable.
+struct RunData {
+  int32_t CellSize = 0;
+  int32_t AgentRadius = 0;
+  int32_t HalfCell = 0;
+  int32_t ColCount = 0;
+  int32_t RowCount = 0;
+  int32_t StepCount = 0;
+  int32_t NeighbourRadius = 0;
+  int32_t MoveDistance = 0;
+  int32_t StopStep = 0;
+  int32_t TileSize = 0;
+  int32_t GroupCount = 0;
+  colList GroupColours;
+  std::vector<int32_t> GroupSizes;
+  int32_t Threshold = 0;
+  bool DrawWhileRunning = false;
+  bool StreetsChanged = false;
+  // Street cells counted by the last weight build.
+  int32_t StreetCells = 0;
+  std::unique_ptr<Canvas> CellImage;
+  CellSpace Cells;
+  // Street codes, row-major like the cells; address them with StreetTypeAt.
+  std::vector<int32_t> StreetTypes;
+  std::unique_ptr<NeighbourhoodEngine> Engine;
+  std::vector<TAgent> Agents;
+  // Agents the last CreateAgents asked for (n + 1), to tell when fewer could be placed.
+  int64_t AgentsRequested = 0;
+};
+
+// One run: its cells, agents, streets, engine and generator, and what changes them: building a
+// run, the agents' moves, the street weights and layouts. It reads the controls it is given at
+// the moment of use and paints on its canvas; it knows nothing of windows.
+class Run : public RunData {
+ public:
+  explicit Run(const ControlValues& controls) : controls_(controls) {}
+  Run(const Run&) = delete;
+  Run& operator=(const Run&) = delete;
+  virtual ~Run() = default;
+
+  // ----- injected -----
+  std::function<std::unique_ptr<Canvas>(int width, int height)> CreateCanvas;
+  int32_t PanelWidth = 694;
+  int32_t PanelHeight = 694;
+  // A setup whose estimated memory exceeds this is refused.
+  uint64_t MemoryLimitBytes = uint64_t{20} << 30;
+  // A setup keeps the old run until the new one is complete, unless both together would need
+  // more than this; then, once nothing left can fail, the old one goes first.
+  uint64_t KeepOldRunBytes = uint64_t{4} << 30;
+  // The engine every setup gives its run.
+  EngineKind EngineChoice = EngineKind::Fast;
+  // Told how far long phases (setup, weight build) have come, when set.
+  ProgressFunction Progress;
+
+  Lcg Rng;
+  std::vector<StreetLine> StreetLines;
+  std::array<TColor, 7> SwatchColours{};  // colCode1..colCode7: street types -3..+3
+  int32_t MoversInStep = 0;
+  // The line being marked: MarkStreetPath walks from its end back to LineStartCell.
+  GridPos LineStartCell;
+  GridPos LineEndCell;
+  double LineAngle = 0;
+
+  TCell CellAt(int32_t x, int32_t y) { return Cells.At(x, y); }
+  // The full weight list of a cell, whichever engine holds it.
+  std::vector<double> NeighbourWeightsOf(int32_t x, int32_t y) const {
+    return Engine->NeighbourWeights(Cells, NeighbourRadius, x, y);
+  }
+  int32_t& StreetTypeAt(int32_t x, int32_t y) {
+    return StreetTypes[size_t(y) * size_t(ColCount) + size_t(x)];
+  }
+  int32_t StreetTypeAt(int32_t x, int32_t y) const {
+    return StreetTypes[size_t(y) * size_t(ColCount) + size_t(x)];
+  }
+
+  // ----- building a run -----
+  // Converts and checks every field a setup reads; returns the estimated bytes of the new run.
+  uint64_t CheckSetupFields() const;
+  // A new run from the controls, its generator seeded with `seed`; street codes of positions
+  // present in both grid sizes survive.
+  void Build(uint32_t seed);
+  // Replaces this run by what `build` makes, keeping the old one until the new one is complete
+  // (unless memory says otherwise); on failure the old run stays, or an empty one that steps.
+  void ReplaceRun(const std::function<void()>& build);
+  void CreateCells();
+  void ResetCells();
+  void CreateAgents();
+  bool PlaceAgent(size_t index);  // false when no admissible cell is left: the agent is dropped
+
+  // ----- the agents' moves -----
+  void GrowPopulation();
+  void RelocateAgents();
+  double EvaluateCell(int32_t x, int32_t y);
+  void MoveAgent(TAgent& agent, GridPos from, GridPos to);
+  // Cells were edited directly (tests, tools): drop what the engine remembers of them.
+  void CellsEdited() { Engine->Forget(); }
+  GridPos WrapToGrid(int64_t x, int64_t y) const;
+  bool IsOutsideGrid(int64_t x, int64_t y) const {
+    return x < 0 || x > ColCount - 1 || y < 0 || y > RowCount - 1;
+  }
+
+  // ----- streets -----
+  void ClearStreets();
+  void ImprintStreetTypes();
+  void BuildNeighbourhoodWeights();
+  double StreetWeight(int32_t type) const;  // W(t): parses column 1 of row t + 4 of SG_weight
+  double PairWeight(int32_t x, int32_t y, int32_t nx, int32_t ny) const;
+  TColor StreetColour(int32_t type) const;
+  std::array<GridPos, 4> FourNeighbours(int32_t x, int32_t y) const;
+  void MarkStreetPath(int32_t x, int32_t y, int32_t street);
+  int32_t StreetCellCount() const;
+  void LayOutStreetGrid();
+  void LayOutRandomStreets();
+  void PlaceStreetLine(GridPos end, GridPos start, int32_t street);
+
+  // ----- painting -----
+  void CreateCellImage();
+  void DrawCells();
+  void RepaintAll();
+
+ protected:
+  // Told whenever StreetCells changes.
+  virtual void StreetCellsChanged() {}
+
+  const ControlValues& controls_;
+
+ private:
+  int32_t RandomStreetType();
+  void PlaceLines(const std::vector<StreetLine>& lines);
+};
+
+// Bytes a setup would need for its cells, weight lists and agents with the given engine.
+uint64_t EstimateSetupBytes(EngineKind engine, int64_t colCount, int64_t rowCount, int64_t radius,
+                            int64_t agents, int64_t groups);
+
+}  // namespace segwork

@@ -1,0 +1,129 @@
+#include <algorithm>
+#include <cmath>
+
+#include "model/errors.h"
+#include "model/run.h"
+
+namespace segwork {
+
+double Run::StreetWeight(int32_t type) const {
+  return segwork::StreetWeight(controls_.SG_weight[1], type);
+}
+
+double Run::PairWeight(int32_t x, int32_t y, int32_t nx, int32_t ny) const {
+  return segwork::PairWeight(StreetLines, controls_.SG_weight[1], x, y, nx, ny);
+}
+
+TColor Run::StreetColour(int32_t type) const {
+  if (type < -3 || type > 3) return kWhite;
+  return SwatchColours[size_t(type + 3)];
+}
+
+int32_t Run::StreetCellCount() const {
+  return int32_t(std::count_if(Cells.Street.begin(), Cells.Street.end(),
+                               [](int32_t street) { return street != 0; }));
+}
+
+std::array<GridPos, 4> Run::FourNeighbours(int32_t x, int32_t y) const {
+  return {WrapToGrid(x, int64_t(y) + 1), WrapToGrid(x, int64_t(y) - 1),
+          WrapToGrid(int64_t(x) + 1, y), WrapToGrid(int64_t(x) - 1, y)};
+}
+
+void Run::ClearStreets() {
+  std::fill(StreetTypes.begin(), StreetTypes.end(), 0);
+  std::fill(Cells.Street.begin(), Cells.Street.end(), 0);
+  StreetLines.clear();
+  BuildNeighbourhoodWeights();
+}
+
+void Run::ImprintStreetTypes() {
+  for (size_t i = 0; i < Cells.size(); ++i) {
+    Cells.Street[i] = StreetTypes[i];
+    if (Cells.Street[i] == 0) {
+      Cells.DrawColor[i] = kWhite;
+    } else {
+      Cells.DrawColor[i] = StreetColour(Cells.Street[i]);
+      Cells.DrawCell(i, *CellImage);
+    }
+  }
+  BuildNeighbourhoodWeights();
+}
+
+// Every weight is computed into new storage and installed only when every row of the table it
+// needed could be read; on failure nothing changes and the layout counts as changed.
+void Run::BuildNeighbourhoodWeights() try {
+  NeighbourhoodWeights built = ComputeNeighbourhoodWeights(Cells, StreetLines, NeighbourRadius,
+                                                           controls_.SG_weight[1], Progress);
+  Cells.Weight = std::move(built.weight);
+  for (size_t i = 0; i < Cells.size(); ++i) {
+    if (built.grey[i]) {
+      Cells.DrawColor[i] = kNearStreetGrey;
+      Cells.DrawCell(i, *CellImage);
+    }
+  }
+  Engine->InstallWeights(Cells, NeighbourRadius, std::move(built.barriers));
+  StreetCells = built.streetCells;
+  StreetCellsChanged();
+  StreetsChanged = false;
+  if (Progress) Progress("building weights", 1.0);
+} catch (...) {
+  StreetsChanged = true;
+  throw;
+}
+
+void Run::MarkStreetPath(int32_t x, int32_t y, int32_t street) {
+  for (size_t i : StreetPath(Cells, {x, y}, LineStartCell, LineAngle)) {
+    Cells.DrawColor[i] = StreetColour(street);
+    Cells.Street[i] = street;
+    StreetTypes[i] = street;
+    Cells.DrawCell(i, *CellImage);
+  }
+}
+
+int32_t Run::RandomStreetType() {
+  const int32_t r = Rng.Random(6);
+  return r + 1 <= 3 ? r + 1 : r - 6;
+}
+
+namespace {
+
+void CheckStreetTypeSpinner(const ControlValues& controls) {
+  if (controls.UpD_strType == 0) {
+    throw SegworkError("0 is not a valid street type", kMissingValueCaption);
+  }
+}
+
+}  // namespace
+
+void Run::LayOutStreetGrid() {
+  CheckStreetTypeSpinner(controls_);
+  PlaceLines(GridLayoutLines(RowCount, controls_.UpD_rows, controls_.UpD_cols, [this] {
+    return controls_.CB_rndTyp ? RandomStreetType() : int32_t(controls_.UpD_strType);
+  }));
+}
+
+void Run::LayOutRandomStreets() {
+  CheckStreetTypeSpinner(controls_);
+  PlaceLines(RandomLayoutLines(RowCount, controls_.UpD_nrStr, Rng, [this] {
+    return controls_.CB_rndTyp ? RandomStreetType() : int32_t(controls_.UpD_strType);
+  }));
+}
+
+void Run::PlaceLines(const std::vector<StreetLine>& lines) {
+  for (const StreetLine& l : lines)
+    PlaceStreetLine({l.EndX, l.EndY}, {l.StartX, l.StartY}, l.Street);
+  StreetsChanged = true;
+  BuildNeighbourhoodWeights();
+  RepaintAll();
+}
+
+void Run::PlaceStreetLine(GridPos end, GridPos start, int32_t street) {
+  if (IsOutsideGrid(end.x, end.y) || IsOutsideGrid(start.x, start.y)) return;
+  LineEndCell = end;
+  StreetLines.push_back({start.x, start.y, end.x, end.y, street});
+  LineStartCell = start;
+  LineAngle = std::atan2(double(start.y - end.y), double(start.x - end.x));
+  MarkStreetPath(end.x, end.y, street);
+}
+
+}  // namespace segwork
