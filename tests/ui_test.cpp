@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -171,6 +172,7 @@ TEST_F(Desktop, AFieldThatFailsEveryTickGivesOneBox) {
 
 TEST_F(Desktop, CellsAndAgentsCoverExactlyTheirPixels) {
   QtCanvas canvas(20, 20, false);
+  EXPECT_EQ(canvas.TakeDirty(), QRect(0, 0, 20, 20));  // a new surface is shown whole
   canvas.SetPen(0, kSilver);
   canvas.SetBrush(kWhite);
   canvas.Rectangle(0, 0, 6, 6);
@@ -310,6 +312,34 @@ TEST(DesktopProgram, TheFirstRunCanBeWatchedAndFastestIsUnthrottled) {
   QTest::mouseClick(main.findChild<QPushButton*>("B_setup"), Qt::LeftButton);
   QTest::qWait(1000);
   EXPECT_GT(program.model.StepCount, 2 * paced);
+}
+
+// With cell size 34 the grid covers 680 of the panel's 694 pixels. A setup must repaint the
+// strips beside and below it, as the window shows them, not only the new cells; the agents that
+// did not fit are told once, in the window.
+TEST_F(Desktop, ASmallerGridLeavesNothingOfTheOldRunAndTellsOfDroppedAgents) {
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(main.get()));
+  Stop();
+  for (int i = 0; i < 3; ++i) main->Timer1Timer();
+  Type("Edit_cellSiz", "34");
+  Click("B_setup");
+  QTest::qWait(100);  // the panel's next frame
+  const QImage shown = main->screen()->grabWindow(main->winId()).toImage();
+  const QPoint origin = Panel()->mapTo(main.get(), QPoint(0, 0));
+  int leftOver = 0;
+  for (int y = 0; y < 694; ++y) {
+    for (int x = 0; x < 694; ++x) {
+      if (x < 680 && y < 680) continue;
+      leftOver += shown.pixelColor(origin + QPoint(x, y)) != QColor(Qt::white);
+    }
+  }
+  EXPECT_EQ(leftOver, 0);
+  EXPECT_EQ(Text("droppedAgents"),
+            "placed 400 of 12001 agents: no free cell was left for the others");
+  Type("Edit_cellSiz", "6");
+  Click("B_setup");
+  EXPECT_EQ(Text("droppedAgents"), "");
+  EXPECT_TRUE(boxes.empty());
 }
 
 // Not a check: steps per second of the desktop program without painting, to compare with

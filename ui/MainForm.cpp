@@ -494,6 +494,13 @@ void TForm1::BuildRunArea() {
   MakeLabel(": street cells", this, 823, 629);
   MakeField(Field::E_stopT, this, 780, 653, 41, nullptr);
   MakeLabel(": stop at timestep", this, 823, 655);
+  droppedAgents_ = new QLabel(this);
+  droppedAgents_->setObjectName("droppedAgents");
+  droppedAgents_->setGeometry(711, 676, 205, 30);
+  droppedAgents_->setWordWrap(true);
+  droppedAgents_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  droppedAgents_->setStyleSheet("QLabel { color: rgb(192, 0, 0); }");
+  droppedAgents_->setFont(font());
 }
 
 void TForm1::SetSpeed(int position) {
@@ -507,6 +514,16 @@ void TForm1::SetSpeed(int position) {
                                  : QString("speed: %1 steps/s").arg(rate));
   // Only the time between ticks changes; a tick is still one whole step.
   timer1_->setInterval(rate == 0 ? 0 : (1000 + rate / 2) / rate);
+}
+
+void TForm1::ShowDroppedAgents() {
+  QString text;
+  if (int64_t(model_.Agents.size()) < model_.AgentsRequested) {
+    text = QString("placed %1 of %2 agents: no free cell was left for the others")
+               .arg(model_.Agents.size())
+               .arg(model_.AgentsRequested);
+  }
+  if (droppedAgents_->text() != text) droppedAgents_->setText(text);
 }
 
 void TForm1::ConnectControls() {
@@ -611,6 +628,7 @@ void TForm1::SyncFromModel() {
   SetTextIfChanged(Lbl_P_, w.Lbl_P);
   SetTextIfChanged(Lbl_cellS_, w.Lbl_cellS);
   SetTextIfChanged(Lbl_strCell_, w.Lbl_strCell);
+  ShowDroppedAgents();
   // Controls the experiments set in the model.
   const ControlValues& c = model_.Controls;
   auto show = [](auto* widget, int value) {

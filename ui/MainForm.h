@@ -113,6 +113,7 @@ class TForm1 : public QWidget {
   void FieldChanged(Field f, const QString& text);
   void ShowWindowStoppingRun(QWidget* window);
   void SchedulePanelUpdate();
+  void ShowDroppedAgents();
 
   Model& model_;
   DrawingPanel* panel_ = nullptr;
@@ -128,6 +129,7 @@ class TForm1 : public QWidget {
   QLabel* Lbl_strCell_ = nullptr;
   QSlider* TrB_speed_ = nullptr;
   QLabel* speedLabel_ = nullptr;
+  QLabel* droppedAgents_ = nullptr;
   QPushButton* B_stop_ = nullptr;
   bool shownRed_ = false;
   bool overlayShown_ = false;
