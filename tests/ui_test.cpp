@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QChartView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QGraphicsSimpleTextItem>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -16,6 +18,9 @@
 #include <QTableWidget>
 #include <QTest>
 #include <QTimer>
+#include <QValueAxis>
+#include <QXYSeries>
+#include <cmath>
 #include <cstdio>
 #include <memory>
 
@@ -23,9 +28,11 @@
 #include "ui/AnalyseForm.h"
 #include "ui/ExperimentForms.h"
 #include "ui/MainForm.h"
+#include "ui/chart_axes.h"
 #include "ui/error_reporter.h"
 #include "ui/program.h"
 #include "ui/qt_canvas.h"
+#include "ui/series_chart.h"
 
 #include "tests/ui_desktop.h"
 
@@ -340,6 +347,79 @@ TEST_F(Desktop, ASmallerGridLeavesNothingOfTheOldRunAndTellsOfDroppedAgents) {
   Click("B_setup");
   EXPECT_EQ(Text("droppedAgents"), "");
   EXPECT_TRUE(boxes.empty());
+}
+
+// Average marks read "#,##0.#", stand beside their points and go with their series; ticks fall
+// on round numbers after any zoom; "Form4" shows its title and axes before its first start.
+TEST_F(Desktop, ExperimentChartsReadAsAPersonExpects) {
+  const std::pair<double, const char*> marks[] = {
+      {44.3429, "44.3"}, {1234.56, "1,234.6"}, {1234567, "1,234,567"}, {2, "2"},
+      {0.95, "1"},       {-0.04, "0"},         {-1234.25, "-1,234.3"}};
+  for (const auto& [value, text] : marks) EXPECT_EQ(FormatMark(value), text) << value;
+
+  growth->show();
+  QChart* empty = growth->findChild<QChartView*>("Chart_Growth")->chart();
+  EXPECT_EQ(empty->title(), "segregation index with different densities");
+  for (QAbstractAxis* axis : empty->axes()) {
+    auto* value = qobject_cast<QValueAxis*>(axis);
+    EXPECT_LT(value->min(), value->max());  // an empty range is not drawn
+  }
+  // Steps 1 to 1300 and the room around them: the time axis starts at 0, not before it.
+  QValueAxis time;
+  FitNiceRange(&time, 1, 1300, 0.05);
+  EXPECT_EQ(time.min(), 0);
+
+  Stop();
+  ps->findChild<QComboBox*>("CB_param")->setCurrentIndex(0);
+  ps->findChild<QLineEdit*>("E_toSteps")->setText("3");
+  ps->findChild<QLineEdit*>("E_calcVals")->setText("1");
+  QTest::mouseClick(ps->findChild<QPushButton*>("B_start"), Qt::LeftButton);
+  ASSERT_TRUE(RunUntilStopped(ps->Timer()));
+  ps->show();
+  QTest::qWait(50);  // laid out, marks placed
+  QChart* chart = ps->findChild<QChartView*>("Chart_Cluster")->chart();
+  auto* average = qobject_cast<QXYSeries*>(chart->series().at(1));
+  ASSERT_EQ(average->count(), 3);
+  auto shownMarks = [&] {
+    std::vector<QGraphicsSimpleTextItem*> shown;
+    for (QGraphicsItem* item : chart->childItems()) {
+      auto* text = dynamic_cast<QGraphicsSimpleTextItem*>(item);
+      if (text && text->isVisible()) shown.push_back(text);
+    }
+    return shown;
+  };
+  const std::vector<QGraphicsSimpleTextItem*> shown = shownMarks();
+  ASSERT_EQ(shown.size(), 3u);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(shown[size_t(i)]->text(), FormatMark(average->at(i).y()));
+    const QRectF box(shown[size_t(i)]->pos(), shown[size_t(i)]->boundingRect().size());
+    const QPointF at = chart->mapToPosition(average->at(i), average);
+    EXPECT_TRUE(box.left() > at.x() || box.right() < at.x()) << "over the runs of value " << i;
+  }
+  ps->findChild<QCheckBox*>("CB_avg_Clust")->setChecked(false);
+  EXPECT_TRUE(shownMarks().empty());
+
+  chart->zoomIn(QRectF(chart->plotArea().topLeft() + QPointF(37, 23), QSizeF(211, 133)));
+  for (QAbstractAxis* a : chart->axes()) {
+    auto* axis = qobject_cast<QValueAxis*>(a);
+    // The ticks as the axis draws them: every 1, 2 or 5 times a power of ten, on its multiples,
+    // each labelled with exactly its value.
+    double step = (axis->max() - axis->min()) / (axis->tickCount() - 1);
+    double first = axis->min();
+    if (axis->tickType() == QValueAxis::TicksDynamic) {
+      step = axis->tickInterval();
+      first = axis->tickAnchor() + std::ceil((axis->min() - axis->tickAnchor()) / step) * step;
+    }
+    const double power = std::pow(10.0, std::floor(std::log10(step)));
+    EXPECT_TRUE(step == power || step == 2 * power || step == 5 * power) << step;
+    for (double tick = first; tick <= axis->max() + step * 1e-9; tick += step) {
+      const QString label = QString::asprintf(qPrintable(axis->labelFormat()), tick);
+      EXPECT_EQ(label.toStdString(),
+                QString::number(std::round(tick / step) * step, 'f',
+                                std::max(0, int(-std::floor(std::log10(step) + 1e-9))))
+                    .toStdString());
+    }
+  }
 }
 
 // Not a check: steps per second of the desktop program without painting, to compare with
