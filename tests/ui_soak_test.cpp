@@ -21,6 +21,7 @@ TEST_F(DesktopSoak, AnalysisWindowOpenForAMillionSteps) {
   const int64_t steps = segwork::testing::SoakSteps();
   const int64_t warmUp = segwork::testing::WarmUpSteps(steps);
   Stop();
+  Find<QSlider>("TrB_speed")->setValue(Find<QSlider>("TrB_speed")->maximum());
   Find<QCheckBox>("CB_graphicUpd")->setChecked(false);
   Click("B_setup");
   analysis->show();

@@ -1,19 +1,26 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QChartView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QGraphicsSimpleTextItem>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QScreen>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTest>
 #include <QTimer>
+#include <QValueAxis>
+#include <QXYSeries>
+#include <cmath>
 #include <cstdio>
 #include <memory>
 
@@ -21,8 +28,11 @@
 #include "ui/AnalyseForm.h"
 #include "ui/ExperimentForms.h"
 #include "ui/MainForm.h"
+#include "ui/chart_axes.h"
 #include "ui/error_reporter.h"
+#include "ui/program.h"
 #include "ui/qt_canvas.h"
+#include "ui/series_chart.h"
 
 #include "tests/ui_desktop.h"
 
@@ -169,6 +179,7 @@ TEST_F(Desktop, AFieldThatFailsEveryTickGivesOneBox) {
 
 TEST_F(Desktop, CellsAndAgentsCoverExactlyTheirPixels) {
   QtCanvas canvas(20, 20, false);
+  EXPECT_EQ(canvas.TakeDirty(), QRect(0, 0, 20, 20));  // a new surface is shown whole
   canvas.SetPen(0, kSilver);
   canvas.SetBrush(kWhite);
   canvas.Rectangle(0, 0, 6, 6);
@@ -283,11 +294,140 @@ TEST_F(Desktop, GrowthAndStreetWindowsRunShortSweeps) {
   EXPECT_TRUE(boxes.empty());
 }
 
+// The program as it starts: the first run goes at a pace a person can watch, the caption shows
+// the steps per second from the first second on, and "fastest" ticks without a pause.
+TEST(DesktopProgram, TheFirstRunCanBeWatchedAndFastestIsUnthrottled) {
+  QElapsedTimer clock;
+  clock.start();
+  ConfigureApplication();
+  Program program;
+  TForm1& main = *program.main;
+  QTest::qWait(int(std::max<qint64>(0, 1000 - clock.elapsed())));
+  const QRegularExpression fps("^Group seperation \\|\\| fps= (\\d+)$");
+  // The figure comes with the first step after a second; a loaded machine may lag a little.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return fps.match(main.windowTitle()).hasMatch(); }, 2000))
+      << main.windowTitle().toStdString();
+  const int paced = program.model.StepCount;
+  EXPECT_GT(paced, 0);
+  EXPECT_LT(paced, 500);
+  EXPECT_LE(fps.match(main.windowTitle()).captured(1).toInt(), 100);
+
+  auto* speed = main.findChild<QSlider*>("TrB_speed");
+  speed->setValue(speed->maximum());
+  EXPECT_EQ(main.findChild<QLabel*>("speedLabel")->text(), "speed: fastest");
+  EXPECT_EQ(main.Timer1()->interval(), 0);
+  QTest::mouseClick(main.findChild<QPushButton*>("B_setup"), Qt::LeftButton);
+  QTest::qWait(1000);
+  EXPECT_GT(program.model.StepCount, 2 * paced);
+}
+
+// With cell size 34 the grid covers 680 of the panel's 694 pixels. A setup must repaint the
+// strips beside and below it, as the window shows them, not only the new cells; the agents that
+// did not fit are told once, in the window.
+TEST_F(Desktop, ASmallerGridLeavesNothingOfTheOldRunAndTellsOfDroppedAgents) {
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(main.get()));
+  Stop();
+  for (int i = 0; i < 3; ++i) main->Timer1Timer();
+  Type("Edit_cellSiz", "34");
+  Click("B_setup");
+  QTest::qWait(100);  // the panel's next frame
+  const QImage shown = main->screen()->grabWindow(main->winId()).toImage();
+  const QPoint origin = Panel()->mapTo(main.get(), QPoint(0, 0));
+  int leftOver = 0;
+  for (int y = 0; y < 694; ++y) {
+    for (int x = 0; x < 694; ++x) {
+      if (x < 680 && y < 680) continue;
+      leftOver += shown.pixelColor(origin + QPoint(x, y)) != QColor(Qt::white);
+    }
+  }
+  EXPECT_EQ(leftOver, 0);
+  EXPECT_EQ(Text("droppedAgents"),
+            "placed 400 of 12001 agents: no free cell was left for the others");
+  Type("Edit_cellSiz", "6");
+  Click("B_setup");
+  EXPECT_EQ(Text("droppedAgents"), "");
+  EXPECT_TRUE(boxes.empty());
+}
+
+// Average marks read "#,##0.#", stand beside their points and go with their series; ticks fall
+// on round numbers after any zoom; "Form4" shows its title and axes before its first start.
+TEST_F(Desktop, ExperimentChartsReadAsAPersonExpects) {
+  const std::pair<double, const char*> marks[] = {
+      {44.3429, "44.3"}, {1234.56, "1,234.6"}, {1234567, "1,234,567"}, {2, "2"},
+      {0.95, "1"},       {-0.04, "0"},         {-1234.25, "-1,234.3"}};
+  for (const auto& [value, text] : marks) EXPECT_EQ(FormatMark(value), text) << value;
+
+  growth->show();
+  QChart* empty = growth->findChild<QChartView*>("Chart_Growth")->chart();
+  EXPECT_EQ(empty->title(), "segregation index with different densities");
+  for (QAbstractAxis* axis : empty->axes()) {
+    auto* value = qobject_cast<QValueAxis*>(axis);
+    EXPECT_LT(value->min(), value->max());  // an empty range is not drawn
+  }
+  // Steps 1 to 1300 and the room around them: the time axis starts at 0, not before it.
+  QValueAxis time;
+  FitNiceRange(&time, 1, 1300, 0.05);
+  EXPECT_EQ(time.min(), 0);
+
+  Stop();
+  ps->findChild<QComboBox*>("CB_param")->setCurrentIndex(0);
+  ps->findChild<QLineEdit*>("E_toSteps")->setText("3");
+  ps->findChild<QLineEdit*>("E_calcVals")->setText("1");
+  QTest::mouseClick(ps->findChild<QPushButton*>("B_start"), Qt::LeftButton);
+  ASSERT_TRUE(RunUntilStopped(ps->Timer()));
+  ps->show();
+  QTest::qWait(50);  // laid out, marks placed
+  QChart* chart = ps->findChild<QChartView*>("Chart_Cluster")->chart();
+  auto* average = qobject_cast<QXYSeries*>(chart->series().at(1));
+  ASSERT_EQ(average->count(), 3);
+  auto shownMarks = [&] {
+    std::vector<QGraphicsSimpleTextItem*> shown;
+    for (QGraphicsItem* item : chart->childItems()) {
+      auto* text = dynamic_cast<QGraphicsSimpleTextItem*>(item);
+      if (text && text->isVisible()) shown.push_back(text);
+    }
+    return shown;
+  };
+  const std::vector<QGraphicsSimpleTextItem*> shown = shownMarks();
+  ASSERT_EQ(shown.size(), 3u);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(shown[size_t(i)]->text(), FormatMark(average->at(i).y()));
+    const QRectF box(shown[size_t(i)]->pos(), shown[size_t(i)]->boundingRect().size());
+    const QPointF at = chart->mapToPosition(average->at(i), average);
+    EXPECT_TRUE(box.left() > at.x() || box.right() < at.x()) << "over the runs of value " << i;
+  }
+  ps->findChild<QCheckBox*>("CB_avg_Clust")->setChecked(false);
+  EXPECT_TRUE(shownMarks().empty());
+
+  chart->zoomIn(QRectF(chart->plotArea().topLeft() + QPointF(37, 23), QSizeF(211, 133)));
+  for (QAbstractAxis* a : chart->axes()) {
+    auto* axis = qobject_cast<QValueAxis*>(a);
+    // The ticks as the axis draws them: every 1, 2 or 5 times a power of ten, on its multiples,
+    // each labelled with exactly its value.
+    double step = (axis->max() - axis->min()) / (axis->tickCount() - 1);
+    double first = axis->min();
+    if (axis->tickType() == QValueAxis::TicksDynamic) {
+      step = axis->tickInterval();
+      first = axis->tickAnchor() + std::ceil((axis->min() - axis->tickAnchor()) / step) * step;
+    }
+    const double power = std::pow(10.0, std::floor(std::log10(step)));
+    EXPECT_TRUE(step == power || step == 2 * power || step == 5 * power) << step;
+    for (double tick = first; tick <= axis->max() + step * 1e-9; tick += step) {
+      const QString label = QString::asprintf(qPrintable(axis->labelFormat()), tick);
+      EXPECT_EQ(label.toStdString(),
+                QString::number(std::round(tick / step) * step, 'f',
+                                std::max(0, int(-std::floor(std::log10(step) + 1e-9))))
+                    .toStdString());
+    }
+  }
+}
+
 // Not a check: steps per second of the desktop program without painting, to compare with
 // "segwork-cli run" on the same settings.
 TEST_F(Desktop, MeasureStepsPerSecond) {
   if (qgetenv("SEGWORK_MEASURE_FPS").isEmpty()) GTEST_SKIP() << "set SEGWORK_MEASURE_FPS=1";
   Stop();
+  Find<QSlider>("TrB_speed")->setValue(Find<QSlider>("TrB_speed")->maximum());
   Find<QCheckBox>("CB_graphicUpd")->setChecked(false);
   Type("E_stopT", qgetenv("SEGWORK_MEASURE_FPS").constData());
   Click("B_setup");

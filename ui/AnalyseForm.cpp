@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "model/CellForm.h"
+#include "ui/chart_axes.h"
 #include "ui/chart_export.h"
 #include "ui/look.h"
 
@@ -64,14 +65,6 @@ class ChartView final : public QChartView {
   }
 };
 
-// 1, 2 or 5 times a power of ten, at least raw.
-double NiceStep(double raw) {
-  if (!(raw > 0) || !std::isfinite(raw)) return 1;
-  const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
-  const double f = raw / magnitude;
-  return (f <= 1 ? 1 : f <= 2 ? 2 : f <= 5 ? 5 : 10) * magnitude;
-}
-
 struct Bounds {
   double lo = std::numeric_limits<double>::infinity();
   double hi = -std::numeric_limits<double>::infinity();
@@ -88,18 +81,11 @@ struct Bounds {
 
 // Qt Charts does not rescale as points arrive, so every axis is fitted to the data here.
 void FitValueAxis(QValueAxis* axis, Bounds b) {
-  if (!b.Any()) b = {0, 1};
-  if (b.lo == b.hi) {
-    const double pad = b.lo == 0 ? 1 : std::fabs(b.lo) * 0.1;
-    b = {b.lo - pad, b.hi + pad};
+  if (b.Any()) {
+    FitNiceRange(axis, b.lo, b.hi);
+  } else {
+    FitNiceRange(axis, 0, 1);
   }
-  const double step = NiceStep((b.hi - b.lo) / 5);
-  const double lo = std::floor(b.lo / step) * step;
-  const double hi = std::ceil(b.hi / step) * step;
-  if (axis->min() != lo || axis->max() != hi) axis->setRange(lo, hi);
-  // Bounded: a span beyond double range makes the step meaningless.
-  const int ticks = int(std::clamp(std::round((hi - lo) / step) + 1, 2.0, 12.0));
-  if (axis->tickCount() != ticks) axis->setTickCount(ticks);
 }
 
 // Whole decades; a log axis cannot show zero or an empty span.
@@ -109,22 +95,6 @@ void FitLogAxis(QLogValueAxis* axis, Bounds b) {
   double hi = std::pow(10.0, std::ceil(std::log10(b.hi)));
   if (!(hi > lo)) hi = lo * 10;
   if (axis->min() != lo || axis->max() != hi) axis->setRange(lo, hi);
-}
-
-// Ticks on whole numbers, spaced so the labels stay apart at any zoom. The interval follows
-// minChanged and maxChanged because those come before the axis lays out its labels; after
-// rangeChanged a wide range would first be drawn with the old, narrow interval.
-void UseIntegerTicks(QValueAxis* axis) {
-  axis->setTickType(QValueAxis::TicksDynamic);
-  axis->setTickAnchor(0);
-  axis->setLabelFormat("%.0f");
-  auto space = [axis] {
-    const double interval = std::max(1.0, NiceStep(std::fabs(axis->max() - axis->min()) / 6));
-    if (axis->tickInterval() != interval) axis->setTickInterval(interval);
-  };
-  QObject::connect(axis, &QValueAxis::minChanged, axis, space);
-  QObject::connect(axis, &QValueAxis::maxChanged, axis, space);
-  space();
 }
 
 using Table = std::vector<LineSeries> AnalysisWindow::*;
@@ -223,9 +193,10 @@ void StyleChart(QChart* chart, const QFont& font) {
 }
 
 template <typename Axis>
-Axis* AddAxis(QChart* chart, Qt::Alignment where, const QString& caption, const QFont& font) {
+Axis* AddAxis(QChart* chart, Qt::Alignment where, const QString& caption, const QFont& font,
+              bool integers = false) {
   auto* axis = new Axis;
-  if constexpr (std::is_same_v<Axis, QValueAxis>) axis->setLabelFormat("%g");
+  if constexpr (std::is_same_v<Axis, QValueAxis>) UseNiceTicks(axis, integers);
   axis->setLabelsFont(font);
   axis->setTitleFont(font);
   if (!caption.isEmpty()) axis->setTitleText(caption);
@@ -382,7 +353,7 @@ TForm2::TForm2(Model& model, QWidget* parent) : QWidget(parent), model_(model) {
       lc->logX->setLabelFormat("%g");
       lc->logX->setMinorTickCount(8);
     } else {
-      lc->x = AddAxis<QValueAxis>(chart, Qt::AlignBottom, xCaption, font);
+      lc->x = AddAxis<QValueAxis>(chart, Qt::AlignBottom, xCaption, font, true);
     }
     lc->left = AddAxis<QValueAxis>(chart, Qt::AlignLeft, leftCaption, font);
     lc->right = AddAxis<QValueAxis>(chart, Qt::AlignRight, rightCaption, font);
@@ -402,9 +373,8 @@ TForm2::TForm2(Model& model, QWidget* parent) : QWidget(parent), model_(model) {
 
   clusterChart_ = std::make_unique<ClusterChart>();
   clusterChart_->chart = chart2;
-  clusterChart_->x = AddAxis<QValueAxis>(chart2, Qt::AlignBottom, "", font);
-  clusterChart_->y = AddAxis<QValueAxis>(chart2, Qt::AlignLeft, "", font);
-  UseIntegerTicks(clusterChart_->x);
+  clusterChart_->x = AddAxis<QValueAxis>(chart2, Qt::AlignBottom, "", font, true);
+  clusterChart_->y = AddAxis<QValueAxis>(chart2, Qt::AlignLeft, "", font, true);
 
   groupSizeChart_ = std::make_unique<GroupSizeChart>();
   GroupSizeChart& gs = *groupSizeChart_;
@@ -415,13 +385,12 @@ TForm2::TForm2(Model& model, QWidget* parent) : QWidget(parent), model_(model) {
   gs.series->setLabelsPosition(QAbstractBarSeries::LabelsOutsideEnd);
   gs.series->setLabelsFormat("@value");
   chart3->addSeries(gs.series);
-  gs.x = AddAxis<QValueAxis>(chart3, Qt::AlignBottom, "", font);
+  gs.x = AddAxis<QValueAxis>(chart3, Qt::AlignBottom, "", font, true);
   gs.y = AddAxis<QBarCategoryAxis>(chart3, Qt::AlignLeft, "", font);
   gs.y->append(" ");  // an empty category name is refused
   gs.y->setGridLineVisible(false);
   gs.series->attachAxis(gs.x);
   gs.series->attachAxis(gs.y);
-  UseIntegerTicks(gs.x);
 
   auto* table = new QTableView(this);
   table->setObjectName("DissimiGrid");

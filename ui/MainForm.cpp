@@ -214,8 +214,9 @@ TForm1::TForm1(Model& model, QWidget* parent) : QWidget(parent), model_(model) {
   timer1_ = new QTimer(this);
   timer1_->setObjectName("Timer1");
   timer1_->setTimerType(Qt::PreciseTimer);
-  timer1_->setInterval(0);
   connect(timer1_, &QTimer::timeout, this, &TForm1::Timer1Timer);
+  connect(TrB_speed_, &QSlider::valueChanged, this, &TForm1::SetSpeed);
+  SetSpeed(kDefaultSpeed);
   SyncFromModel();
   panel_->update();
 }
@@ -474,6 +475,15 @@ void TForm1::BuildRunArea() {
   connect(setup, &QPushButton::clicked, this, &TForm1::B_setupClick);
   auto* repaint = MakeButton("B_repaint", "repaint all", this, QRect(724, 558, 82, 25));
   connect(repaint, &QPushButton::clicked, this, [this] { Guarded([&] { model_.RepaintAll(); }); });
+  TrB_speed_ = new QSlider(Qt::Horizontal, this);
+  TrB_speed_->setObjectName("TrB_speed");
+  TrB_speed_->setRange(0, int(kStepsPerSecond.size()) - 1);
+  TrB_speed_->setPageStep(1);
+  TrB_speed_->setGeometry(812, 559, 104, 22);
+  TrB_speed_->setToolTip("How fast the run goes; \"fastest\" steps as often as the computer can");
+  speedLabel_ = MakeLabel("", this, 812, 582, 104);
+  speedLabel_->setObjectName("speedLabel");
+  speedLabel_->setAlignment(Qt::AlignCenter);
   Lbl_cellS_ = MakeLabel("", this, 711, 611, 110);
   Lbl_cellS_->setObjectName("Lbl_cellS");
   Lbl_cellS_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -484,6 +494,36 @@ void TForm1::BuildRunArea() {
   MakeLabel(": street cells", this, 823, 629);
   MakeField(Field::E_stopT, this, 780, 653, 41, nullptr);
   MakeLabel(": stop at timestep", this, 823, 655);
+  droppedAgents_ = new QLabel(this);
+  droppedAgents_->setObjectName("droppedAgents");
+  droppedAgents_->setGeometry(711, 676, 205, 30);
+  droppedAgents_->setWordWrap(true);
+  droppedAgents_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  droppedAgents_->setStyleSheet("QLabel { color: rgb(192, 0, 0); }");
+  droppedAgents_->setFont(font());
+}
+
+void TForm1::SetSpeed(int position) {
+  position = std::clamp(position, 0, int(kStepsPerSecond.size()) - 1);
+  if (TrB_speed_->value() != position) {
+    TrB_speed_->setValue(position);  // comes back here through valueChanged
+    return;
+  }
+  const int rate = kStepsPerSecond[size_t(position)];
+  speedLabel_->setText(rate == 0 ? QString("speed: fastest")
+                                 : QString("speed: %1 steps/s").arg(rate));
+  // Only the time between ticks changes; a tick is still one whole step.
+  timer1_->setInterval(rate == 0 ? 0 : (1000 + rate / 2) / rate);
+}
+
+void TForm1::ShowDroppedAgents() {
+  QString text;
+  if (int64_t(model_.Agents.size()) < model_.AgentsRequested) {
+    text = QString("placed %1 of %2 agents: no free cell was left for the others")
+               .arg(model_.Agents.size())
+               .arg(model_.AgentsRequested);
+  }
+  if (droppedAgents_->text() != text) droppedAgents_->setText(text);
 }
 
 void TForm1::ConnectControls() {
@@ -588,6 +628,7 @@ void TForm1::SyncFromModel() {
   SetTextIfChanged(Lbl_P_, w.Lbl_P);
   SetTextIfChanged(Lbl_cellS_, w.Lbl_cellS);
   SetTextIfChanged(Lbl_strCell_, w.Lbl_strCell);
+  ShowDroppedAgents();
   // Controls the experiments set in the model.
   const ControlValues& c = model_.Controls;
   auto show = [](auto* widget, int value) {

@@ -88,6 +88,13 @@ class TForm1 : public QWidget {
 
   QLineEdit* FieldEdit(Field f) const { return fields_[size_t(f)]; }
 
+  // The run's pace: steps a second for each position of the speed slider; 0 is "fastest", one
+  // step per tick as often as the event loop allows.
+  static constexpr std::array<int, 10> kStepsPerSecond = {1, 2, 5, 10, 20, 50, 100, 200, 500, 0};
+  // Lets a person watch the first run: 500 steps take ten seconds.
+  static constexpr int kDefaultSpeed = 5;
+  void SetSpeed(int position);
+
  protected:
   void closeEvent(QCloseEvent* event) override;
 
@@ -106,6 +113,7 @@ class TForm1 : public QWidget {
   void FieldChanged(Field f, const QString& text);
   void ShowWindowStoppingRun(QWidget* window);
   void SchedulePanelUpdate();
+  void ShowDroppedAgents();
 
   Model& model_;
   DrawingPanel* panel_ = nullptr;
@@ -119,6 +127,9 @@ class TForm1 : public QWidget {
   QLabel* Lbl_P_ = nullptr;
   QLabel* Lbl_cellS_ = nullptr;
   QLabel* Lbl_strCell_ = nullptr;
+  QSlider* TrB_speed_ = nullptr;
+  QLabel* speedLabel_ = nullptr;
+  QLabel* droppedAgents_ = nullptr;
   QPushButton* B_stop_ = nullptr;
   bool shownRed_ = false;
   bool overlayShown_ = false;

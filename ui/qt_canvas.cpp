@@ -11,6 +11,8 @@ QtCanvas::QtCanvas(int width, int height, bool seeThroughWhite)
              seeThroughWhite ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32),
       seeThroughWhite_(seeThroughWhite) {
   image_.fill(seeThroughWhite ? QColor(Qt::transparent) : QColor(Qt::white));
+  // A new surface replaces the whole picture, also where no cell is ever painted.
+  dirty_ = image_.rect();
 }
 
 QtCanvas::~QtCanvas() {

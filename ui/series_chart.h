@@ -2,11 +2,13 @@
 
 #include <QChartView>
 #include <QColor>
+#include <QString>
 #include <vector>
 
 #include "experiments/series.h"
 
 class QAbstractAxis;
+class QGraphicsSimpleTextItem;
 class QValueAxis;
 class QXYSeries;
 
@@ -18,6 +20,9 @@ struct SeriesLook {
   QColor colour;  // invalid: the chart's default colour
   int width = 1;
 };
+
+// A value mark's text: thousands separated, at most one decimal ("#,##0.#").
+QString FormatMark(double value);
 
 // A chart over core experiment series: it copies a series' points only when the series changed,
 // follows its title and visible flag, and scales its axes to the data unless the user zoomed.
@@ -37,12 +42,19 @@ class SeriesChart : public QChartView {
     const Series* series;
     QXYSeries* view;
     uint64_t revision;
+    bool marks;
+    // Value marks beside the points, drawn here: Qt's own point labels can neither be
+    // formatted nor moved off the points, and stay when their series is hidden.
+    std::vector<QGraphicsSimpleTextItem*> labels;
   };
   void FitAxes();
+  void PlaceMarks();
+  void PlaceMarksLater();
   std::vector<Shown> shown_;
   QValueAxis* x_;
   QValueAxis* left_;
   QValueAxis* right_ = nullptr;  // only on charts with a right axis
+  bool marksPending_ = false;
 };
 
 }  // namespace segwork::ui

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QApplication>
+#include <QDateTime>
+
+#include "model/CellForm.h"
+#include "ui/AnalyseForm.h"
+#include "ui/ExperimentForms.h"
+#include "ui/MainForm.h"
+
+namespace segwork::ui {
+
+// What the program sets on the application before its windows exist.
+inline void ConfigureApplication() {
+  // The name, not a display name: a display name is appended to every window caption.
+  QApplication::setApplicationName("segwork");
+  // Lets the desktop match the windows to the menu entry and its icon.
+  QGuiApplication::setDesktopFileName("segwork");
+  // Closing the main window ends the program, whatever else is open.
+  QApplication::setQuitOnLastWindowClosed(false);
+}
+
+// The model and the five windows, created in the order of a program start; only the main window
+// is shown.
+struct Program {
+  Program() {
+    // Every setup reseeds from the clock.
+    model.ClockSeed = [] { return uint32_t(QDateTime::currentMSecsSinceEpoch()); };
+    main = std::make_unique<TForm1>(model);
+    analysis = std::make_unique<TForm2>(model);
+    parameterSpace = std::make_unique<TForm3>(*main);
+    growth = std::make_unique<TForm4>(*main);
+    streets = std::make_unique<TForm5>(*main);
+    main->SetWindows(analysis.get(), parameterSpace.get(), growth.get(), streets.get());
+    main->show();
+  }
+
+  Model model;
+  std::unique_ptr<TForm1> main;
+  std::unique_ptr<TForm2> analysis;
+  std::unique_ptr<TForm3> parameterSpace;
+  std::unique_ptr<TForm4> growth;
+  std::unique_ptr<TForm5> streets;
+};
+
+}  // namespace segwork::ui
