@@ -54,7 +54,6 @@ void GrowthAnalysis::PrepareCharts() {
   started_ = false;
   ChartSeries.clear();
   ++TablesGeneration;
-  ChartTitle = "segregation index with different densities";
   DensityLine = std::make_unique<Series>();
   DensityLine->Title = "dense";
   DensityLine->Axis = VerticalAxis::Left;

@@ -19,7 +19,8 @@ class GrowthAnalysis : public SweepWindow {
   int32_t CalculationSlot = 0;
   int32_t ValueSlot = 0;
 
-  std::string ChartTitle;
+  // Shown from the window's creation, before the first new start.
+  const std::string ChartTitle = "segregation index with different densities";
   // The series on the chart, in the order they were placed; rebuilt by every new start.
   std::vector<Series*> ChartSeries;
   // Bumped when the tables are made anew, so views drop what they hold of the old ones.

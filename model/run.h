@@ -113,7 +113,7 @@ class Run : public RunData {
   void MoveAgent(TAgent& agent, GridPos from, GridPos to);
   // Cells were edited directly (tests, tools): drop what the engine remembers of them.
   void CellsEdited() { Engine->Forget(); }
-  GridPos WrapToGrid(int64_t x, int64_t y) const;
+  GridPos WrapToGrid(int64_t x, int64_t y) const { return Cells.Wrap(x, y); }
   bool IsOutsideGrid(int64_t x, int64_t y) const {
     return x < 0 || x > ColCount - 1 || y < 0 || y > RowCount - 1;
   }
@@ -123,9 +123,10 @@ class Run : public RunData {
   void ImprintStreetTypes();
   void BuildNeighbourhoodWeights();
   double StreetWeight(int32_t type) const;  // W(t): parses column 1 of row t + 4 of SG_weight
-  double PairWeight(int32_t x, int32_t y, int32_t nx, int32_t ny) const;
   TColor StreetColour(int32_t type) const;
-  std::array<GridPos, 4> FourNeighbours(int32_t x, int32_t y) const;
+  std::array<GridPos, 4> FourNeighbours(int32_t x, int32_t y) const {
+    return Cells.FourNeighbours(x, y);
+  }
   void MarkStreetPath(int32_t x, int32_t y, int32_t street);
   int32_t StreetCellCount() const;
   void LayOutStreetGrid();

@@ -10,10 +10,6 @@ double Run::StreetWeight(int32_t type) const {
   return segwork::StreetWeight(controls_.SG_weight[1], type);
 }
 
-double Run::PairWeight(int32_t x, int32_t y, int32_t nx, int32_t ny) const {
-  return segwork::PairWeight(StreetLines, controls_.SG_weight[1], x, y, nx, ny);
-}
-
 TColor Run::StreetColour(int32_t type) const {
   if (type < -3 || type > 3) return kWhite;
   return SwatchColours[size_t(type + 3)];
@@ -22,11 +18,6 @@ TColor Run::StreetColour(int32_t type) const {
 int32_t Run::StreetCellCount() const {
   return int32_t(std::count_if(Cells.Street.begin(), Cells.Street.end(),
                                [](int32_t street) { return street != 0; }));
-}
-
-std::array<GridPos, 4> Run::FourNeighbours(int32_t x, int32_t y) const {
-  return {WrapToGrid(x, int64_t(y) + 1), WrapToGrid(x, int64_t(y) - 1),
-          WrapToGrid(int64_t(x) + 1, y), WrapToGrid(int64_t(x) - 1, y)};
 }
 
 void Run::ClearStreets() {

@@ -101,15 +101,6 @@ double Run::EvaluateCell(int32_t x, int32_t y) {
   return Engine->Evaluate(Cells, NeighbourRadius, controls_.emptyCellRule, x, y);
 }
 
-GridPos Run::WrapToGrid(int64_t x, int64_t y) const {
-  // The same result as repeatedly adding or subtracting the grid size, in constant time.
-  x %= ColCount;
-  if (x < 0) x += ColCount;
-  y %= RowCount;
-  if (y < 0) y += RowCount;
-  return {int32_t(x), int32_t(y)};
-}
-
 void Model::UpdateFrameRate() {
   ++StepsSinceFpsTick;
   const uint32_t now = TickCount();

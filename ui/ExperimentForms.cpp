@@ -300,10 +300,7 @@ void TForm4::RefreshCharts() {
     }
     Chart_Growth_->SetSeries(series);
   }
-  // The form's own title until the first new start sets it.
-  Chart_Growth_->Refresh(QString::fromStdString(sweep4_.ChartTitle.empty()
-                                                    ? "segregation index with different densities"
-                                                    : sweep4_.ChartTitle));
+  Chart_Growth_->Refresh(QString::fromStdString(sweep4_.ChartTitle));
 }
 
 void TForm4::UndoZoom() {
