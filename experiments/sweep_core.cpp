@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <functional>
 
 #include "model/CellForm.h"
 #include "model/convert.h"
@@ -100,21 +101,28 @@ double MeanIndex(const StepMeasures& m) {
   return sum / double(m.Segregation.size());
 }
 
-std::vector<SeriesPoint> GroupMeanLine(const MeasuresLog& log, int32_t groups, size_t steps) {
+// The means of each `period` consecutive points that `add` puts in a series.
+std::vector<SeriesPoint> Averaged(int64_t period, const std::function<void(Series&)>& add) {
   Series points;
   Series means;
   means.SetSource(&points);
   auto average = std::make_shared<TAverageFunction>();
-  average->SetPeriod(groups);
+  average->SetPeriod(period);
   means.SetFunction(average);
-  // Step-major adding gives the order of group-major adding (equal x keep the order of adding)
-  // without inserting into the middle.
-  for (size_t j = 0; j < std::min(steps, log.size()); ++j) {
-    const StepMeasures& m = log.At(j);
-    for (double index : m.Segregation) points.AddXY(m.Step, index);
-  }
+  add(points);
   means.Recalculate();
   return means.Points();
+}
+
+std::vector<SeriesPoint> GroupMeanLine(const MeasuresLog& log, int32_t groups, size_t steps) {
+  // Step-major adding gives the order of group-major adding (equal x keep the order of adding)
+  // without inserting into the middle.
+  return Averaged(groups, [&](Series& points) {
+    for (size_t j = 0; j < std::min(steps, log.size()); ++j) {
+      const StepMeasures& m = log.At(j);
+      for (double index : m.Segregation) points.AddXY(m.Step, index);
+    }
+  });
 }
 
 }  // namespace
@@ -194,20 +202,14 @@ void ParameterSeries::Fit() {
 
 std::vector<SeriesPoint> ValueLine(const std::vector<const std::vector<SeriesPoint>*>& runLines,
                                    size_t steps, int64_t period) {
-  Series points;
-  Series means;
-  means.SetSource(&points);
-  auto average = std::make_shared<TAverageFunction>();
-  average->SetPeriod(period);
-  means.SetFunction(average);
   // Step-major: equal x keep the order of adding, as when adding run by run.
-  for (size_t j = 0; j < steps; ++j) {
-    for (const std::vector<SeriesPoint>* line : runLines) {
-      if (j < line->size()) points.AddXY((*line)[j].x, (*line)[j].y);
+  return Averaged(period, [&](Series& points) {
+    for (size_t j = 0; j < steps; ++j) {
+      for (const std::vector<SeriesPoint>* line : runLines) {
+        if (j < line->size()) points.AddXY((*line)[j].x, (*line)[j].y);
+      }
     }
-  }
-  means.Recalculate();
-  return means.Points();
+  });
 }
 
 }  // namespace segwork

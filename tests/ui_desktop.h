@@ -62,6 +62,8 @@ class Desktop : public ::testing::Test {
     main->show();
   }
   void TearDown() override {
+    // A late box must not call into a test that has returned.
+    duringBox = nullptr;
     // A report still queued would otherwise open a real, modal box in the next test.
     QElapsedTimer clock;
     clock.start();
