@@ -271,6 +271,7 @@ int Execute(const RunOptions& o, std::FILE* out, std::ostream& err) {
       PrepareModel(o, o.engine == "literal" ? EngineKind::Literal : EngineKind::Fast, err, false);
   Model& model = *prepared;
   model.KeepAllMeasures = false;
+  model.AnalysisShown = false;
   const bool large = model.Cells.size() >= 4'000'000;
 
   std::string line = "step,agents,movers";

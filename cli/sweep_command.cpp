@@ -152,6 +152,7 @@ RunResult DoRun(const Plan& plan, const RunOptions& base, uint64_t r) {
   try {
     const RunOptions o = RunOptionsOf(plan, base, r);
     const std::unique_ptr<Model> model = PrepareModel(o, plan.engine, warnings, false);
+    model->AnalysisShown = false;
     for (int32_t s = 0; s < plan.steps; ++s) model->AdvanceOneStep();
     // The street sweep counts the clusters of the run's end, as its window does.
     if (plan.experiment == Experiment::Streets) model->FindClusters();

@@ -66,6 +66,8 @@ class Model : public MainWindowControls, public Run {
   // Whether the log keeps the steps of the planned run, which the experiments read back; the CLI's
   // single run prints each step at once and needs only the newest.
   bool KeepAllMeasures = true;
+  // Whether the analysis window's tables follow the measures; headless runs have no window.
+  bool AnalysisShown = true;
   std::vector<std::vector<int32_t>> ClusterSizes;
   uint32_t LastFpsTick = 0;
   uint32_t StepsSinceFpsTick = 0;

@@ -7,19 +7,21 @@
 namespace segwork {
 
 void Model::ResetAnalysis() {
-  Analysis.ResetAnalysisWindow(GroupColours, GroupSizes, Controls.Text(Field::E_nbSize));
+  if (AnalysisShown) {
+    Analysis.ResetAnalysisWindow(GroupColours, GroupSizes, Controls.Text(Field::E_nbSize));
+  }
   Measures.Clear();
 }
 
 void Model::RecordStepMeasures() {
   if (StepCount == 1) ResetAnalysis();
-  Analysis.EnsureSeries(GroupColours);
+  if (AnalysisShown) Analysis.EnsureSeries(GroupColours);
   StepMeasures m;
   m.Step = StepCount;
   m.AgentCount = int64_t(Agents.size());
   m.StreetCells = StreetCells;
   m.Satisfaction = MeanSatisfaction(Cells, GroupCount);
-  Analysis.ShowSatisfaction(m);
+  if (AnalysisShown) Analysis.ShowSatisfaction(m);
   if ((int64_t(StepCount) - 1) % 30 == 0) {
     FindClusters();
     m.Clusters = Measures.LastClusterCount;
@@ -28,7 +30,7 @@ void Model::RecordStepMeasures() {
   // The experiments read back the steps of the planned run; they set the stop step to its length.
   const size_t exact = size_t(std::max<int32_t>(StopStep, 0));
   Measures.Append(std::move(m), KeepAllMeasures ? exact + LineSeries::kTailPoints : 0);
-  Analysis.BoundSeries(exact);
+  if (AnalysisShown) Analysis.BoundSeries(exact);
 }
 
 void Model::ComputeSegregationIndices() {
@@ -44,7 +46,6 @@ void Model::MeasureIndices(StepMeasures& m) {
     throw SegworkError("'" + std::to_string(TileSize) +
                        "' is not a valid grid size: it must be at least 1");
   }
-  Analysis.EnsureSeries(GroupColours);
   const SegregationIndices indices = ComputeIndices(Cells, TileSize, GroupSizes, wanted);
   m.Segregation.assign(indices.Index.begin(), indices.Index.end());
   const int64_t a = m.AgentCount - 1;
@@ -52,13 +53,18 @@ void Model::MeasureIndices(StepMeasures& m) {
   m.Movers = MoversInStep;
   m.MoversPercent = a != 0 ? double(MoversInStep) / double(a) * 100 : 0;
   m.Density = cells != 0 ? double(a) / cells * 100 : 0;
-  Analysis.ShowIndices(m, indices);
+  if (AnalysisShown) {
+    Analysis.EnsureSeries(GroupColours);
+    Analysis.ShowIndices(m, indices);
+  }
 }
 
 void Model::FindClusters() {
   ClusterSizes = ClusterSizesOf(Cells, Cells.ClusterVisited, GroupCount);
-  Analysis.ShowClusterSizes(Controls.Text(Field::E_clusterT), StepCount, GroupColours, GroupSizes,
-                            ClusterSizes);
+  if (AnalysisShown) {
+    Analysis.ShowClusterSizes(Controls.Text(Field::E_clusterT), StepCount, GroupColours, GroupSizes,
+                              ClusterSizes);
+  }
   Measures.LastClusterCount =
       CountClustersAbove(ClusterSizes, StrToInt(Controls.Text(Field::E_clusterT)));
 }

@@ -649,6 +649,14 @@ TEST(RecordStepMeasures, ARunPastItsStopStepKeepsABoundedTail) {
   s.Bound(3);
   EXPECT_EQ(s.points.size(), 3 + 2 * tail);
   EXPECT_EQ(s.Thinnings, 0u);
+
+  // A headless run that prints each step keeps nothing per step: the newest measures only.
+  m->KeepAllMeasures = m->AnalysisShown = false;
+  const size_t charted = a.SegregationSeries[0].points.size();
+  for (m->StepCount = 1; m->StepCount <= 250; ++m->StepCount) m->RecordStepMeasures();
+  EXPECT_EQ(m->Measures.size(), 1u);
+  EXPECT_EQ(m->Measures.Latest().Step, 250);
+  EXPECT_EQ(a.SegregationSeries[0].points.size(), charted);
 }
 
 TEST(GroupPalette, HueRamp) {
