@@ -70,6 +70,11 @@ void AddRunOptions(CLI::App& run, RunOptions& o) {
   run.add_option("--weights", o.weights,
                  "seven weights for the types -3..+3, separated by ';', e.g. 0;0,33;0,67;1;2;4;8")
       ->type_name("W");
+  run.add_option("--street-line", o.streetLines,
+                 "a street stroke pressed on cell X0,Y0 and released on X1,Y1 with type T "
+                 "(-3..-1, 1..3), drawn after --layout; repeatable")
+      ->type_name("X0,Y0,X1,Y1,T")
+      ->allow_extra_args(false);
   run.add_option("--panel", o.panel, "side of the square drawing panel in pixels")
       ->type_name("PIXELS");
 }
@@ -161,6 +166,29 @@ ControlValues ControlsOf(const RunOptions& o, std::ostream& warn) {
   return c;
 }
 
+// "X0,Y0,X1,Y1,T" as the stroke it names; its cells and type are checked against the grid.
+StreetStroke StrokeOf(const std::string& text) {
+  const std::string name = "--street-line " + text;
+  std::vector<int32_t> numbers;
+  size_t begin = 0;
+  for (;;) {
+    const size_t end = text.find(',', begin);
+    const std::string part = text.substr(begin, end - begin);
+    if (part.empty() || part.find_first_not_of("+-0123456789") != std::string::npos) break;
+    try {
+      numbers.push_back(StrToInt(part));
+    } catch (const SegworkError&) {
+      break;
+    }
+    if (end == std::string::npos) break;
+    begin = end + 1;
+  }
+  if (numbers.size() != 5 || std::count(text.begin(), text.end(), ',') != 4) {
+    throw SegworkError(name + ": give five integers X0,Y0,X1,Y1,T");
+  }
+  return {{numbers[0], numbers[1]}, {numbers[2], numbers[3]}, numbers[4], name};
+}
+
 const char* OptionOf(Field field) {
   switch (field) {
     case Field::Edit_cellSiz:
@@ -238,9 +266,12 @@ std::unique_ptr<Model> PrepareModel(const RunOptions& o, EngineKind engine, std:
       last = line;
     };
   }
-  model->StartProgram(o.layout == "grid"     ? StreetLayout::Grid
-                      : o.layout == "random" ? StreetLayout::Random
-                                             : StreetLayout::None);
+  StartStreets streets;
+  streets.layout = o.layout == "grid"     ? StreetLayout::Grid
+                   : o.layout == "random" ? StreetLayout::Random
+                                          : StreetLayout::None;
+  for (const std::string& text : o.streetLines) streets.strokes.push_back(StrokeOf(text));
+  model->StartProgram(streets);
   if (int64_t(model->Agents.size()) < model->AgentsRequested) {
     warn << "segwork-cli: placed " << model->Agents.size() << " of " << model->AgentsRequested
          << " agents: no free admissible cell was left\n";

@@ -7,6 +7,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "model/controls.h"
 
@@ -56,6 +57,8 @@ struct RunOptions {
   std::string streetType = DefaultText(ControlValues{}.UpD_strType);
   std::string randomTypes = ControlValues{}.CB_rndTyp ? "yes" : "no";
   std::optional<std::string> weights;
+  // X0,Y0,X1,Y1,T each: strokes drawn after the layout press, in order.
+  std::vector<std::string> streetLines;
   std::string panel = "694";
   std::string engine = "fast";
 };

@@ -22,9 +22,15 @@ void Model::CreateMainWindow() {
 }
 
 void Model::StartProgram(StreetLayout layout) {
+  StartProgram(StartStreets{nullptr, layout, {}});
+}
+
+void Model::StartProgram(const StartStreets& streets) {
   CreateMainWindow();
-  if (layout == StreetLayout::Grid) LayOutStreetGrid();
-  if (layout == StreetLayout::Random) LayOutRandomStreets();
+  if (streets.saved) InstallStreets(*streets.saved);
+  if (streets.layout == StreetLayout::Grid) LayOutStreetGrid();
+  if (streets.layout == StreetLayout::Random) LayOutRandomStreets();
+  for (const StreetStroke& stroke : streets.strokes) DrawStroke(stroke);
   B_setupClick();
 }
 

@@ -19,6 +19,14 @@ enum class PointerButton { Left, Right, Middle };
 
 enum class StreetLayout { None, Grid, Random };
 
+// The streets a run starts with, in the order they are laid: a saved layout, a layout button,
+// then pointer strokes.
+struct StartStreets {
+  const SavedStreets* saved = nullptr;
+  StreetLayout layout = StreetLayout::None;
+  std::vector<StreetStroke> strokes;
+};
+
 // The pointer stroke in progress: the press that began it and the index of its own line, so a
 // release can only complete that line, and a setup or "delete streets" can cancel it.
 struct StrokeRecord {
@@ -80,6 +88,7 @@ class Model : public MainWindowControls, public Run {
   // A run from the controls as they stand: program start, the layout button if any, "new Setup".
   // The CLI and the tests begin this way; the main window stops after program start.
   void StartProgram(StreetLayout layout = StreetLayout::None);
+  void StartProgram(const StartStreets& streets);
   void Timer1Timer();
   void B_stopClick();
   void B_setupClick();
