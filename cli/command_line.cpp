@@ -38,6 +38,10 @@ struct CommandLine {
     AddRunOptions(*run, runOptions);
     run->add_option("--engine", runOptions.engine, "neighbourhood engine")
         ->check(CLI::IsMember({"fast", "literal"}));
+    run->add_option("--save-scenario", runOptions.saveScenario,
+                    "write the scenario of these options (the streets laid out) instead of "
+                    "running")
+        ->type_name("FILE");
 
     bench = app.add_subcommand(
         "bench", "run both engines side by side for 500 steps and compare their speed");
@@ -70,16 +74,40 @@ struct CommandLine {
   }
 };
 
+int LoadScenario(const CLI::App& command, RunOptions& options, std::FILE* out, std::ostream& err) {
+  return ExitStatusOf(
+      [&] {
+        ApplyScenario(command, options);
+        return 0;
+      },
+      out, err);
+}
+
 }  // namespace
 
 int RunCommandLine(int argc, const char* const* argv, std::FILE* out, std::ostream& info,
                    std::ostream& err) {
   CommandLine line;
   if (const int status = line.Parse(argc, argv, info, err); status >= 0) return status;
-  if (line.run->parsed()) return ExecuteRun(line.runOptions, out, err);
-  if (line.bench->parsed()) return ExecuteBench(line.benchOptions, out, err);
-  for (const SweepCommand& s : line.sweeps) {
-    if (s.command->parsed()) return ExecuteSweep(s.run, s.options, out, err);
+  if (line.run->parsed()) {
+    if (const int status = LoadScenario(*line.run, line.runOptions, out, err)) return status;
+    return ExecuteRun(line.runOptions, out, err);
+  }
+  if (line.bench->parsed()) {
+    if (const int status = LoadScenario(*line.bench, line.benchOptions, out, err)) return status;
+    return ExecuteBench(line.benchOptions, out, err);
+  }
+  for (SweepCommand& s : line.sweeps) {
+    if (!s.command->parsed()) continue;
+    const int status = ExitStatusOf(
+        [&] {
+          ApplyScenario(*s.command, s.run);
+          ApplySweepScenario(*s.command, s.run, s.options);
+          return 0;
+        },
+        out, err);
+    if (status) return status;
+    return ExecuteSweep(s.run, s.options, out, err);
   }
   return 0;
 }

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <vector>
 
+#include "files/scenario.h"
 #include "model/CellForm.h"
 #include "model/convert.h"
 #include "model/errors.h"
@@ -77,6 +78,63 @@ void AddRunOptions(CLI::App& run, RunOptions& o) {
       ->allow_extra_args(false);
   run.add_option("--panel", o.panel, "side of the square drawing panel in pixels")
       ->type_name("PIXELS");
+  run.add_option("--scenario", o.scenarioFile,
+                 "start from a scenario file; options given here override it")
+      ->type_name("FILE");
+}
+
+void ApplyScenario(const CLI::App& command, RunOptions& o) {
+  if (!o.scenarioFile) return;
+  auto scenario = std::make_shared<Scenario>(LoadScenario(*o.scenarioFile));
+  const Scenario& s = *scenario;
+  const ControlValues& c = s.controls;
+  auto given = [&](const char* name) {
+    const CLI::Option* option = command.get_option_no_throw(name);
+    return option && option->count() > 0;
+  };
+  auto fill = [&](const char* name, std::string& option, std::string text) {
+    if (!given(name)) option = std::move(text);
+  };
+  if (!given("--seed") && s.seed) o.seed = std::to_string(*s.seed);
+  fill("--steps", o.steps, c.Text(Field::E_stopT));
+  fill("--agents", o.agents, c.Text(Field::Edit_anzAg));
+  fill("--cell-size", o.cellSize, c.Text(Field::Edit_cellSiz));
+  fill("--groups", o.groups, c.Text(Field::Edit_anzGr));
+  fill("--radius", o.radius, c.Text(Field::Edit_nRad));
+  fill("--move-distance", o.moveDistance, c.Text(Field::Edit_mDist));
+  fill("--threshold", o.threshold, std::to_string(c.TrB_thresh));
+  fill("--empty-cells", o.emptyCells,
+       c.emptyCellRule == EmptyCellRule::CountAsDifferent ? "different"
+       : c.emptyCellRule == EmptyCellRule::CountAsSimilar ? "similar"
+                                                          : "no");
+  if (!given("--street-occupation")) o.streetOccupation = c.CB_strOcc;
+  if (!given("--grow")) o.grow = c.CB_actiGrow;
+  fill("--grow-start", o.growStart, c.Text(Field::E_startGrowWith));
+  fill("--grow-rate", o.growRate, c.Text(Field::E_growRate));
+  fill("--tile-size", o.tileSize, c.Text(Field::E_nbSize));
+  fill("--cluster-threshold", o.clusterThreshold, c.Text(Field::E_clusterT));
+  fill("--rows", o.rows, std::to_string(c.UpD_rows));
+  fill("--cols", o.cols, std::to_string(c.UpD_cols));
+  fill("--streets", o.streets, std::to_string(c.UpD_nrStr));
+  fill("--street-type", o.streetType, std::to_string(c.UpD_strType));
+  fill("--random-types", o.randomTypes, c.CB_rndTyp ? "yes" : "no");
+  if (!given("--panel")) {
+    o.panel = std::to_string(s.panelWidth);
+    o.panelHeight = std::to_string(s.panelHeight);
+  }
+  o.scenario = std::move(scenario);
+}
+
+Scenario ScenarioOf(const Model& model) {
+  Scenario s;
+  s.controls = model.Controls;
+  s.controls.onFieldRewritten = nullptr;
+  s.panelWidth = model.PanelWidth;
+  s.panelHeight = model.PanelHeight;
+  s.seed = model.Seed;
+  s.lines = model.StreetLines;
+  s.streets = SavedStreets{model.StreetLines, model.ColCount, model.RowCount, model.StreetTypes};
+  return s;
 }
 
 uint32_t ParseSeed(const std::string& text) {
@@ -128,7 +186,8 @@ void PrintOptional(std::string& line, const std::optional<double>& value) {
 
 // The options as the controls hold them; spinners and the track bar keep their range.
 ControlValues ControlsOf(const RunOptions& o, std::ostream& warn) {
-  ControlValues c;
+  // A scenario's weight table and the controls no option sets stay as the file has them.
+  ControlValues c = o.scenario ? o.scenario->controls : ControlValues{};
   c.Text(Field::Edit_anzAg) = o.agents;
   c.Text(Field::Edit_cellSiz) = o.cellSize;
   c.Text(Field::Edit_anzGr) = o.groups;
@@ -244,9 +303,12 @@ std::unique_ptr<Model> PrepareModel(const RunOptions& o, EngineKind engine, std:
   if (o.seed) seed = ParseSeed(*o.seed);
   const int32_t panel = StrToInt(o.panel);
   if (panel < 1) throw SegworkError("--panel " + o.panel + " is below 1");
-  model->PanelWidth = model->PanelHeight = panel;
+  const int32_t panelHeight = o.panelHeight ? StrToInt(*o.panelHeight) : panel;
+  if (panelHeight < 1) throw SegworkError("--panel height " + *o.panelHeight + " is below 1");
+  model->PanelWidth = panel;
+  model->PanelHeight = panelHeight;
   ControlValues c = ControlsOf(o, warn);
-  CheckControls(c, panel, panel, [&](Field field, const std::string& before) {
+  CheckControls(c, panel, panelHeight, [&](Field field, const std::string& before) {
     warn << "segwork-cli: warning: " << OptionOf(field) << " '" << before << "' rewritten to '"
          << c.Text(field) << "'\n";
   });
@@ -258,7 +320,7 @@ std::unique_ptr<Model> PrepareModel(const RunOptions& o, EngineKind engine, std:
   InjectClocks(*model, seed, quiet, err);
   // Large worlds take a while to set up: say how far it has come.
   const int32_t cellSize = StrToInt(model->Controls.Text(Field::Edit_cellSiz));
-  if (!quiet && int64_t(panel) * panel / (int64_t(cellSize) * cellSize) >= 4'000'000) {
+  if (!quiet && int64_t(panel) * panelHeight / (int64_t(cellSize) * cellSize) >= 4'000'000) {
     model->Progress = [&err, last = std::string()](const char* phase, double fraction) mutable {
       const std::string line =
           std::string("# ") + phase + " " + std::to_string(int(fraction * 100 + 0.5)) + "%";
@@ -267,6 +329,7 @@ std::unique_ptr<Model> PrepareModel(const RunOptions& o, EngineKind engine, std:
     };
   }
   StartStreets streets;
+  if (o.scenario && o.scenarioStreets) streets = StartStreetsOf(*o.scenario, *o.scenarioFile);
   streets.layout = o.layout == "grid"     ? StreetLayout::Grid
                    : o.layout == "random" ? StreetLayout::Random
                                           : StreetLayout::None;
@@ -301,6 +364,10 @@ int Execute(const RunOptions& o, std::FILE* out, std::ostream& err) {
   const std::unique_ptr<Model> prepared =
       PrepareModel(o, o.engine == "literal" ? EngineKind::Literal : EngineKind::Fast, err, false);
   Model& model = *prepared;
+  if (o.saveScenario) {
+    SaveScenario(ScenarioOf(model), *o.saveScenario);
+    return 0;
+  }
   model.KeepAllMeasures = false;
   const bool large = model.Cells.size() >= 4'000'000;
 
