@@ -125,26 +125,8 @@ void ApplyScenario(const CLI::App& command, RunOptions& o) {
   o.scenario = std::move(scenario);
 }
 
-Scenario ScenarioOf(const Model& model) {
-  Scenario s;
-  s.controls = model.Controls;
-  s.controls.onFieldRewritten = nullptr;
-  s.panelWidth = model.PanelWidth;
-  s.panelHeight = model.PanelHeight;
-  s.seed = model.Seed;
-  s.lines = model.StreetLines;
-  s.streets = SavedStreets{model.StreetLines, model.ColCount, model.RowCount, model.StreetTypes};
-  return s;
-}
-
 uint32_t ParseSeed(const std::string& text) {
-  // Leading zeros are allowed, as in the integer fields; only the digits after them count.
-  const size_t first = std::min(text.find_first_not_of('0'), text.size());
-  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos ||
-      text.size() - first > 10 || std::stoull("0" + text.substr(first)) > UINT32_MAX) {
-    throw SegworkError("'" + text + "' is not a valid seed: give an integer 0..4294967295");
-  }
-  return uint32_t(std::stoull("0" + text.substr(first)));
+  return StrToSeed(text);
 }
 
 namespace {

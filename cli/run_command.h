@@ -77,9 +77,6 @@ void AddRunOptions(CLI::App& command, RunOptions& options);
 // Loads --scenario if it was given and fills every option not given on the command line from it.
 void ApplyScenario(const CLI::App& command, RunOptions& options);
 
-// The scenario of a prepared run: its controls, panel, seed and streets.
-Scenario ScenarioOf(const Model& model);
-
 // A flag that also takes "--name=true" and the like, and refuses any other text.
 void AddFlag(CLI::App& command, const std::string& name, bool& value,
              const std::string& description);

@@ -386,6 +386,18 @@ void SaveScenario(const Scenario& scenario, const std::string& path) {
   }
 }
 
+Scenario ScenarioOf(const Model& model) {
+  Scenario s;
+  s.controls = model.Controls;
+  s.controls.onFieldRewritten = nullptr;
+  s.panelWidth = model.PanelWidth;
+  s.panelHeight = model.PanelHeight;
+  s.seed = model.Seed;
+  s.lines = model.StreetLines;
+  s.streets = SavedStreets{model.StreetLines, model.ColCount, model.RowCount, model.StreetTypes};
+  return s;
+}
+
 StartStreets StartStreetsOf(const Scenario& scenario, const std::string& name) {
   StartStreets start;
   if (scenario.streets) {

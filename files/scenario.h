@@ -53,6 +53,9 @@ Scenario LoadScenario(const std::string& path);
 std::string ScenarioText(const Scenario& scenario);
 void SaveScenario(const Scenario& scenario, const std::string& path);
 
+// The scenario of a run as it stands: its controls, panel, seed and streets.
+Scenario ScenarioOf(const Model& model);
+
 // The streets a run of the scenario starts with: the saved grid, or the lines as strokes.
 StartStreets StartStreetsOf(const Scenario& scenario, const std::string& name);
 

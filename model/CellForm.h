@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -63,7 +64,11 @@ class Model : public MainWindowControls, public Run {
   Model();
 
   // ----- injected platform -----
-  std::function<uint32_t()> ClockSeed;  // seed for every setup
+  std::function<uint32_t()> ClockSeed;  // seed for every setup, unless one is given
+  // The main window's seed field: a setup takes its seed from here unless it is empty.
+  std::string SeedField;
+  // An experiment's seed for the next setup only; before the field and the clock.
+  std::optional<uint32_t> NextRunSeed;
   std::function<uint32_t()> TickCount;  // milliseconds, wraps at 2^32
   // The rubber band's surface: white is see-through.
   std::function<std::unique_ptr<Canvas>(int width, int height)> CreateOverlayCanvas;
@@ -96,6 +101,9 @@ class Model : public MainWindowControls, public Run {
   // ----- setup -----
   void SetUpRun();
   void BuildModel();
+  // "new Setup" on a saved street layout, as opening a scenario does; on failure the old run and
+  // its streets stay.
+  void SetUpOnStreets(const SavedStreets& streets);
 
   // ----- change handlers of the controls -----
   void Edit_anzAgChange(Field sender = Field::Edit_anzAg);
