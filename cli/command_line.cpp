@@ -1,10 +1,14 @@
 #include "cli/command_line.h"
 
 #include <CLI/CLI.hpp>
+#include <string>
 #include <tuple>
+#include <vector>
 
 #include "cli/run_command.h"
 #include "cli/sweep_command.h"
+#include "files/scenario.h"
+#include "model/errors.h"
 
 // The build passes the project's version; one number for --version, the man page and the package.
 #ifndef SEGWORK_VERSION
@@ -83,12 +87,43 @@ int LoadScenario(const CLI::App& command, RunOptions& options, std::FILE* out, s
       out, err);
 }
 
+// `sweep --scenario FILE ...` sweeps the experiment the file's sweep names: the words with it
+// put after "sweep".
+std::vector<std::string> WithSweepKind(int argc, const char* const* argv) {
+  std::vector<std::string> words(argv, argv + argc);
+  if (argc < 3 || words[1] != "sweep") return words;
+  std::string file;
+  if (words[2] == "--scenario" && argc >= 4) file = words[3];
+  if (words[2].rfind("--scenario=", 0) == 0) file = words[2].substr(11);
+  if (file.empty()) return words;
+  const Scenario scenario = segwork::LoadScenario(file);
+  if (!scenario.sweep) {
+    throw SegworkError(file + ": sweep: missing; name the experiment: segwork-cli sweep " +
+                       "parameter|growth|streets --scenario " + file);
+  }
+  words.insert(words.begin() + 2, scenario.sweep->experiment);
+  return words;
+}
+
 }  // namespace
 
 int RunCommandLine(int argc, const char* const* argv, std::FILE* out, std::ostream& info,
                    std::ostream& err) {
+  std::vector<std::string> words;
+  if (const int status = ExitStatusOf(
+          [&] {
+            words = WithSweepKind(argc, argv);
+            return 0;
+          },
+          out, err)) {
+    return status;
+  }
+  std::vector<const char*> args;
+  for (const std::string& word : words) args.push_back(word.c_str());
   CommandLine line;
-  if (const int status = line.Parse(argc, argv, info, err); status >= 0) return status;
+  if (const int status = line.Parse(int(args.size()), args.data(), info, err); status >= 0) {
+    return status;
+  }
   if (line.run->parsed()) {
     if (const int status = LoadScenario(*line.run, line.runOptions, out, err)) return status;
     return ExecuteRun(line.runOptions, out, err);

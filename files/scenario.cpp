@@ -394,7 +394,25 @@ Scenario ScenarioOf(const Model& model) {
   s.panelHeight = model.PanelHeight;
   s.seed = model.Seed;
   s.lines = model.StreetLines;
-  s.streets = SavedStreets{model.StreetLines, model.ColCount, model.RowCount, model.StreetTypes};
+  // A cell size typed since the last setup: the grid as the next setup keeps it, positions in
+  // both sizes carried over.
+  const GridPos grid = GridSizeOf(model.Controls, model.PanelWidth, model.PanelHeight);
+  SavedStreets streets{model.StreetLines, grid.x, grid.y,
+                       std::vector<int32_t>(size_t(grid.x) * size_t(grid.y), 0)};
+  for (int32_t y = 0; y < std::min(grid.y, model.RowCount); ++y) {
+    for (int32_t x = 0; x < std::min(grid.x, model.ColCount); ++x) {
+      streets.types[size_t(y) * size_t(grid.x) + size_t(x)] = model.StreetTypeAt(x, y);
+    }
+  }
+  for (const StreetLine& l : s.lines) {
+    if (std::max(l.StartX, l.EndX) >= grid.x || std::max(l.StartY, l.EndY) >= grid.y) {
+      throw SegworkError("a street line lies outside the " + std::to_string(grid.x) + " x " +
+                         std::to_string(grid.y) +
+                         " grid the cell size makes: delete the streets or go back to the "
+                         "cell size they were drawn on");
+    }
+  }
+  s.streets = std::move(streets);
   return s;
 }
 

@@ -130,5 +130,62 @@ TEST_F(ScenarioDesktop, OpeningSetsControlsStreetsAndSeedAndABadFileChangesNothi
   }
 }
 
+std::string Real(double v) {
+  char buffer[40];
+  std::snprintf(buffer, sizeof buffer, "%.17g", v);
+  return buffer;
+}
+
+TEST_F(ScenarioDesktop, ASweepSavedFromItsWindowRunsHeadlessToTheSameRows) {
+  SmallWorld();
+  auto field = [&](const char* name, const char* text) {
+    ps->findChild<QLineEdit*>(name)->setText(text);
+  };
+  ps->findChild<QComboBox*>("CB_param")->setCurrentIndex(1);  // radius
+  field("E_valFrom", "1");
+  field("E_valTo", "5");
+  field("E_incre", "1");
+  field("E_toSteps", "3");
+  field("E_calcVals", "1");
+  field("E_seed", "11");
+  const std::string file = TempPath("sweep.json");
+  ASSERT_TRUE(ps->SaveSweepTo(QString::fromStdString(file)));
+  QTest::mouseClick(ps->findChild<QPushButton*>("B_start"), Qt::LeftButton);
+  ParameterSpaceSweep& sweep = ps->sweep();
+  for (int i = 0; i < 1000 && sweep.TimerEnabled; ++i) sweep.Timer2Timer();
+  ASSERT_FALSE(sweep.TimerEnabled);
+
+  // run,value,calc,seed,clusters,mean_is: the window's points are (value, clusters) and
+  // (value, mean_is).
+  std::istringstream rows(Cli({"sweep", "--scenario", file, "--quiet"}));
+  std::vector<std::string> clusters, indices, window;
+  std::string row;
+  std::getline(rows, row);
+  EXPECT_EQ(row, "run,value,calc,seed,clusters,mean_is");
+  while (std::getline(rows, row)) {
+    std::vector<std::string> f;
+    std::istringstream fields(row);
+    for (std::string x; std::getline(fields, x, ',');) f.push_back(x);
+    ASSERT_EQ(f.size(), 6u) << row;
+    clusters.push_back(f[1] + "," + f[4]);
+    indices.push_back(f[1] + "," + f[5]);
+  }
+  EXPECT_EQ(clusters.size(), 5u);
+  for (const SeriesPoint& p : sweep.Series_Avg.Points())
+    window.push_back(Real(p.x) + "," + Real(p.y));
+  EXPECT_EQ(window, clusters);
+  window.clear();
+  for (const SeriesPoint& p : sweep.Series_IS.Points())
+    window.push_back(Real(p.x) + "," + Real(p.y));
+  EXPECT_EQ(window, indices);
+  std::filesystem::remove(file);
+  EXPECT_TRUE(boxes.empty());
+  if (const char* dir = std::getenv("SEGWORK_GRAB_DIR")) {
+    ps->grab().save(QString(dir) + "/scenario_ps.png");
+    growth->grab().save(QString(dir) + "/scenario_growth.png");
+    streets->grab().save(QString(dir) + "/scenario_streets.png");
+  }
+}
+
 }  // namespace
 }  // namespace segwork::ui::testing
