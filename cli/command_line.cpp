@@ -87,39 +87,40 @@ int LoadScenario(const CLI::App& command, RunOptions& options, std::FILE* out, s
       out, err);
 }
 
-// `sweep --scenario FILE ...` sweeps the experiment the file's sweep names: the words with it
-// put after "sweep".
-std::vector<std::string> WithSweepKind(int argc, const char* const* argv) {
-  std::vector<std::string> words(argv, argv + argc);
-  if (argc < 3 || words[1] != "sweep") return words;
+// `sweep --scenario FILE ...` sweeps the experiment the file's sweep names: the words with it put
+// after "sweep". A file that cannot tell (unreadable, no sweep) gets "parameter" here, so that the
+// parse goes on as for a named experiment and the run reports what is wrong with the file.
+struct SweepWords {
+  std::vector<std::string> words;
+  bool kindFromFile = false;
+};
+
+SweepWords WithSweepKind(int argc, const char* const* argv) {
+  SweepWords result{std::vector<std::string>(argv, argv + argc)};
+  std::vector<std::string>& words = result.words;
+  if (argc < 3 || words[1] != "sweep") return result;
   std::string file;
   if (words[2] == "--scenario" && argc >= 4) file = words[3];
   if (words[2].rfind("--scenario=", 0) == 0) file = words[2].substr(11);
-  if (file.empty()) return words;
-  const Scenario scenario = segwork::LoadScenario(file);
-  if (!scenario.sweep) {
-    throw SegworkError(file + ": sweep: missing; name the experiment: segwork-cli sweep " +
-                       "parameter|growth|streets --scenario " + file);
+  if (file.empty()) return result;
+  std::string kind = "parameter";
+  try {
+    const Scenario scenario = segwork::LoadScenario(file);
+    if (scenario.sweep) kind = scenario.sweep->experiment;
+  } catch (const SegworkError&) {
   }
-  words.insert(words.begin() + 2, scenario.sweep->experiment);
-  return words;
+  words.insert(words.begin() + 2, kind);
+  result.kindFromFile = true;
+  return result;
 }
 
 }  // namespace
 
 int RunCommandLine(int argc, const char* const* argv, std::FILE* out, std::ostream& info,
                    std::ostream& err) {
-  std::vector<std::string> words;
-  if (const int status = ExitStatusOf(
-          [&] {
-            words = WithSweepKind(argc, argv);
-            return 0;
-          },
-          out, err)) {
-    return status;
-  }
+  const SweepWords words = WithSweepKind(argc, argv);
   std::vector<const char*> args;
-  for (const std::string& word : words) args.push_back(word.c_str());
+  for (const std::string& word : words.words) args.push_back(word.c_str());
   CommandLine line;
   if (const int status = line.Parse(int(args.size()), args.data(), info, err); status >= 0) {
     return status;
@@ -137,6 +138,12 @@ int RunCommandLine(int argc, const char* const* argv, std::FILE* out, std::ostre
     const int status = ExitStatusOf(
         [&] {
           ApplyScenario(*s.command, s.run);
+          if (words.kindFromFile && !s.run.scenario->sweep) {
+            throw SegworkError(*s.run.scenarioFile +
+                               ": sweep: missing; name the experiment: segwork-cli sweep "
+                               "parameter|growth|streets --scenario " +
+                               *s.run.scenarioFile);
+          }
           ApplySweepScenario(*s.command, s.run, s.options);
           return 0;
         },
@@ -148,8 +155,11 @@ int RunCommandLine(int argc, const char* const* argv, std::FILE* out, std::ostre
 }
 
 int CheckCommandLine(int argc, const char* const* argv, std::ostream& info, std::ostream& err) {
+  const SweepWords words = WithSweepKind(argc, argv);
+  std::vector<const char*> args;
+  for (const std::string& word : words.words) args.push_back(word.c_str());
   CommandLine line;
-  const int status = line.Parse(argc, argv, info, err);
+  const int status = line.Parse(int(args.size()), args.data(), info, err);
   return status >= 0 ? status : 0;
 }
 

@@ -246,7 +246,10 @@ Scenario ParseScenario(const std::string& text, const std::string& name) {
   }
   if (!root.contains("version")) r.Fail("version", "missing");
   if (!root["version"].is_number_integer() || root["version"] != kScenarioVersion) {
-    r.Fail("version", root["version"].dump() + " is not a version this program reads (" +
+    // Only a number is shown: anything else could be nested deep enough to exhaust the stack.
+    const std::string given =
+        root["version"].is_number() ? root["version"].dump() : std::string("that");
+    r.Fail("version", given + " is not a version this program reads (" +
                           std::to_string(kScenarioVersion) + ")");
   }
   Scenario s;

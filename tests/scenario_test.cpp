@@ -152,6 +152,13 @@ TEST(Scenario, BadFilesGetOneMessageNamingTheFileAndTheKey) {
   EXPECT_NE(r.status, 0);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, missing + ": cannot be opened\n");
+  // A sweep that leaves the experiment to the file needs one there.
+  const std::string plain = TempPath("plain.json");
+  ASSERT_EQ(Cli(Joined({"run", "--save-scenario", plain}, kWorld)).status, 0);
+  const auto noSweep = Cli({"sweep", "--scenario", plain});
+  EXPECT_NE(noSweep.status, 0);
+  EXPECT_NE(noSweep.err.find(plain + ": sweep: missing"), std::string::npos) << noSweep.err;
+  std::filesystem::remove(plain);
   const auto dir = Cli({"run", "--scenario", std::filesystem::temp_directory_path().string()});
   EXPECT_NE(dir.status, 0);
   EXPECT_EQ(dir.out, "");
