@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <nlohmann/json.hpp>
@@ -278,6 +279,8 @@ Scenario ParseScenario(const std::string& text, const std::string& name) {
 }
 
 Scenario LoadScenario(const std::string& path) {
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error)) throw SegworkError(path + ": is a folder");
   std::ifstream in(path, std::ios::binary);
   if (!in) throw SegworkError(path + ": cannot be opened");
   std::ostringstream text;

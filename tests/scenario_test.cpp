@@ -159,9 +159,11 @@ TEST(Scenario, BadFilesGetOneMessageNamingTheFileAndTheKey) {
   EXPECT_NE(noSweep.status, 0);
   EXPECT_NE(noSweep.err.find(plain + ": sweep: missing"), std::string::npos) << noSweep.err;
   std::filesystem::remove(plain);
-  const auto dir = Cli({"run", "--scenario", std::filesystem::temp_directory_path().string()});
+  const std::string folder = std::filesystem::temp_directory_path().string();
+  const auto dir = Cli({"run", "--scenario", folder});
   EXPECT_NE(dir.status, 0);
   EXPECT_EQ(dir.out, "");
+  EXPECT_EQ(dir.err, folder + ": is a folder\n");
 }
 
 }  // namespace
