@@ -65,13 +65,14 @@ class Model : public MainWindowControls, public Run {
 
   // ----- injected platform -----
   std::function<uint32_t()> ClockSeed;  // seed for every setup, unless one is given
+  std::function<uint32_t()> TickCount;  // milliseconds, wraps at 2^32
+  // The rubber band's surface: white is see-through.
+  std::function<std::unique_ptr<Canvas>(int width, int height)> CreateOverlayCanvas;
+
   // The main window's seed field: a setup takes its seed from here unless it is empty.
   std::string SeedField;
   // An experiment's seed for the next setup only; before the field and the clock.
   std::optional<uint32_t> NextRunSeed;
-  std::function<uint32_t()> TickCount;  // milliseconds, wraps at 2^32
-  // The rubber band's surface: white is see-through.
-  std::function<std::unique_ptr<Canvas>(int width, int height)> CreateOverlayCanvas;
 
   WindowOutputs Window;
   AnalysisWindow Analysis;
