@@ -1,10 +1,14 @@
 #include "cli/command_line.h"
 
 #include <CLI/CLI.hpp>
+#include <string>
 #include <tuple>
+#include <vector>
 
 #include "cli/run_command.h"
 #include "cli/sweep_command.h"
+#include "files/scenario.h"
+#include "model/errors.h"
 
 // The build passes the project's version; one number for --version, the man page and the package.
 #ifndef SEGWORK_VERSION
@@ -38,6 +42,10 @@ struct CommandLine {
     AddRunOptions(*run, runOptions);
     run->add_option("--engine", runOptions.engine, "neighbourhood engine")
         ->check(CLI::IsMember({"fast", "literal"}));
+    run->add_option("--save-scenario", runOptions.saveScenario,
+                    "write the scenario of these options (the streets laid out) instead of "
+                    "running")
+        ->type_name("FILE");
 
     bench = app.add_subcommand(
         "bench", "run both engines side by side for 500 steps and compare their speed");
@@ -70,23 +78,88 @@ struct CommandLine {
   }
 };
 
+int LoadScenario(const CLI::App& command, RunOptions& options, std::FILE* out, std::ostream& err) {
+  return ExitStatusOf(
+      [&] {
+        ApplyScenario(command, options);
+        return 0;
+      },
+      out, err);
+}
+
+// `sweep --scenario FILE ...` sweeps the experiment the file's sweep names: the words with it put
+// after "sweep". A file that cannot tell (unreadable, no sweep) gets "parameter" here, so that the
+// parse goes on as for a named experiment and the run reports what is wrong with the file.
+struct SweepWords {
+  std::vector<std::string> words;
+  bool kindFromFile = false;
+};
+
+SweepWords WithSweepKind(int argc, const char* const* argv) {
+  SweepWords result{std::vector<std::string>(argv, argv + argc)};
+  std::vector<std::string>& words = result.words;
+  if (argc < 3 || words[1] != "sweep") return result;
+  std::string file;
+  if (words[2] == "--scenario" && argc >= 4) file = words[3];
+  if (words[2].rfind("--scenario=", 0) == 0) file = words[2].substr(11);
+  if (file.empty()) return result;
+  std::string kind = "parameter";
+  try {
+    const Scenario scenario = segwork::LoadScenario(file);
+    if (scenario.sweep) kind = scenario.sweep->experiment;
+  } catch (const SegworkError&) {
+  }
+  words.insert(words.begin() + 2, kind);
+  result.kindFromFile = true;
+  return result;
+}
+
 }  // namespace
 
 int RunCommandLine(int argc, const char* const* argv, std::FILE* out, std::ostream& info,
                    std::ostream& err) {
+  const SweepWords words = WithSweepKind(argc, argv);
+  std::vector<const char*> args;
+  for (const std::string& word : words.words) args.push_back(word.c_str());
   CommandLine line;
-  if (const int status = line.Parse(argc, argv, info, err); status >= 0) return status;
-  if (line.run->parsed()) return ExecuteRun(line.runOptions, out, err);
-  if (line.bench->parsed()) return ExecuteBench(line.benchOptions, out, err);
-  for (const SweepCommand& s : line.sweeps) {
-    if (s.command->parsed()) return ExecuteSweep(s.run, s.options, out, err);
+  if (const int status = line.Parse(int(args.size()), args.data(), info, err); status >= 0) {
+    return status;
+  }
+  if (line.run->parsed()) {
+    if (const int status = LoadScenario(*line.run, line.runOptions, out, err)) return status;
+    return ExecuteRun(line.runOptions, out, err);
+  }
+  if (line.bench->parsed()) {
+    if (const int status = LoadScenario(*line.bench, line.benchOptions, out, err)) return status;
+    return ExecuteBench(line.benchOptions, out, err);
+  }
+  for (SweepCommand& s : line.sweeps) {
+    if (!s.command->parsed()) continue;
+    const int status = ExitStatusOf(
+        [&] {
+          ApplyScenario(*s.command, s.run);
+          if (words.kindFromFile && !s.run.scenario->sweep) {
+            throw SegworkError(*s.run.scenarioFile +
+                               ": sweep: missing; name the experiment: segwork-cli sweep "
+                               "parameter|growth|streets --scenario " +
+                               *s.run.scenarioFile);
+          }
+          ApplySweepScenario(*s.command, s.run, s.options);
+          return 0;
+        },
+        out, err);
+    if (status) return status;
+    return ExecuteSweep(s.run, s.options, out, err);
   }
   return 0;
 }
 
 int CheckCommandLine(int argc, const char* const* argv, std::ostream& info, std::ostream& err) {
+  const SweepWords words = WithSweepKind(argc, argv);
+  std::vector<const char*> args;
+  for (const std::string& word : words.words) args.push_back(word.c_str());
   CommandLine line;
-  const int status = line.Parse(argc, argv, info, err);
+  const int status = line.Parse(int(args.size()), args.data(), info, err);
   return status >= 0 ? status : 0;
 }
 

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <vector>
 
+#include "files/scenario.h"
 #include "model/CellForm.h"
 #include "model/convert.h"
 #include "model/errors.h"
@@ -70,18 +71,62 @@ void AddRunOptions(CLI::App& run, RunOptions& o) {
   run.add_option("--weights", o.weights,
                  "seven weights for the types -3..+3, separated by ';', e.g. 0;0,33;0,67;1;2;4;8")
       ->type_name("W");
+  run.add_option("--street-line", o.streetLines,
+                 "a street stroke pressed on cell X0,Y0 and released on X1,Y1 with type T "
+                 "(-3..-1, 1..3), drawn after --layout; repeatable")
+      ->type_name("X0,Y0,X1,Y1,T")
+      ->allow_extra_args(false);
   run.add_option("--panel", o.panel, "side of the square drawing panel in pixels")
       ->type_name("PIXELS");
+  run.add_option("--scenario", o.scenarioFile,
+                 "start from a scenario file; options given here override it")
+      ->type_name("FILE");
+}
+
+void ApplyScenario(const CLI::App& command, RunOptions& o) {
+  if (!o.scenarioFile) return;
+  auto scenario = std::make_shared<Scenario>(LoadScenario(*o.scenarioFile));
+  const Scenario& s = *scenario;
+  const ControlValues& c = s.controls;
+  auto given = [&](const char* name) {
+    const CLI::Option* option = command.get_option_no_throw(name);
+    return option && option->count() > 0;
+  };
+  auto fill = [&](const char* name, std::string& option, std::string text) {
+    if (!given(name)) option = std::move(text);
+  };
+  if (!given("--seed") && s.seed) o.seed = std::to_string(*s.seed);
+  fill("--steps", o.steps, c.Text(Field::E_stopT));
+  fill("--agents", o.agents, c.Text(Field::Edit_anzAg));
+  fill("--cell-size", o.cellSize, c.Text(Field::Edit_cellSiz));
+  fill("--groups", o.groups, c.Text(Field::Edit_anzGr));
+  fill("--radius", o.radius, c.Text(Field::Edit_nRad));
+  fill("--move-distance", o.moveDistance, c.Text(Field::Edit_mDist));
+  fill("--threshold", o.threshold, std::to_string(c.TrB_thresh));
+  fill("--empty-cells", o.emptyCells,
+       c.emptyCellRule == EmptyCellRule::CountAsDifferent ? "different"
+       : c.emptyCellRule == EmptyCellRule::CountAsSimilar ? "similar"
+                                                          : "no");
+  if (!given("--street-occupation")) o.streetOccupation = c.CB_strOcc;
+  if (!given("--grow")) o.grow = c.CB_actiGrow;
+  fill("--grow-start", o.growStart, c.Text(Field::E_startGrowWith));
+  fill("--grow-rate", o.growRate, c.Text(Field::E_growRate));
+  fill("--tile-size", o.tileSize, c.Text(Field::E_nbSize));
+  fill("--cluster-threshold", o.clusterThreshold, c.Text(Field::E_clusterT));
+  fill("--rows", o.rows, std::to_string(c.UpD_rows));
+  fill("--cols", o.cols, std::to_string(c.UpD_cols));
+  fill("--streets", o.streets, std::to_string(c.UpD_nrStr));
+  fill("--street-type", o.streetType, std::to_string(c.UpD_strType));
+  fill("--random-types", o.randomTypes, c.CB_rndTyp ? "yes" : "no");
+  if (!given("--panel")) {
+    o.panel = std::to_string(s.panelWidth);
+    o.panelHeight = std::to_string(s.panelHeight);
+  }
+  o.scenario = std::move(scenario);
 }
 
 uint32_t ParseSeed(const std::string& text) {
-  // Leading zeros are allowed, as in the integer fields; only the digits after them count.
-  const size_t first = std::min(text.find_first_not_of('0'), text.size());
-  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos ||
-      text.size() - first > 10 || std::stoull("0" + text.substr(first)) > UINT32_MAX) {
-    throw SegworkError("'" + text + "' is not a valid seed: give an integer 0..4294967295");
-  }
-  return uint32_t(std::stoull("0" + text.substr(first)));
+  return StrToSeed(text);
 }
 
 namespace {
@@ -123,7 +168,8 @@ void PrintOptional(std::string& line, const std::optional<double>& value) {
 
 // The options as the controls hold them; spinners and the track bar keep their range.
 ControlValues ControlsOf(const RunOptions& o, std::ostream& warn) {
-  ControlValues c;
+  // A scenario's weight table and the controls no option sets stay as the file has them.
+  ControlValues c = o.scenario ? o.scenario->controls : ControlValues{};
   c.Text(Field::Edit_anzAg) = o.agents;
   c.Text(Field::Edit_cellSiz) = o.cellSize;
   c.Text(Field::Edit_anzGr) = o.groups;
@@ -159,6 +205,29 @@ ControlValues ControlsOf(const RunOptions& o, std::ostream& warn) {
     }
   }
   return c;
+}
+
+// "X0,Y0,X1,Y1,T" as the stroke it names; its cells and type are checked against the grid.
+StreetStroke StrokeOf(const std::string& text) {
+  const std::string name = "--street-line " + text;
+  std::vector<int32_t> numbers;
+  size_t begin = 0;
+  for (;;) {
+    const size_t end = text.find(',', begin);
+    const std::string part = text.substr(begin, end - begin);
+    if (part.empty() || part.find_first_not_of("+-0123456789") != std::string::npos) break;
+    try {
+      numbers.push_back(StrToInt(part));
+    } catch (const SegworkError&) {
+      break;
+    }
+    if (end == std::string::npos) break;
+    begin = end + 1;
+  }
+  if (numbers.size() != 5 || std::count(text.begin(), text.end(), ',') != 4) {
+    throw SegworkError(name + ": give five integers X0,Y0,X1,Y1,T");
+  }
+  return {{numbers[0], numbers[1]}, {numbers[2], numbers[3]}, numbers[4], name};
 }
 
 const char* OptionOf(Field field) {
@@ -216,9 +285,12 @@ std::unique_ptr<Model> PrepareModel(const RunOptions& o, EngineKind engine, std:
   if (o.seed) seed = ParseSeed(*o.seed);
   const int32_t panel = StrToInt(o.panel);
   if (panel < 1) throw SegworkError("--panel " + o.panel + " is below 1");
-  model->PanelWidth = model->PanelHeight = panel;
+  const int32_t panelHeight = o.panelHeight ? StrToInt(*o.panelHeight) : panel;
+  if (panelHeight < 1) throw SegworkError("--panel height " + *o.panelHeight + " is below 1");
+  model->PanelWidth = panel;
+  model->PanelHeight = panelHeight;
   ControlValues c = ControlsOf(o, warn);
-  CheckControls(c, panel, panel, [&](Field field, const std::string& before) {
+  CheckControls(c, panel, panelHeight, [&](Field field, const std::string& before) {
     warn << "segwork-cli: warning: " << OptionOf(field) << " '" << before << "' rewritten to '"
          << c.Text(field) << "'\n";
   });
@@ -230,7 +302,7 @@ std::unique_ptr<Model> PrepareModel(const RunOptions& o, EngineKind engine, std:
   InjectClocks(*model, seed, quiet, err);
   // Large worlds take a while to set up: say how far it has come.
   const int32_t cellSize = StrToInt(model->Controls.Text(Field::Edit_cellSiz));
-  if (!quiet && int64_t(panel) * panel / (int64_t(cellSize) * cellSize) >= 4'000'000) {
+  if (!quiet && int64_t(panel) * panelHeight / (int64_t(cellSize) * cellSize) >= 4'000'000) {
     model->Progress = [&err, last = std::string()](const char* phase, double fraction) mutable {
       const std::string line =
           std::string("# ") + phase + " " + std::to_string(int(fraction * 100 + 0.5)) + "%";
@@ -238,9 +310,13 @@ std::unique_ptr<Model> PrepareModel(const RunOptions& o, EngineKind engine, std:
       last = line;
     };
   }
-  model->StartProgram(o.layout == "grid"     ? StreetLayout::Grid
-                      : o.layout == "random" ? StreetLayout::Random
-                                             : StreetLayout::None);
+  StartStreets streets;
+  if (o.scenario && o.scenarioStreets) streets = StartStreetsOf(*o.scenario, *o.scenarioFile);
+  streets.layout = o.layout == "grid"     ? StreetLayout::Grid
+                   : o.layout == "random" ? StreetLayout::Random
+                                          : StreetLayout::None;
+  for (const std::string& text : o.streetLines) streets.strokes.push_back(StrokeOf(text));
+  model->StartProgram(streets);
   if (int64_t(model->Agents.size()) < model->AgentsRequested) {
     warn << "segwork-cli: placed " << model->Agents.size() << " of " << model->AgentsRequested
          << " agents: no free admissible cell was left\n";
@@ -270,6 +346,10 @@ int Execute(const RunOptions& o, std::FILE* out, std::ostream& err) {
   const std::unique_ptr<Model> prepared =
       PrepareModel(o, o.engine == "literal" ? EngineKind::Literal : EngineKind::Fast, err, false);
   Model& model = *prepared;
+  if (o.saveScenario) {
+    SaveScenario(ScenarioOf(model), *o.saveScenario);
+    return 0;
+  }
   model.KeepAllMeasures = false;
   model.AnalysisShown = false;
   const bool large = model.Cells.size() >= 4'000'000;

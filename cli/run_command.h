@@ -7,6 +7,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "model/controls.h"
 
@@ -17,6 +18,7 @@ class App;
 namespace segwork {
 class Model;
 enum class EngineKind;
+struct Scenario;
 }  // namespace segwork
 
 namespace segwork::cli {
@@ -56,11 +58,24 @@ struct RunOptions {
   std::string streetType = DefaultText(ControlValues{}.UpD_strType);
   std::string randomTypes = ControlValues{}.CB_rndTyp ? "yes" : "no";
   std::optional<std::string> weights;
+  // X0,Y0,X1,Y1,T each: strokes drawn after the layout press, in order.
+  std::vector<std::string> streetLines;
   std::string panel = "694";
+  std::optional<std::string> panelHeight;  // a scenario's panel need not be square
   std::string engine = "fast";
+  // --scenario: the file's controls beneath the options, and its streets before the layout
+  // press; a street sweep lays out its own streets instead.
+  std::optional<std::string> scenarioFile;
+  std::shared_ptr<const Scenario> scenario;
+  bool scenarioStreets = true;
+  // --save-scenario: write the scenario of these options instead of running.
+  std::optional<std::string> saveScenario;
 };
 
 void AddRunOptions(CLI::App& command, RunOptions& options);
+
+// Loads --scenario if it was given and fills every option not given on the command line from it.
+void ApplyScenario(const CLI::App& command, RunOptions& options);
 
 // A flag that also takes "--name=true" and the like, and refuses any other text.
 void AddFlag(CLI::App& command, const std::string& name, bool& value,

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "experiments/sweep_core.h"
+#include "files/scenario.h"
 #include "model/CellForm.h"
 #include "model/convert.h"
 #include "model/errors.h"
@@ -63,6 +64,38 @@ void AddSweepOptions(CLI::App& command, Experiment experiment, RunOptions& run,
   command.add_option("--shard", sweep.shard, "run only block I of N of the runs")->type_name("I/N");
   AddFlag(command, "--summary", sweep.summary, "append the derived series (averages, trend, fit)");
   AddFlag(command, "--quiet", sweep.quiet, "no progress lines on stderr");
+}
+
+void ApplySweepScenario(const CLI::App& command, RunOptions& run, SweepOptions& sweep) {
+  if (!run.scenario) return;
+  // The street sweep lays out its own streets after "delete streets", as its window does.
+  if (sweep.experiment == Experiment::Streets) run.scenarioStreets = false;
+  if (!run.scenario->sweep) return;
+  const SweepSettings& s = *run.scenario->sweep;
+  const char* const names[3] = {"parameter", "growth", "streets"};
+  const std::string kind = names[int(sweep.experiment)];
+  if (s.experiment != kind) {
+    throw SegworkError(*run.scenarioFile + ": sweep.experiment: the file sweeps " + s.experiment +
+                       ", not " + kind);
+  }
+  auto given = [&](const char* name) {
+    const CLI::Option* option = command.get_option_no_throw(name);
+    return option && option->count() > 0;
+  };
+  auto fill = [&](const char* name, std::string& option, const std::string& text) {
+    if (!given(name) && !text.empty()) option = text;
+  };
+  fill("--from", sweep.from, s.from);
+  fill("--to", sweep.to, s.to);
+  fill("--increment", sweep.increment, s.increment);
+  fill("--runs", sweep.runs, s.runs);
+  if (sweep.experiment == Experiment::Parameter) {
+    if (!given("--parameter") && !s.parameter.empty()) sweep.parameter = s.parameter;
+    fill("--poly-degree", sweep.polyDegree, s.polyDegree);
+  }
+  if (sweep.experiment == Experiment::Streets && !given("--layout") && !s.layout.empty()) {
+    run.layout = s.layout;
+  }
 }
 
 namespace {

@@ -34,6 +34,10 @@ void SetSweepDefaults(Experiment experiment, RunOptions& run, SweepOptions& swee
 void AddSweepOptions(CLI::App& command, Experiment experiment, RunOptions& run,
                      SweepOptions& sweep);
 
+// Fills the sweep options not given on the command line from the scenario's sweep, if it has
+// one; a sweep of another experiment is refused.
+void ApplySweepScenario(const CLI::App& command, RunOptions& run, SweepOptions& sweep);
+
 // Runs the sweep (or this shard's block of it): CSV on `out`, progress, warnings and errors on
 // `err`. Returns the exit status.
 int ExecuteSweep(const RunOptions& run, const SweepOptions& sweep, std::FILE* out,

@@ -18,7 +18,8 @@ endif()
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${_pkg}/copyright
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
 # The guide where the README's link finds it.
-install(FILES ${PROJECT_SOURCE_DIR}/docs/guide.md DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
+install(FILES ${PROJECT_SOURCE_DIR}/docs/guide.md ${PROJECT_SOURCE_DIR}/docs/scenario.md
+        DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/images DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
 
 # Files made for the package; Debian keeps changelogs and man pages gzipped.

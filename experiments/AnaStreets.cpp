@@ -39,7 +39,7 @@ void StreetAnalysis::ApplySweepValue(int32_t value) {
     layoutFailure = std::current_exception();
     TimerEnabled = false;
   }
-  model_.SetUpRun();
+  SetUpSweepRun();
   if (layoutFailure) std::rethrow_exception(layoutFailure);
 }
 

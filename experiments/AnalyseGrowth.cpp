@@ -73,7 +73,7 @@ void GrowthAnalysis::PrepareCharts() {
 
 void GrowthAnalysis::ApplySweepValue(int32_t value) {
   ApplySweptValue(model_, SweptControl::Threshold, value);
-  model_.SetUpRun();
+  SetUpSweepRun();
 }
 
 void GrowthAnalysis::Finish() {

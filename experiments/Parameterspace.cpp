@@ -37,7 +37,7 @@ void ParameterSpaceSweep::ApplySweepValue(int32_t value) {
                                                 SweptControl::Threshold};
   // Writing a field runs its own check, as typing does.
   if (CB_param >= 0 && CB_param <= 3) ApplySweptValue(model_, kControls[CB_param], value);
-  model_.SetUpRun();
+  SetUpSweepRun();
 }
 
 void ParameterSpaceSweep::Timer2Timer() {

@@ -75,10 +75,24 @@ void SweepWindow::ResetCounters() {
 }
 
 void SweepWindow::StartFirstValue() {
+  sweepSeed_.reset();
+  if (!E_seed.empty()) sweepSeed_ = StrToSeed(E_seed);
+  runsSetUp_ = 0;
   Lbl_akt = "0";
   CurrentValue = StrToInt(E_valFrom);
   CopyStepsToStopStep();
   ApplySweepValue(CurrentValue);
+}
+
+void SweepWindow::SetUpSweepRun() {
+  // Also without a sweep seed: the main window's seed field must not make every run the same.
+  model_.NextRunSeed = sweepSeed_ ? RunSeed(*sweepSeed_, runsSetUp_++) : model_.ClockSeed();
+  try {
+    model_.SetUpRun();
+  } catch (...) {
+    model_.NextRunSeed.reset();
+    throw;
+  }
 }
 
 void SweepWindow::StepModel() {

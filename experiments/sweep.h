@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "experiments/sweep_core.h"
@@ -19,6 +20,8 @@ class SweepWindow {
 
   // The window's fields, as text.
   std::string E_valFrom, E_valTo, E_incre, E_toSteps, E_calcVals;
+  // The sweep's seed; empty: every run's seed from the clock.
+  std::string E_seed;
 
   std::string lbl_pSteps = "0";
   std::string Lbl_akt = "0";
@@ -57,8 +60,15 @@ class SweepWindow {
   // The first run of a new start: counters shown, run length copied, first value set up.
   void StartFirstValue();
   virtual void ApplySweepValue(int32_t value) = 0;
+  // "new Setup" for the next run, its seed mixed from the sweep's seed and the run's number as
+  // the CLI mixes it.
+  void SetUpSweepRun();
 
   Model& model_;
+
+ private:
+  std::optional<uint32_t> sweepSeed_;
+  uint32_t runsSetUp_ = 0;
 };
 
 }  // namespace segwork

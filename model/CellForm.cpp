@@ -22,9 +22,15 @@ void Model::CreateMainWindow() {
 }
 
 void Model::StartProgram(StreetLayout layout) {
+  StartProgram(StartStreets{nullptr, layout, {}});
+}
+
+void Model::StartProgram(const StartStreets& streets) {
   CreateMainWindow();
-  if (layout == StreetLayout::Grid) LayOutStreetGrid();
-  if (layout == StreetLayout::Random) LayOutRandomStreets();
+  if (streets.saved) InstallStreets(*streets.saved);
+  if (streets.layout == StreetLayout::Grid) LayOutStreetGrid();
+  if (streets.layout == StreetLayout::Random) LayOutRandomStreets();
+  for (const StreetStroke& stroke : streets.strokes) DrawStroke(stroke);
   B_setupClick();
 }
 
@@ -67,9 +73,38 @@ void Model::SetUpRun() {
   ResetAnalysis();
 }
 
+void Model::SetUpOnStreets(const SavedStreets& streets) {
+  CancelStroke();
+  const WindowOutputs oldWindow = Window;
+  std::vector<StreetLine> oldLines = StreetLines;
+  try {
+    ReplaceRun([&] {
+      // Build keeps every street code of positions in both grids: the saved grid is the new one.
+      StreetTypes = streets.types;
+      ColCount = streets.columns;
+      RowCount = streets.rows;
+      StreetLines = streets.lines;
+      BuildModel();
+    });
+  } catch (...) {
+    Window = oldWindow;
+    StreetLines = std::move(oldLines);
+    throw;
+  }
+  ResetAnalysis();
+  Window.lbl_Steps = std::to_string(StepCount);
+}
+
 void Model::BuildModel() {
   CheckSetupFields();
-  Build(ClockSeed());
+  uint32_t seed = 0;
+  if (NextRunSeed) {
+    seed = *NextRunSeed;
+    NextRunSeed.reset();
+  } else {
+    seed = SeedField.empty() ? ClockSeed() : StrToSeed(SeedField);
+  }
+  Build(seed);
   Window.PanelEnabled = true;
   Window.Lbl_P = std::to_string(Threshold);
   Window.Lbl_cellS = std::to_string(RowCount) + " x " + std::to_string(ColCount) + " = " +

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,14 @@ namespace segwork {
 enum class PointerButton { Left, Right, Middle };
 
 enum class StreetLayout { None, Grid, Random };
+
+// The streets a run starts with, in the order they are laid: a saved layout, a layout button,
+// then pointer strokes.
+struct StartStreets {
+  const SavedStreets* saved = nullptr;
+  StreetLayout layout = StreetLayout::None;
+  std::vector<StreetStroke> strokes;
+};
 
 // The pointer stroke in progress: the press that began it and the index of its own line, so a
 // release can only complete that line, and a setup or "delete streets" can cancel it.
@@ -55,10 +64,15 @@ class Model : public MainWindowControls, public Run {
   Model();
 
   // ----- injected platform -----
-  std::function<uint32_t()> ClockSeed;  // seed for every setup
+  std::function<uint32_t()> ClockSeed;  // seed for every setup, unless one is given
   std::function<uint32_t()> TickCount;  // milliseconds, wraps at 2^32
   // The rubber band's surface: white is see-through.
   std::function<std::unique_ptr<Canvas>(int width, int height)> CreateOverlayCanvas;
+
+  // The main window's seed field: a setup takes its seed from here unless it is empty.
+  std::string SeedField;
+  // An experiment's seed for the next setup only; before the field and the clock.
+  std::optional<uint32_t> NextRunSeed;
 
   WindowOutputs Window;
   AnalysisWindow Analysis;
@@ -82,6 +96,7 @@ class Model : public MainWindowControls, public Run {
   // A run from the controls as they stand: program start, the layout button if any, "new Setup".
   // The CLI and the tests begin this way; the main window stops after program start.
   void StartProgram(StreetLayout layout = StreetLayout::None);
+  void StartProgram(const StartStreets& streets);
   void Timer1Timer();
   void B_stopClick();
   void B_setupClick();
@@ -89,6 +104,9 @@ class Model : public MainWindowControls, public Run {
   // ----- setup -----
   void SetUpRun();
   void BuildModel();
+  // "new Setup" on a saved street layout, as opening a scenario does; on failure the old run and
+  // its streets stay.
+  void SetUpOnStreets(const SavedStreets& streets);
 
   // ----- change handlers of the controls -----
   void Edit_anzAgChange(Field sender = Field::Edit_anzAg);

@@ -1,5 +1,6 @@
 #include "model/convert.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -110,6 +111,16 @@ std::string TwoDecimalText(double value, char decimalSeparator) {
     if (c == '.') c = decimalSeparator;
   }
   return text;
+}
+
+uint32_t StrToSeed(const std::string& text) {
+  // Only the digits after leading zeros count.
+  const size_t first = std::min(text.find_first_not_of('0'), text.size());
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos ||
+      text.size() - first > 10 || std::stoull("0" + text.substr(first)) > UINT32_MAX) {
+    throw SegworkError("'" + text + "' is not a valid seed: give an integer 0..4294967295");
+  }
+  return uint32_t(std::stoull("0" + text.substr(first)));
 }
 
 }  // namespace segwork

@@ -9,6 +9,9 @@ namespace segwork {
 // Text of an integer field: optional sign and decimal digits within 32 bits. Anything else
 // throws SegworkError "'<text>' is not a valid integer value".
 int32_t StrToInt(std::string_view text);
+// A generator seed: decimal digits (leading zeros allowed) for 0..4294967295, otherwise a
+// SegworkError.
+uint32_t StrToSeed(const std::string& text);
 
 // Text of a weight: decimal number with ',' or '.' as decimal point, optional exponent,
 // surrounding blanks allowed, finite only. Otherwise throws

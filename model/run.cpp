@@ -138,6 +138,7 @@ void Run::ReplaceRun(const std::function<void()>& build) {
 
 void Run::Build(uint32_t seed) {
   Rng.Seed(seed);
+  Seed = seed;
   CellSize = StrToInt(controls_.Text(Field::Edit_cellSiz));
   NeighbourRadius = StrToInt(controls_.Text(Field::Edit_nRad));
   MoveDistance = StrToInt(controls_.Text(Field::Edit_mDist));

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "display/canvas.h"
@@ -29,6 +30,8 @@ struct RunData {
   int32_t MoveDistance = 0;
   int32_t StopStep = 0;
   int32_t TileSize = 0;
+  // The generator's seed at this run's setup: with the controls and streets it repeats the run.
+  uint32_t Seed = 0;
   int32_t GroupCount = 0;
   colList GroupColours;
   std::vector<int32_t> GroupSizes;
@@ -45,6 +48,23 @@ struct RunData {
   std::vector<TAgent> Agents;
   // Agents the last CreateAgents asked for (n + 1), to tell when fewer could be placed.
   int64_t AgentsRequested = 0;
+};
+
+// A street layout as a file keeps it: the lines (the barriers) and the street-type grid, which
+// later strokes and "delete streets" may have made different from what the lines mark.
+struct SavedStreets {
+  std::vector<StreetLine> lines;
+  int32_t columns = 0;
+  int32_t rows = 0;
+  std::vector<int32_t> types;  // row-major, columns x rows
+};
+
+// A pointer stroke given as cells: pressed on one, released on another, with a street type.
+struct StreetStroke {
+  GridPos press;
+  GridPos release;
+  int32_t street = 0;
+  std::string name;  // how messages call it
 };
 
 // One run: its cells, agents, streets, engine and generator, and what changes them: building a
@@ -132,6 +152,12 @@ class Run : public RunData {
   void LayOutStreetGrid();
   void LayOutRandomStreets();
   void PlaceStreetLine(GridPos end, GridPos start, int32_t street);
+  // Replaces the lines and the street-type grid; refused unless the grid is this run's size and
+  // every line lies in it.
+  void InstallStreets(const SavedStreets& streets);
+  // What a stroke's release does to the streets (the line appended, its path marked); refused for
+  // a cell outside the grid or a type outside -3..-1, 1..3.
+  void DrawStroke(const StreetStroke& stroke);
 
   // ----- painting -----
   void CreateCellImage();

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cmath>
+#include <string>
 
 #include "model/errors.h"
 #include "model/run.h"
@@ -115,6 +116,41 @@ void Run::PlaceStreetLine(GridPos end, GridPos start, int32_t street) {
   LineStartCell = start;
   LineAngle = std::atan2(double(start.y - end.y), double(start.x - end.x));
   MarkStreetPath(end.x, end.y, street);
+}
+
+void Run::InstallStreets(const SavedStreets& streets) {
+  if (streets.columns != ColCount || streets.rows != RowCount ||
+      streets.types.size() != StreetTypes.size()) {
+    throw SegworkError("the street grid is " + std::to_string(streets.columns) + " x " +
+                       std::to_string(streets.rows) + " cells, the run's " +
+                       std::to_string(ColCount) + " x " + std::to_string(RowCount));
+  }
+  for (const StreetLine& l : streets.lines) {
+    if (IsOutsideGrid(l.StartX, l.StartY) || IsOutsideGrid(l.EndX, l.EndY)) {
+      throw SegworkError("a street line lies outside the " + std::to_string(ColCount) + " x " +
+                         std::to_string(RowCount) + " grid");
+    }
+  }
+  StreetLines = streets.lines;
+  StreetTypes = streets.types;
+  // The cells and weights follow at the next setup or rebuild.
+  StreetsChanged = true;
+}
+
+void Run::DrawStroke(const StreetStroke& stroke) {
+  for (const GridPos cell : {stroke.press, stroke.release}) {
+    if (IsOutsideGrid(cell.x, cell.y)) {
+      throw SegworkError(stroke.name + ": cell (" + std::to_string(cell.x) + "," +
+                         std::to_string(cell.y) + ") is outside the " + std::to_string(ColCount) +
+                         " x " + std::to_string(RowCount) + " grid");
+    }
+  }
+  if (stroke.street == 0 || stroke.street < -3 || stroke.street > 3) {
+    throw SegworkError(stroke.name + ": street type " + std::to_string(stroke.street) +
+                       " is not one of -3, -2, -1, 1, 2, 3");
+  }
+  PlaceStreetLine(stroke.release, stroke.press, stroke.street);
+  StreetsChanged = true;
 }
 
 }  // namespace segwork

@@ -240,5 +240,55 @@ TEST(CliRun, LayoutAndWeights) {
   EXPECT_NE(lighter.out, withGrid.out);
 }
 
+TEST(CliRun, StreetLinesDrawWhatPointerStrokesDrawAndBadOnesAreRefused) {
+  RunOptions o = Small();
+  o.layout = "grid";
+  // The second crosses the first and the grid; the third is a single cell.
+  o.streetLines = {"2,3,30,20,-2", "34,5,0,5,3", "7,7,7,7,1"};
+  const Result r = RunCli(o);
+  ASSERT_EQ(r.status, 0) << r.err;
+
+  // The same strokes by the pointer after the layout button, then "new Setup".
+  Model m;
+  m.ClockSeed = [] { return 7u; };
+  ControlValues& c = m.Controls;
+  c.Text(Field::Edit_cellSiz) = "20";
+  c.Text(Field::Edit_anzAg) = "700";
+  c.Text(Field::Edit_anzGr) = "3";
+  c.Text(Field::Edit_nRad) = "2";
+  c.Text(Field::Edit_mDist) = "5";
+  c.Text(Field::E_stopT) = "5";
+  m.CreateMainWindow();
+  m.LayOutStreetGrid();
+  auto stroke = [&](int item, int x0, int y0, int x1, int y1) {
+    m.Controls.CB_strType = item;
+    m.ZeichenPanelMouseDown(PointerButton::Left, x0 * 20 + 10, y0 * 20 + 10);
+    m.ZeichenPanelMouseUp(PointerButton::Left, x1 * 20 + 10, y1 * 20 + 10);
+  };
+  stroke(1, 2, 3, 30, 20);
+  stroke(5, 34, 5, 0, 5);
+  stroke(3, 7, 7, 7, 7);
+  m.B_setupClick();
+  for (int step = 0; step < 5; ++step) m.AdvanceOneStep();
+  char digest[40];
+  std::snprintf(digest, sizeof digest, "digest,%016" PRIx64, StateDigest(m));
+  EXPECT_EQ(Split(r.out, '\n').back(), digest);
+
+  RunOptions noLines = Small();
+  noLines.layout = "grid";
+  EXPECT_NE(RunCli(noLines).out, r.out);
+
+  for (const char* bad : {"0,0,35,0,1", "0,-1,3,3,1", "0,0,1,1,0", "0,0,1,1,4", "0,0,1,1,-4",
+                          "0,0,1,1", "0,0,1,1,1,1", "a,0,1,1,1", "0,0,1,,1", ""}) {
+    RunOptions w = Small();
+    w.streetLines = {"1,1,2,2,1", bad};
+    const Result refused = RunCli(w);
+    EXPECT_NE(refused.status, 0) << bad;
+    EXPECT_EQ(refused.out, "") << bad;
+    EXPECT_NE(refused.err.find("--street-line " + std::string(bad) + ":"), std::string::npos)
+        << refused.err;
+  }
+}
+
 }  // namespace
 }  // namespace segwork::cli

@@ -2,15 +2,18 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpressionValidator>
 #include <QSpinBox>
 #include <QTimer>
 
 #include "model/CellForm.h"
+#include "model/convert.h"
 #include "ui/MainForm.h"
 #include "ui/chart_export.h"
 #include "ui/error_reporter.h"
@@ -125,7 +128,36 @@ QGroupBox* ExperimentForm::BuildSettings(QRect geometry, int top, const char* fr
   Label(": calculations", box, 102, y);
   auto* undo = Button("B_undoZ", "undoZoom", box, QRect(8, y + 24, 75, 25));
   connect(undo, &QPushButton::clicked, this, [this] { UndoZoom(); });
+  auto* save = Button("B_saveSweep", "Save sweep…", box, QRect(96, y + 24, 92, 25));
+  connect(save, &QPushButton::clicked, this, [this] {
+    const QString path = QFileDialog::getSaveFileName(this, "Save sweep", "sweep.json",
+                                                      "Scenarios (*.json);;All files (*)");
+    if (!path.isEmpty()) SaveSweepTo(path);
+  });
+  seedLabel_ = Label("sweep seed:", box, 8, y + 58);
+  E_seed_ = new QLineEdit(box);
+  E_seed_->setObjectName("E_seed");
+  E_seed_->setGeometry(96, y + 56, 92, 20);
+  E_seed_->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), E_seed_));
+  E_seed_->setPlaceholderText("clock");
+  E_seed_->setToolTip(
+      "Each run's seed is mixed from this one and the run's number, as "
+      "segwork-cli sweep --seed mixes it; empty: the clock");
+  connect(E_seed_, &QLineEdit::textChanged, this,
+          [this](const QString& text) { sweep_.E_seed = text.toStdString(); });
   return box;
+}
+
+bool ExperimentForm::SaveSweepTo(const QString& path) {
+  main_.CommitWeightEditor();
+  return Guarded([&] {
+    Scenario scenario = ScenarioOf(main_.model());
+    scenario.controls.Text(Field::E_stopT) = sweep_.E_toSteps;
+    scenario.seed.reset();
+    if (!sweep_.E_seed.empty()) scenario.seed = StrToSeed(sweep_.E_seed);
+    scenario.sweep = Settings();
+    SaveScenario(scenario, path.toStdString());
+  });
 }
 
 bool ExperimentForm::Guarded(const std::function<void()>& operation) {
@@ -198,6 +230,9 @@ TForm3::TForm3(TForm1& main, QWidget* parent)
   CB_param_->setCurrentIndex(-1);
   CB_param_->setEditText(" choose parameter");
   CB_param_->setGeometry(8, 22, 180, 22);
+  // The wide box has room for the seed beside the fields.
+  seedLabel_->move(200, 54);
+  E_seed_->setGeometry(200, 72, 120, 20);
   connect(CB_param_, &QComboBox::currentIndexChanged, this, [this] { ReadParameterChoice(); });
   connect(CB_param_, &QComboBox::editTextChanged, this, [this] { ReadParameterChoice(); });
 
@@ -247,6 +282,7 @@ TForm3::TForm3(TForm1& main, QWidget* parent)
     degree->setRange(2, 20);
     degree->setValue(3);
     degree->setGeometry(90, 120, 56, 22);
+    if (!UpD_polyDegClust_) UpD_polyDegClust_ = degree;
     const auto click = g.degree;
     connect(degree, &QSpinBox::valueChanged, this, [this, click](int position) {
       Guarded([&] { (sweep3_.*click)(position); });
@@ -261,6 +297,19 @@ void TForm3::ReadParameterChoice() {
   int index = CB_param_->currentIndex();
   if (index >= 0 && CB_param_->currentText() != CB_param_->itemText(index)) index = -1;
   sweep3_.CB_param = index;
+}
+
+SweepSettings TForm3::Settings() const {
+  const char* const parameters[4] = {"groups", "radius", "move-distance", "threshold"};
+  const int32_t choice = sweep3_.CB_param;
+  return {"parameter",
+          choice >= 0 && choice <= 3 ? parameters[choice] : "",
+          "",
+          sweep3_.E_valFrom,
+          sweep3_.E_valTo,
+          sweep3_.E_incre,
+          sweep3_.E_calcVals,
+          std::to_string(UpD_polyDegClust_->value())};
 }
 
 void TForm3::RefreshCharts() {
@@ -286,6 +335,11 @@ TForm4::TForm4(TForm1& main, QWidget* parent)
   BuildSettings(QRect(796, 8, 220, 342), 22, "tolerance from:", "B_start", "B_break",
                 [this] { sweep4_.B_startClick(); });
   connect(timer_, &QTimer::timeout, this, [this] { Tick([this] { sweep4_.Timer3Timer(); }); });
+}
+
+SweepSettings TForm4::Settings() const {
+  return {"growth",          "", "", sweep4_.E_valFrom, sweep4_.E_valTo, sweep4_.E_incre,
+          sweep4_.E_calcVals};
 }
 
 void TForm4::RefreshCharts() {
@@ -332,6 +386,16 @@ TForm5::TForm5(TForm1& main, QWidget* parent)
   random->setGeometry(100, 16, 90, 18);
   connect(grid, &QRadioButton::toggled, this, [this](bool on) { sweep5_.RB_grid = on; });
   connect(timer_, &QTimer::timeout, this, [this] { Tick([this] { sweep5_.Timer4Timer(); }); });
+}
+
+SweepSettings TForm5::Settings() const {
+  return {"streets",
+          "",
+          sweep5_.RB_grid ? "grid" : "random",
+          sweep5_.E_valFrom,
+          sweep5_.E_valTo,
+          sweep5_.E_incre,
+          sweep5_.E_calcVals};
 }
 
 void TForm5::RefreshCharts() {

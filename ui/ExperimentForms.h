@@ -7,6 +7,7 @@
 #include "experiments/AnaStreets.h"
 #include "experiments/AnalyseGrowth.h"
 #include "experiments/Parameterspace.h"
+#include "files/scenario.h"
 
 class QCheckBox;
 class QComboBox;
@@ -34,6 +35,9 @@ class ExperimentForm : public QWidget {
   QTimer* Timer() { return timer_; }
   // Shows what the sweep reports and starts or stops the timer as it says.
   void SyncFromSweep();
+  // "Save sweep…": the main window's scenario with this window's fields, steps and seed, for
+  // `segwork-cli sweep --scenario`.
+  bool SaveSweepTo(const QString& path);
 
  protected:
   // The settings box with the five fields, the run buttons and the counters.
@@ -44,6 +48,8 @@ class ExperimentForm : public QWidget {
   void Tick(const std::function<void()>& tick);
   virtual void RefreshCharts() = 0;
   virtual void UndoZoom() = 0;
+  // This window's own fields as a scenario's sweep.
+  virtual SweepSettings Settings() const = 0;
   void showEvent(QShowEvent* event) override;
 
   TForm1& main_;
@@ -52,6 +58,8 @@ class ExperimentForm : public QWidget {
   QLabel* lbl_pSteps_ = nullptr;
   QLabel* Lbl_akt_ = nullptr;
   QLabel* Lbl_proceed_ = nullptr;
+  QLabel* seedLabel_ = nullptr;
+  QLineEdit* E_seed_ = nullptr;
 };
 
 class TForm3 : public ExperimentForm {
@@ -63,6 +71,7 @@ class TForm3 : public ExperimentForm {
  protected:
   void RefreshCharts() override;
   void UndoZoom() override;
+  SweepSettings Settings() const override;
 
  private:
   void ReadParameterChoice();
@@ -70,6 +79,7 @@ class TForm3 : public ExperimentForm {
   QComboBox* CB_param_;
   SeriesChart* Chart_Cluster_;
   SeriesChart* Chart_IS_;
+  QSpinBox* UpD_polyDegClust_ = nullptr;
 };
 
 class TForm4 : public ExperimentForm {
@@ -81,6 +91,7 @@ class TForm4 : public ExperimentForm {
  protected:
   void RefreshCharts() override;
   void UndoZoom() override;
+  SweepSettings Settings() const override;
 
  private:
   GrowthAnalysis sweep4_;
@@ -97,6 +108,7 @@ class TForm5 : public ExperimentForm {
  protected:
   void RefreshCharts() override;
   void UndoZoom() override;
+  SweepSettings Settings() const override;
 
  private:
   StreetAnalysis sweep5_;

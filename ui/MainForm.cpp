@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -24,6 +25,7 @@
 #include <QToolButton>
 #include <new>
 
+#include "files/scenario.h"
 #include "model/convert.h"
 #include "model/errors.h"
 #include "ui/error_reporter.h"
@@ -318,6 +320,30 @@ void TForm1::BuildSetupTab(QWidget* page) {
   MakeLabel("add agents per timestep:", grow, 8, 96);
   MakeField(Field::E_growRate, grow, 8, 114, 60, nullptr);
   MakeUpDown(Field::E_growRate, 1, 32000, 5);
+
+  // Below the settings: the seed and the scenario files.
+  E_seed_ = new QLineEdit(page);
+  E_seed_->setObjectName("E_seed");
+  E_seed_->setGeometry(11, 389, 86, 20);
+  E_seed_->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), E_seed_));
+  E_seed_->setPlaceholderText("clock");
+  E_seed_->setToolTip("The seed of every \"new Setup\"; empty: the clock");
+  MakeLabel(": seed", page, 101, 391);
+  Lbl_seed_ = MakeLabel("", page, 11, 411, 180);
+  Lbl_seed_->setObjectName("Lbl_seed");
+  Lbl_seed_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  auto* open = MakeButton("B_openScenario", "Open scenario…", page, QRect(3, 430, 94, 24));
+  connect(open, &QPushButton::clicked, this, [this] {
+    const QString path = QFileDialog::getOpenFileName(this, "Open scenario", QString(),
+                                                      "Scenarios (*.json);;All files (*)");
+    if (!path.isEmpty()) OpenScenarioFrom(path);
+  });
+  auto* save = MakeButton("B_saveScenario", "Save scenario…", page, QRect(100, 430, 94, 24));
+  connect(save, &QPushButton::clicked, this, [this] {
+    const QString path = QFileDialog::getSaveFileName(this, "Save scenario", "scenario.json",
+                                                      "Scenarios (*.json);;All files (*)");
+    if (!path.isEmpty()) SaveScenarioTo(path);
+  });
 }
 
 void TForm1::BuildParameterTab(QWidget* page) {
@@ -552,6 +578,8 @@ void TForm1::ConnectControls() {
       if (on) model_.Controls.emptyCellRule = EmptyCellRule(i);
     });
   }
+  connect(E_seed_, &QLineEdit::textChanged, this,
+          [this](const QString& text) { model_.SeedField = text.toStdString(); });
   connect(TrB_thresh_, &QSlider::valueChanged, this,
           [this](int position) { Guarded([&] { model_.TrB_threshChange(position); }); });
   connect(CB_strType_, &QComboBox::currentIndexChanged, this,
@@ -570,6 +598,87 @@ void TForm1::ConnectControls() {
   spinner(UpD_cols_, &ControlValues::UpD_cols);
   spinner(UpD_nrStr_, &ControlValues::UpD_nrStr);
   spinner(UpD_strType_, &ControlValues::UpD_strType);
+}
+
+bool TForm1::SaveScenarioTo(const QString& path) {
+  CommitWeightEditor();
+  return Guarded([&] { SaveScenario(ScenarioOf(model_), path.toStdString()); });
+}
+
+bool TForm1::OpenScenarioFrom(const QString& path) {
+  CommitWeightEditor();
+  const ControlValues oldControls = model_.Controls;
+  const std::string oldSeed = model_.SeedField;
+  const bool opened = Guarded([&] {
+    const std::string name = path.toStdString();
+    const Scenario s = LoadScenario(name);
+    if (s.panelWidth != model_.PanelWidth || s.panelHeight != model_.PanelHeight) {
+      throw SegworkError(name + ": panel: " + std::to_string(s.panelWidth) + " x " +
+                         std::to_string(s.panelHeight) + " pixels, the window's is " +
+                         std::to_string(model_.PanelWidth) + " x " +
+                         std::to_string(model_.PanelHeight));
+    }
+    try {
+      auto rewritten = std::move(model_.Controls.onFieldRewritten);
+      model_.Controls = s.controls;
+      model_.Controls.onFieldRewritten = std::move(rewritten);
+      model_.SeedField = s.seed ? std::to_string(*s.seed) : std::string();
+      if (s.streets) {
+        model_.SetUpOnStreets(*s.streets);
+      } else {
+        // Lines without a grid are strokes on an empty one, before the run's setup.
+        const GridPos grid = GridSizeOf(s.controls, s.panelWidth, s.panelHeight);
+        model_.SetUpOnStreets(
+            {{}, grid.x, grid.y, std::vector<int32_t>(size_t(grid.x) * size_t(grid.y), 0)});
+        for (const StreetStroke& stroke : StartStreetsOf(s, name).strokes) {
+          model_.DrawStroke(stroke);
+        }
+        model_.B_setupClick();
+      }
+    } catch (...) {
+      auto rewritten = std::move(model_.Controls.onFieldRewritten);
+      model_.Controls = oldControls;
+      model_.Controls.onFieldRewritten = std::move(rewritten);
+      model_.SeedField = oldSeed;
+      throw;
+    }
+  });
+  ShowControls();
+  SyncFromModel();
+  panel_->update();
+  return opened;
+}
+
+void TForm1::ShowControls() {
+  const ControlValues& c = model_.Controls;
+  for (int i = 0; i < kFieldCount; ++i) {
+    const QSignalBlocker block(fields_[size_t(i)]);
+    fields_[size_t(i)]->setText(QString::fromStdString(c.texts[size_t(i)]));
+  }
+  for (auto [box, on] : {std::pair{CB_graphicUpd_, c.CB_graphicUpd},
+                         {CB_strOcc_, c.CB_strOcc},
+                         {CB_actiGrow_, c.CB_actiGrow},
+                         {CB_hideAgs_, c.CB_hideAgs},
+                         {CB_rndTyp_, c.CB_rndTyp}}) {
+    const QSignalBlocker block(box);
+    box->setChecked(on);
+  }
+  for (size_t i = 0; i < 3; ++i) {
+    const QSignalBlocker block(emptyCellRadios_[i]);
+    emptyCellRadios_[i]->setChecked(int(c.emptyCellRule) == int(i));
+  }
+  {
+    const QSignalBlocker block(CB_strType_);
+    CB_strType_->setCurrentIndex(c.CB_strType);
+  }
+  {
+    const QSignalBlocker block(SG_weight_);
+    for (int row = 1; row < 8; ++row) {
+      SG_weight_->item(row, 1)->setText(QString::fromStdString(c.SG_weight[1][size_t(row)]));
+    }
+  }
+  const QSignalBlocker block(E_seed_);
+  E_seed_->setText(QString::fromStdString(model_.SeedField));
 }
 
 void TForm1::FieldChanged(Field f, const QString& text) {
@@ -628,6 +737,7 @@ void TForm1::SyncFromModel() {
   SetTextIfChanged(Lbl_P_, w.Lbl_P);
   SetTextIfChanged(Lbl_cellS_, w.Lbl_cellS);
   SetTextIfChanged(Lbl_strCell_, w.Lbl_strCell);
+  SetTextIfChanged(Lbl_seed_, "this run's seed: " + std::to_string(model_.Seed));
   ShowDroppedAgents();
   // Controls the experiments set in the model.
   const ControlValues& c = model_.Controls;

@@ -88,6 +88,12 @@ class TForm1 : public QWidget {
 
   QLineEdit* FieldEdit(Field f) const { return fields_[size_t(f)]; }
 
+  // "Save scenario…": the controls, the current run's seed and the streets to a file.
+  bool SaveScenarioTo(const QString& path);
+  // "Open scenario…": the file's controls, seed and streets, then "new Setup" on them; a file
+  // that cannot be read is reported and changes nothing.
+  bool OpenScenarioFrom(const QString& path);
+
   // The run's pace: steps a second for each position of the speed slider; 0 is "fastest", one
   // step per tick as often as the event loop allows.
   static constexpr std::array<int, 10> kStepsPerSecond = {1, 2, 5, 10, 20, 50, 100, 200, 500, 0};
@@ -114,6 +120,8 @@ class TForm1 : public QWidget {
   void ShowWindowStoppingRun(QWidget* window);
   void SchedulePanelUpdate();
   void ShowDroppedAgents();
+  // Every control shows what the model's control values hold.
+  void ShowControls();
 
   Model& model_;
   DrawingPanel* panel_ = nullptr;
@@ -130,6 +138,8 @@ class TForm1 : public QWidget {
   QSlider* TrB_speed_ = nullptr;
   QLabel* speedLabel_ = nullptr;
   QLabel* droppedAgents_ = nullptr;
+  QLineEdit* E_seed_ = nullptr;
+  QLabel* Lbl_seed_ = nullptr;
   QPushButton* B_stop_ = nullptr;
   bool shownRed_ = false;
   bool overlayShown_ = false;
