@@ -909,9 +909,9 @@ TEST(ExtremeSettings, CellSizeOneOnTheDefaultPanelNeedsWhatItsEstimateSays) {
   Model m;
   m.ClockSeed = [] { return 3u; };
   m.Controls.Text(Field::Edit_cellSiz) = "1";
-  const int64_t before = testing::ResidentKiB();
+  [[maybe_unused]] const int64_t before = testing::ResidentKiB();
   m.CreateMainWindow();
-  const int64_t after = testing::ResidentKiB();
+  [[maybe_unused]] const int64_t after = testing::ResidentKiB();
   EXPECT_EQ(m.ColCount, 694);
   EXPECT_EQ(m.Window.Lbl_cellS, "694 x 694 = 481636");
   EXPECT_EQ(m.Agents.size(), 12001u);
