@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -35,6 +36,19 @@ RunOptions Small(std::optional<std::string> seed = "7") {
   return o;
 }
 
+// Small() as typed into the window's controls, every setup seeded with 7.
+std::unique_ptr<Model> SmallModel() {
+  auto m = std::make_unique<Model>();
+  m->ClockSeed = [] { return 7u; };
+  ControlValues& c = m->Controls;
+  c.Text(Field::Edit_cellSiz) = "20";
+  c.Text(Field::Edit_anzAg) = "700";
+  c.Text(Field::Edit_anzGr) = "3";
+  c.Text(Field::Edit_nRad) = "2";
+  c.Text(Field::Edit_mDist) = "5";
+  return m;
+}
+
 uint64_t Fnv1a(const Model& m) {
   uint64_t h = 0xcbf29ce484222325ull;
   for (int32_t y = 0; y < m.RowCount; ++y) {
@@ -63,14 +77,8 @@ TEST(CliRun, OutputMatchesTheSameRunDrivenDirectly) {
   EXPECT_EQ(lines[0], "step,agents,movers,is_1,is_2,is_3,sat_1,sat_2,sat_3");
 
   // The user's sequence: program start, "new Setup", then the steps, all with seed 7.
-  Model m;
-  m.ClockSeed = [] { return 7u; };
-  ControlValues& c = m.Controls;
-  c.Text(Field::Edit_cellSiz) = "20";
-  c.Text(Field::Edit_anzAg) = "700";
-  c.Text(Field::Edit_anzGr) = "3";
-  c.Text(Field::Edit_nRad) = "2";
-  c.Text(Field::Edit_mDist) = "5";
+  const std::unique_ptr<Model> small = SmallModel();
+  Model& m = *small;
   m.StartProgram();
   for (int step = 1; step <= 5; ++step) {
     m.AdvanceOneStep();
@@ -249,15 +257,9 @@ TEST(CliRun, StreetLinesDrawWhatPointerStrokesDrawAndBadOnesAreRefused) {
   ASSERT_EQ(r.status, 0) << r.err;
 
   // The same strokes by the pointer after the layout button, then "new Setup".
-  Model m;
-  m.ClockSeed = [] { return 7u; };
-  ControlValues& c = m.Controls;
-  c.Text(Field::Edit_cellSiz) = "20";
-  c.Text(Field::Edit_anzAg) = "700";
-  c.Text(Field::Edit_anzGr) = "3";
-  c.Text(Field::Edit_nRad) = "2";
-  c.Text(Field::Edit_mDist) = "5";
-  c.Text(Field::E_stopT) = "5";
+  const std::unique_ptr<Model> small = SmallModel();
+  Model& m = *small;
+  m.Controls.Text(Field::E_stopT) = "5";
   m.CreateMainWindow();
   m.LayOutStreetGrid();
   auto stroke = [&](int item, int x0, int y0, int x1, int y1) {
