@@ -60,7 +60,12 @@ void Model::B_setupClick() {
   Window.lbl_Steps = std::to_string(StepCount);
 }
 
+void Model::CheckSeedField() const {
+  if (!NextRunSeed && !SeedField.empty()) StrToSeed(SeedField);
+}
+
 void Model::SetUpRun() {
+  CheckSeedField();
   // A stroke's cells belong to the grid being replaced.
   CancelStroke();
   const WindowOutputs oldWindow = Window;
@@ -74,6 +79,7 @@ void Model::SetUpRun() {
 }
 
 void Model::SetUpOnStreets(const SavedStreets& streets) {
+  CheckSeedField();
   CancelStroke();
   const WindowOutputs oldWindow = Window;
   std::vector<StreetLine> oldLines = StreetLines;

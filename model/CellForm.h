@@ -151,6 +151,8 @@ class Model : public MainWindowControls, public Run {
  private:
   // The segregation indices, movers and density into `m` and the analysis window.
   void MeasureIndices(StepMeasures& m);
+  // A seed field that holds no seed fails a setup before it may free the old run.
+  void CheckSeedField() const;
 };
 
 }  // namespace segwork

@@ -852,6 +852,15 @@ TEST(ModelSetup, LargeSetupsFreeTheOldRunOnlyWhenNothingCanFail) {
   EXPECT_TRUE(Take(*lean) == before);
   lean->AdvanceOneStep();
   EXPECT_TRUE(Consistent(*lean));
+  // Nor a seed field that holds no seed.
+  lean->Controls.SG_weight[1][2] = "0,33";
+  lean->Controls.SG_weight[1][7] = "8";
+  lean->SeedField = "12x";
+  const Snapshot seeded = Take(*lean);
+  EXPECT_EQ(ErrorOf([&] { lean->SetUpRun(); }),
+            "'12x' is not a valid seed: give an integer 0..4294967295");
+  EXPECT_TRUE(Take(*lean) == seeded);
+  lean->SeedField.clear();
 
   // Memory running out after the old run went leaves an empty run that still steps.
   lean->Controls.SG_weight[1][2] = "0,33";
