@@ -167,9 +167,9 @@ std::string RowsOf(const Plan& plan, uint64_t r, const std::string& seed, const 
       return prefix + std::to_string(m.clusters) + ',' + Real(m.meanIs) + '\n';
     case Experiment::Growth: {
       std::string rows;
-      for (size_t j = 0; j < m.meanIsPerStep.size(); ++j) {
-        rows += prefix + std::to_string(j + 1) + ',' + Real(m.meanIsPerStep[j]) + ',' +
-                Real(m.densityPerStep[j]) + '\n';
+      for (size_t j = 0; j < m.meanLine.size(); ++j) {
+        rows += prefix + std::to_string(j + 1) + ',' + Real(m.meanLine[j].y) + ',' +
+                Real(m.density[j].y) + '\n';
       }
       return rows;
     }

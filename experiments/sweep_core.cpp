@@ -137,10 +137,6 @@ RunMeasures MeasureRun(const Model& model, Experiment experiment, int32_t steps)
   const StepMeasures& last = log.At(size_t(std::max(steps - 1, 0)));
   run.meanIs = model.GroupCount > 0 ? MeanIndex(last) : 0.0;
   if (experiment != Experiment::Growth) return run;
-  for (size_t j = 0; j < size_t(steps); ++j) {
-    run.meanIsPerStep.push_back(MeanIndex(log.At(j)));
-    run.densityPerStep.push_back(log.At(j).Density);
-  }
   run.meanLine = GroupMeanLine(log, model.GroupCount, size_t(steps));
   for (size_t j = 0; j < log.size(); ++j)
     run.density.push_back({double(log.At(j).Step), log.At(j).Density});

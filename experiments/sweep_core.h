@@ -65,11 +65,11 @@ SweepPlan MakeSweepPlan(const std::string& from, const std::string& to,
 struct RunMeasures {
   int64_t clusters = 0;  // above the threshold, at the run's last search
   int32_t streetCells = 0;
-  double meanIs = 0;                  // at the last step, mean over the groups
-  std::vector<double> meanIsPerStep;  // growth: every step
-  std::vector<double> densityPerStep;
-  std::vector<SeriesPoint> meanLine;  // growth: the index per step averaged over the groups
-  std::vector<SeriesPoint> density;   // growth: the whole density line
+  double meanIs = 0;  // at the last step, mean over the groups
+  // Growth: the index of every step of the run averaged over the groups, and the density of every
+  // step recorded.
+  std::vector<SeriesPoint> meanLine;
+  std::vector<SeriesPoint> density;
 };
 RunMeasures MeasureRun(const Model& model, Experiment experiment, int32_t steps);
 
