@@ -35,6 +35,9 @@ class MeasuresLog {
   // Position j, or the newest when the log is shorter; a SegworkError when it is empty.
   const StepMeasures& At(size_t j) const;
   const StepMeasures& Latest() const { return At(steps_.size()); }
+  // Every kept record, oldest first, as a saved run keeps them.
+  const std::vector<StepMeasures>& Steps() const { return steps_; }
+  void Restore(std::vector<StepMeasures> steps) { steps_ = std::move(steps); }
 
   // The clusters the latest search counted above the threshold (a step's or any other).
   std::optional<int64_t> LastClusterCount;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/run_command.h"
+#include "cli/run_saved.h"
 #include "cli/sweep_command.h"
 #include "files/scenario.h"
 #include "model/errors.h"
@@ -45,6 +46,12 @@ struct CommandLine {
     run->add_option("--save-scenario", runOptions.saveScenario,
                     "write the scenario of these options (the streets laid out) instead of "
                     "running")
+        ->type_name("FILE");
+    run->add_option("--save-run", runOptions.saveRun,
+                    "write the run after its last step, to go on from later with --open-run")
+        ->type_name("FILE");
+    run->add_option("--open-run", runOptions.openRun,
+                    "go on from a saved run for --steps more steps; its settings hold")
         ->type_name("FILE");
 
     bench = app.add_subcommand(
@@ -126,6 +133,15 @@ int RunCommandLine(int argc, const char* const* argv, std::FILE* out, std::ostre
     return status;
   }
   if (line.run->parsed()) {
+    if (line.runOptions.openRun) {
+      const int status = ExitStatusOf(
+          [&] {
+            CheckOpenRunOptions(*line.run);
+            return 0;
+          },
+          out, err);
+      if (status) return status;
+    }
     if (const int status = LoadScenario(*line.run, line.runOptions, out, err)) return status;
     return ExecuteRun(line.runOptions, out, err);
   }

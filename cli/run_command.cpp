@@ -9,6 +9,9 @@
 #include <sstream>
 #include <vector>
 
+#include "cli/run_saved.h"
+#include "files/atomic_file.h"
+#include "files/saved_run.h"
 #include "files/scenario.h"
 #include "model/CellForm.h"
 #include "model/convert.h"
@@ -343,8 +346,10 @@ namespace {
 int Execute(const RunOptions& o, std::FILE* out, std::ostream& err) {
   const int64_t steps = StrToInt(o.steps);
   if (steps < 0) throw SegworkError("--steps " + o.steps + " is below 0");
+  if (o.saveRun) CheckWritableTarget(*o.saveRun);
+  const EngineKind engine = o.engine == "literal" ? EngineKind::Literal : EngineKind::Fast;
   const std::unique_ptr<Model> prepared =
-      PrepareModel(o, o.engine == "literal" ? EngineKind::Literal : EngineKind::Fast, err, false);
+      o.openRun ? OpenSavedModel(o, engine) : PrepareModel(o, engine, err, false);
   Model& model = *prepared;
   if (o.saveScenario) {
     SaveScenario(ScenarioOf(model), *o.saveScenario);
@@ -373,6 +378,7 @@ int Execute(const RunOptions& o, std::FILE* out, std::ostream& err) {
     if (large) err << "# step " << model.StepCount << " done" << std::endl;
   }
   model.FindClusters();
+  if (o.saveRun) SaveRun(model, *o.saveRun);
   std::fprintf(out, "clusters,%" PRId64 "\n", model.Measures.LastClusterCount.value_or(0));
   std::fprintf(out, "digest,%016" PRIx64 "\n", StateDigest(model));
   std::fflush(out);

@@ -70,6 +70,9 @@ struct RunOptions {
   bool scenarioStreets = true;
   // --save-scenario: write the scenario of these options instead of running.
   std::optional<std::string> saveScenario;
+  // --save-run: the run after its last step; --open-run: go on from a saved run for --steps more.
+  std::optional<std::string> saveRun;
+  std::optional<std::string> openRun;
 };
 
 void AddRunOptions(CLI::App& command, RunOptions& options);

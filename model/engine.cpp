@@ -68,6 +68,7 @@ class LiteralEngine final : public NeighbourhoodEngine {
       }
     }
     lists_ = std::move(lists);
+    barriers_ = std::move(barriers);
   }
 
   double Evaluate(CellSpace& cells, int32_t radius, EmptyCellRule rule, int32_t x,
@@ -108,6 +109,7 @@ class LiteralEngine final : public NeighbourhoodEngine {
                                        int32_t y) const override {
     return lists_[cells.Index(x, y)];
   }
+  const BarrierWeights& Barriers() const override { return barriers_; }
 
   // A rebuild makes the new lists while the old ones are still held.
   double BytesPerCell() const override { return 2 * sizeof(std::vector<double>); }
@@ -115,6 +117,7 @@ class LiteralEngine final : public NeighbourhoodEngine {
 
  private:
   std::vector<std::vector<double>> lists_;
+  BarrierWeights barriers_;
 };
 
 // Largest weight magnitude summed as an integer: far from 2^53 even over a radius of 1000.
@@ -264,6 +267,7 @@ class FastEngine final : public NeighbourhoodEngine {
                                        int32_t y) const override {
     return ExpandWeights(cells, barriers_, radius, x, y);
   }
+  const BarrierWeights& Barriers() const override { return barriers_; }
 
   double BytesPerCell() const override { return 1 + sizeof(int32_t) + 4; }
   double BytesPerEntry() const override { return 0; }

@@ -43,6 +43,9 @@ class NeighbourhoodEngine {
   virtual void Prefetch(const CellSpace&, int32_t, int32_t, int32_t) const {}
   // Cells were edited behind the engine's back: nothing known about them holds any more.
   virtual void Forget() = 0;
+  // The barrier weights of the last InstallWeights, as given: with the cells' own weights they
+  // rebuild every weight list, which is what a saved run keeps.
+  virtual const BarrierWeights& Barriers() const = 0;
   // The full weight list of a cell, one entry per in-grid neighbour position in scan order.
   virtual std::vector<double> NeighbourWeights(const CellSpace& cells, int32_t radius, int32_t x,
                                                int32_t y) const = 0;

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing need, only those missing.
 set -euo pipefail
-packages=(cmake ninja-build g++ libcli11-dev nlohmann-json3-dev libgtest-dev libbenchmark-dev clang-format qt6-base-dev
+packages=(cmake ninja-build g++ libcli11-dev nlohmann-json3-dev zlib1g-dev libgtest-dev libbenchmark-dev clang-format qt6-base-dev
           qt6-charts-dev qt6-qpa-plugins clang libclang-rt-dev
           help2man desktop-file-utils dpkg-dev file)
 missing=()

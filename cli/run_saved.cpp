@@ -1,0 +1,43 @@
+#include "cli/run_saved.h"
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <chrono>
+#include <string>
+
+#include "cli/run_command.h"
+#include "files/saved_run.h"
+#include "model/CellForm.h"
+#include "model/errors.h"
+
+namespace segwork::cli {
+
+void CheckOpenRunOptions(const CLI::App& run) {
+  static const char* const kAllowed[] = {"--open-run", "--steps",  "--engine", "--save-run",
+                                         "--picture",  "--frames", "--every",  "--movie"};
+  for (const CLI::Option* option : run.get_options()) {
+    if (option->count() == 0) continue;
+    const std::string name = option->get_name();
+    if (std::find(std::begin(kAllowed), std::end(kAllowed), name) != std::end(kAllowed)) continue;
+    throw SegworkError("segwork-cli: " + name +
+                       " cannot be given with --open-run: the saved run keeps its own settings "
+                       "(give --steps and where to write)");
+  }
+}
+
+std::unique_ptr<Model> OpenSavedModel(const RunOptions& o, EngineKind engine) {
+  auto model = std::make_unique<Model>();
+  model->EngineChoice = engine;
+  const auto start = std::chrono::steady_clock::now();
+  model->TickCount = [start] {
+    return uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now() - start)
+                        .count());
+  };
+  model->InitStreetControls();
+  SavedRunPtr run = LoadSavedRun(*o.openRun, model->MemoryLimitBytes, engine);
+  InstallSavedRun(*model, *run);
+  return model;
+}
+
+}  // namespace segwork::cli
