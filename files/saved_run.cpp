@@ -413,7 +413,7 @@ class HeaderReader {
 
 void ReadRunFields(const HeaderReader& h, SavedRun& s) {
   RunData& d = s.data;
-  d.StepCount = int32_t(h.Int("step", 0, INT32_MAX));
+  d.StepCount = int32_t(h.Int("step", 0, INT32_MAX - 1));
   s.generator = uint32_t(h.Int("generator", 0, UINT32_MAX));
   d.Seed = uint32_t(h.Int("seed", 0, UINT32_MAX));
   d.CellSize = int32_t(h.Int("cell_size", 1, INT32_MAX));

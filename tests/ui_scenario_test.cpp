@@ -9,6 +9,7 @@
 #include "cli/run_command.h"
 #include "tests/cli_capture.h"
 #include "tests/ui_desktop.h"
+#include "ui/qt_canvas.h"
 
 namespace segwork::ui::testing {
 namespace {
@@ -127,6 +128,43 @@ TEST_F(ScenarioDesktop, OpeningSetsControlsStreetsAndSeedAndABadFileChangesNothi
 
   if (const char* dir = std::getenv("SEGWORK_GRAB_DIR")) {
     main->grab().save(QString(dir) + "/scenario_main.png");
+  }
+}
+
+TEST_F(ScenarioDesktop, ASavedRunOpensWithItsPictureAndStepsAndGoesOnAsTheCliRun) {
+  SmallWorld();
+  Click("B_setup");
+  for (int i = 0; i < 3; ++i) main->Timer1Timer();
+  const QImage picture = dynamic_cast<QtCanvas*>(model.CellImage.get())->Image().copy();
+  const std::string file = TempPath("window.segrun");
+  ASSERT_TRUE(main->SaveRunTo(QString::fromStdString(file)));
+  Type("E_seed", "78");
+  Type("Edit_anzGr", "2");
+  Click("B_setup");
+  main->Timer1Timer();
+
+  ASSERT_TRUE(main->OpenRunFrom(QString::fromStdString(file)));
+  EXPECT_EQ(Text("lbl_Steps"), "3");
+  EXPECT_EQ(Text("Edit_anzGr"), "3");
+  EXPECT_EQ(Text("E_seed"), "77");
+  EXPECT_EQ(dynamic_cast<QtCanvas*>(model.CellImage.get())->Image(), picture);
+  EXPECT_EQ(model.Analysis.SatisfactionSeries.size(), 3u);
+  std::ofstream(file, std::ios::app) << "trailing";
+  boxes.clear();
+  EXPECT_FALSE(main->OpenRunFrom(QString::fromStdString(file)));
+  QApplication::processEvents();
+  EXPECT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(model.StepCount, 3);
+  for (int i = 0; i < 2; ++i) main->Timer1Timer();
+  char digest[40];
+  std::snprintf(digest, sizeof digest, "digest,%016llx",
+                static_cast<unsigned long long>(cli::StateDigest(model)));
+  EXPECT_EQ(LastLine(Cli({"run", "--seed", "77", "--cell-size", "20", "--agents", "700", "--groups",
+                          "3", "--move-distance", "5", "--steps", "5"})),
+            digest);
+  std::filesystem::remove(file);
+  if (const char* dir = std::getenv("SEGWORK_GRAB_DIR")) {
+    main->grab().save(QString(dir) + "/saved_run_main.png");
   }
 }
 

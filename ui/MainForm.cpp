@@ -25,6 +25,7 @@
 #include <QToolButton>
 #include <new>
 
+#include "files/saved_run.h"
 #include "files/scenario.h"
 #include "model/convert.h"
 #include "model/errors.h"
@@ -284,7 +285,7 @@ QSpinBox* TForm1::MakeLayoutSpinner(const char* name, const char* editName, QWid
 
 void TForm1::BuildSetupTab(QWidget* page) {
   auto* box = new QGroupBox("setup settings", page);
-  box->setGeometry(3, 3, 191, 224);
+  box->setGeometry(3, 3, 191, 202);
   MakeField(Field::Edit_anzAg, box, 8, 20, 50, nullptr);
   MakeLabel(": number of agents", box, 77, 22);
   MakeField(Field::Edit_cellSiz, box, 8, 46, 50, ": cell size");
@@ -305,7 +306,7 @@ void TForm1::BuildSetupTab(QWidget* page) {
   CB_strOcc_->setChecked(model_.Controls.CB_strOcc);
 
   auto* grow = new QGroupBox("growth", page);
-  grow->setGeometry(3, 233, 191, 150);
+  grow->setGeometry(3, 209, 191, 144);
   CB_actiGrow_ = new QCheckBox("activate", grow);
   CB_actiGrow_->setObjectName("CB_actiGrow");
   CB_actiGrow_->setGeometry(8, 20, 80, 20);
@@ -324,25 +325,37 @@ void TForm1::BuildSetupTab(QWidget* page) {
   // Below the settings: the seed and the scenario files.
   E_seed_ = new QLineEdit(page);
   E_seed_->setObjectName("E_seed");
-  E_seed_->setGeometry(11, 389, 86, 20);
+  E_seed_->setGeometry(11, 359, 86, 20);
   E_seed_->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), E_seed_));
   E_seed_->setPlaceholderText("clock");
   E_seed_->setToolTip("The seed of every \"new Setup\"; empty: the clock");
-  MakeLabel(": seed", page, 101, 391);
-  Lbl_seed_ = MakeLabel("", page, 11, 411, 180);
+  MakeLabel(": seed", page, 101, 361);
+  Lbl_seed_ = MakeLabel("", page, 11, 381, 180);
   Lbl_seed_->setObjectName("Lbl_seed");
   Lbl_seed_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  auto* open = MakeButton("B_openScenario", "Open scenario…", page, QRect(3, 430, 94, 24));
+  auto* open = MakeButton("B_openScenario", "Open scenario…", page, QRect(3, 400, 94, 24));
   connect(open, &QPushButton::clicked, this, [this] {
     const QString path = QFileDialog::getOpenFileName(this, "Open scenario", QString(),
                                                       "Scenarios (*.json);;All files (*)");
     if (!path.isEmpty()) OpenScenarioFrom(path);
   });
-  auto* save = MakeButton("B_saveScenario", "Save scenario…", page, QRect(100, 430, 94, 24));
+  auto* save = MakeButton("B_saveScenario", "Save scenario…", page, QRect(100, 400, 94, 24));
   connect(save, &QPushButton::clicked, this, [this] {
     const QString path = QFileDialog::getSaveFileName(this, "Save scenario", "scenario.json",
                                                       "Scenarios (*.json);;All files (*)");
     if (!path.isEmpty()) SaveScenarioTo(path);
+  });
+  auto* openRun = MakeButton("B_openRun", "Open run…", page, QRect(3, 428, 94, 24));
+  connect(openRun, &QPushButton::clicked, this, [this] {
+    const QString path = QFileDialog::getOpenFileName(this, "Open run", QString(),
+                                                      "Saved runs (*.segrun);;All files (*)");
+    if (!path.isEmpty()) OpenRunFrom(path);
+  });
+  auto* saveRun = MakeButton("B_saveRun", "Save run…", page, QRect(100, 428, 94, 24));
+  connect(saveRun, &QPushButton::clicked, this, [this] {
+    const QString path = QFileDialog::getSaveFileName(this, "Save run", "run.segrun",
+                                                      "Saved runs (*.segrun);;All files (*)");
+    if (!path.isEmpty()) SaveRunTo(path);
   });
 }
 
@@ -643,6 +656,25 @@ bool TForm1::OpenScenarioFrom(const QString& path) {
       throw;
     }
   });
+  ShowControls();
+  SyncFromModel();
+  panel_->update();
+  return opened;
+}
+
+bool TForm1::SaveRunTo(const QString& path) {
+  CommitWeightEditor();
+  return Guarded([&] { SaveRun(model_, path.toStdString()); });
+}
+
+bool TForm1::OpenRunFrom(const QString& path) {
+  CommitWeightEditor();
+  const bool opened = Guarded([&] { OpenRun(model_, path.toStdString()); });
+  if (opened && model_.Window.Timer1Enabled) {
+    // The opened run waits for "start / stop", as a run that stopped does.
+    model_.Window.Timer1Enabled = false;
+    model_.Window.StopButtonRed = true;
+  }
   ShowControls();
   SyncFromModel();
   panel_->update();

@@ -93,6 +93,10 @@ class TForm1 : public QWidget {
   // "Open scenario…": the file's controls, seed and streets, then "new Setup" on them; a file
   // that cannot be read is reported and changes nothing.
   bool OpenScenarioFrom(const QString& path);
+  // "Save run…" / "Open run…": the whole run, to go on from where it stood; a file that cannot
+  // be read is reported and the run shown stays.
+  bool SaveRunTo(const QString& path);
+  bool OpenRunFrom(const QString& path);
 
   // The run's pace: steps a second for each position of the speed slider; 0 is "fastest", one
   // step per tick as often as the event loop allows.

@@ -1,0 +1,203 @@
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/command_line.h"
+#include "cli/run_command.h"
+#include "files/saved_run.h"
+#include "model/errors.h"
+#include "tests/cli_capture.h"
+
+namespace segwork {
+namespace {
+
+using Args = std::vector<std::string>;
+
+cli::testing::Result Cli(Args args) {
+  args.insert(args.begin(), {"segwork-cli", "run"});
+  std::vector<const char*> argv;
+  for (const std::string& a : args) argv.push_back(a.c_str());
+  std::ostringstream info;
+  return cli::testing::Capture([&](std::FILE* out, std::ostream& err) {
+    return cli::RunCommandLine(int(argv.size()), argv.data(), out, info, err);
+  });
+}
+
+std::string TempPath(const std::string& name) {
+  return (std::filesystem::temp_directory_path() /
+          ("segwork_saved_run_test_" + std::to_string(::getpid()) + "_" + name))
+      .string();
+}
+
+std::string Read(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The header and the rows after step `from`, then the clusters and digest lines.
+std::string RowsAfter(const std::string& csv, int from) {
+  std::istringstream in(csv);
+  std::string line, kept;
+  for (int n = 0; std::getline(in, line); ++n) {
+    if (n == 0 || n > from) kept += line + "\n";
+  }
+  return kept;
+}
+
+TEST(SavedRun, GoingOnFromASavedRunRepeatsTheUninterruptedOne) {
+  const std::vector<Args> cases = {
+      {},
+      {"--layout", "grid", "--weights", "0;0,25;0,5;1;2,5;4;8", "--random-types", "yes"},
+      {"--layout", "random", "--street-type", "-2", "--empty-cells", "similar"},
+      {"--grow", "--grow-start", "150", "--grow-rate", "20", "--empty-cells", "different"},
+      {"--street-occupation", "--layout", "grid", "--street-type", "-1", "--groups", "3"},
+  };
+  const std::string file = TempPath("continue.run");
+  for (const Args& extra : cases) {
+    for (const char* engine : {"fast", "literal"}) {
+      Args base = {"--seed", "11", "--cell-size", "14", "--agents", "1500", "--engine", engine};
+      base.insert(base.end(), extra.begin(), extra.end());
+      Args whole = base, first = base;
+      whole.insert(whole.end(), {"--steps", "40"});
+      first.insert(first.end(), {"--steps", "15", "--save-run", file});
+      const auto uninterrupted = Cli(whole);
+      ASSERT_EQ(Cli(first).status, 0);
+      const auto rest = Cli({"--open-run", file, "--steps", "25", "--engine", engine});
+      ASSERT_EQ(rest.status, 0) << rest.err;
+      EXPECT_EQ(rest.out, RowsAfter(uninterrupted.out, 15)) << engine << " " << extra.size();
+    }
+  }
+  std::filesystem::remove(file);
+}
+
+// A run in the window's model: the analysis tables follow, and the streets may be pending.
+std::unique_ptr<Model> WindowRun() {
+  auto m = std::make_unique<Model>();
+  m->Controls.Text(Field::Edit_cellSiz) = "14";
+  m->Controls.Text(Field::Edit_anzAg) = "1500";
+  m->SeedField = "5";
+  m->StartProgram(StreetLayout::Grid);
+  return m;
+}
+
+void Steps(Model& m, int n) {
+  for (int i = 0; i < n; ++i) m.AdvanceOneStep();
+}
+
+TEST(SavedRun, TheWindowsRunGoesOnWithItsChartsAndPendingStreets) {
+  const std::string file = TempPath("window.run");
+  for (int pending = 0; pending < 3; ++pending) {
+    auto a = WindowRun();
+    Steps(*a, 12);
+    // A stroke not yet built into the weights, or streets deleted.
+    if (pending == 1) a->DrawStroke({{2, 3}, {40, 30}, -2, "stroke"});
+    if (pending == 2) a->DeleteStreets();
+    SaveRun(*a, file);
+    auto b = std::make_unique<Model>();
+    b->InitStreetControls();
+    OpenRun(*b, file);
+    for (Model* m : {a.get(), b.get()}) {
+      EXPECT_EQ(m->StreetsChanged, pending == 1);
+      if (m->StreetsChanged) m->BuildNeighbourhoodWeights();  // as starting the run does
+      Steps(*m, 20);
+    }
+    EXPECT_EQ(cli::StateDigest(*a), cli::StateDigest(*b)) << pending;
+    EXPECT_EQ(a->Rng.State(), b->Rng.State());
+    ASSERT_EQ(a->Analysis.SegregationSeries.size(), b->Analysis.SegregationSeries.size());
+    for (size_t g = 0; g < a->Analysis.SegregationSeries.size(); ++g) {
+      const auto& pa = a->Analysis.SegregationSeries[g].points;
+      const auto& pb = b->Analysis.SegregationSeries[g].points;
+      ASSERT_FALSE(pa.empty());
+      ASSERT_EQ(pa.size(), pb.size());
+      EXPECT_EQ(pa.back().y, pb.back().y);
+    }
+    EXPECT_EQ(a->Analysis.DissimiGrid, b->Analysis.DissimiGrid);
+    EXPECT_EQ(a->Measures.Steps().size(), b->Measures.Steps().size());
+  }
+  std::filesystem::remove(file);
+}
+
+TEST(SavedRun, BadFilesAreRefusedAndTheOpenRunStays) {
+  const std::string good = TempPath("good.run"), bad = TempPath("bad.run");
+  auto source = WindowRun();
+  Steps(*source, 3);
+  SaveRun(*source, good);
+  const std::string bytes = Read(good);
+  const size_t payload = bytes.find('\n', 12) + 1;
+  std::string flipped = bytes;
+  flipped[payload + (bytes.size() - payload) / 2] ^= 0x5a;
+  std::string version = bytes;
+  version.replace(version.find("\"version\":1"), 11, "\"version\":9");
+  std::string grid = bytes;
+  grid.replace(grid.find("\"columns\":"), 10, "\"columns\":1");
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"{\"format\": \"segwork scenario\"}", "not a saved run"},
+      {bytes.substr(0, payload - 20), "header"},
+      {bytes.substr(0, payload + 100), "truncated"},
+      {bytes.substr(0, bytes.size() - 3), "truncated"},
+      {bytes + "x", "after the payload"},
+      {flipped, "corrupt"},
+      {version, "version 9"},
+      {grid, "grid does not fit"},
+  };
+  auto target = WindowRun();
+  Steps(*target, 2);
+  const uint64_t before = cli::StateDigest(*target);
+  for (const auto& [text, message] : cases) {
+    std::ofstream(bad, std::ios::binary) << text;
+    try {
+      OpenRun(*target, bad);
+      ADD_FAILURE() << message;
+    } catch (const SegworkError& e) {
+      EXPECT_NE(std::string(e.what()).find(bad + ": "), std::string::npos) << e.what();
+      EXPECT_NE(std::string(e.what()).find(message), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(cli::StateDigest(*target), before);
+    EXPECT_EQ(target->StepCount, 2);
+  }
+  const auto refused = Cli({"--open-run", bad, "--steps", "5"});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.out, "");
+  EXPECT_NE(Cli({"--open-run", good, "--radius", "3"}).err.find("--radius cannot be given"),
+            std::string::npos);
+  std::filesystem::remove(good);
+  std::filesystem::remove(bad);
+}
+
+TEST(SavedRun, AFailedSaveLeavesTheOldFileAndNoPart) {
+  const std::string folder = TempPath("saves");
+  std::filesystem::create_directory(folder);
+  const std::string file = folder + "/run.run";
+  std::ofstream(file) << "a good file";
+  auto m = WindowRun();
+  const auto missing = Cli({"--steps", "1", "--save-run", folder + "/no/such/run.run"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.out, "");
+  EXPECT_NE(missing.err.find("does not exist"), std::string::npos);
+  // A file size limit stands in for a full disk.
+  rlimit old{};
+  getrlimit(RLIMIT_FSIZE, &old);
+  rlimit small = old;
+  small.rlim_cur = 4096;
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  setrlimit(RLIMIT_FSIZE, &small);
+  EXPECT_THROW(SaveRun(*m, file), SegworkError);
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_EQ(Read(file), "a good file");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
+  std::filesystem::remove_all(folder);
+}
+
+}  // namespace
+}  // namespace segwork
