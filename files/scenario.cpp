@@ -11,6 +11,7 @@
 #include <sstream>
 #include <tuple>
 
+#include "files/atomic_file.h"
 #include "model/convert.h"
 #include "model/errors.h"
 
@@ -384,12 +385,9 @@ std::string ScenarioText(const Scenario& s) {
 
 void SaveScenario(const Scenario& scenario, const std::string& path) {
   const std::string text = ScenarioText(scenario);
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (!file) throw SegworkError(path + ": cannot be written");
-  const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  if (std::fclose(file) != 0 || !written) {
-    throw SegworkError(path + ": cannot be written completely");
-  }
+  AtomicFile file(path);
+  file.Write(text.data(), text.size());
+  file.Commit();
 }
 
 Scenario ScenarioOf(const Model& model) {
