@@ -320,16 +320,10 @@ void WriteAnalysis(Deflater& out, const Model& model) {
 }
 
 Json HeaderOf(const Model& m) {
-  Scenario s;
-  s.controls = m.Controls;
-  s.controls.onFieldRewritten = nullptr;
-  s.panelWidth = m.PanelWidth;
-  s.panelHeight = m.PanelHeight;
-  s.seed = m.Seed;
   Json h;
   h["format"] = kSavedRunFormat;
   h["version"] = kSavedRunVersion;
-  h["scenario"] = Json::parse(ScenarioText(s));
+  h["scenario"] = Json::parse(ScenarioText(SettingsOf(m)));
   Json& r = h["run"];
   r["step"] = m.StepCount;
   r["generator"] = m.Rng.State();

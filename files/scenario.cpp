@@ -390,13 +390,18 @@ void SaveScenario(const Scenario& scenario, const std::string& path) {
   file.Commit();
 }
 
-Scenario ScenarioOf(const Model& model) {
+Scenario SettingsOf(const Model& model) {
   Scenario s;
   s.controls = model.Controls;
   s.controls.onFieldRewritten = nullptr;
   s.panelWidth = model.PanelWidth;
   s.panelHeight = model.PanelHeight;
   s.seed = model.Seed;
+  return s;
+}
+
+Scenario ScenarioOf(const Model& model) {
+  Scenario s = SettingsOf(model);
   s.lines = model.StreetLines;
   // A cell size typed since the last setup: the grid as the next setup keeps it, positions in
   // both sizes carried over.

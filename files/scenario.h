@@ -53,6 +53,8 @@ Scenario LoadScenario(const std::string& path);
 std::string ScenarioText(const Scenario& scenario);
 void SaveScenario(const Scenario& scenario, const std::string& path);
 
+// The controls, panel and seed of a run, without its streets.
+Scenario SettingsOf(const Model& model);
 // The scenario of a run as it stands: its controls, panel, seed and streets.
 Scenario ScenarioOf(const Model& model);
 
