@@ -343,6 +343,7 @@ namespace {
 int Execute(const RunOptions& o, std::FILE* out, std::ostream& err) {
   const int64_t steps = StrToInt(o.steps);
   if (steps < 0) throw SegworkError("--steps " + o.steps + " is below 0");
+  RunPictures pictures(o.pictures);
   const std::unique_ptr<Model> prepared =
       PrepareModel(o, o.engine == "literal" ? EngineKind::Literal : EngineKind::Fast, err, false);
   Model& model = *prepared;
@@ -353,6 +354,7 @@ int Execute(const RunOptions& o, std::FILE* out, std::ostream& err) {
   model.KeepAllMeasures = false;
   model.AnalysisShown = false;
   const bool large = model.Cells.size() >= 4'000'000;
+  pictures.AfterSetup(model, steps);
 
   std::string line = "step,agents,movers";
   for (int32_t g = 1; g <= model.GroupCount; ++g) line += ",is_" + std::to_string(g);
@@ -371,7 +373,9 @@ int Execute(const RunOptions& o, std::FILE* out, std::ostream& err) {
     line += '\n';
     std::fputs(line.c_str(), out);
     if (large) err << "# step " << model.StepCount << " done" << std::endl;
+    pictures.AfterStep(model);
   }
+  pictures.AtEnd(model);
   model.FindClusters();
   std::fprintf(out, "clusters,%" PRId64 "\n", model.Measures.LastClusterCount.value_or(0));
   std::fprintf(out, "digest,%016" PRIx64 "\n", StateDigest(model));

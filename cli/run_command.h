@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/run_pictures.h"
 #include "model/controls.h"
 
 namespace CLI {
@@ -70,6 +71,8 @@ struct RunOptions {
   bool scenarioStreets = true;
   // --save-scenario: write the scenario of these options instead of running.
   std::optional<std::string> saveScenario;
+  // --picture, --frames, --movie, --every: pictures of the run.
+  PictureOptions pictures;
 };
 
 void AddRunOptions(CLI::App& command, RunOptions& options);
