@@ -47,9 +47,6 @@ struct CommandLine {
                     "running")
         ->type_name("FILE");
     AddPictureOptions(*run, runOptions.pictures);
-    for (const char* picture : {"--picture", "--frames", "--movie", "--every"}) {
-      run->get_option(picture)->excludes("--save-scenario");
-    }
 
     bench = app.add_subcommand(
         "bench", "run both engines side by side for 500 steps and compare their speed");

@@ -343,7 +343,7 @@ namespace {
 int Execute(const RunOptions& o, std::FILE* out, std::ostream& err) {
   const int64_t steps = StrToInt(o.steps);
   if (steps < 0) throw SegworkError("--steps " + o.steps + " is below 0");
-  RunPictures pictures(o.pictures);
+  RunPictures pictures(o);
   const std::unique_ptr<Model> prepared =
       PrepareModel(o, o.engine == "literal" ? EngineKind::Literal : EngineKind::Fast, err, false);
   Model& model = *prepared;

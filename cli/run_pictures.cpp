@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "cli/run_command.h"
 #include "display/raster_canvas.h"
 #include "display/rendering.h"
 #include "files/movie.h"
@@ -61,15 +62,21 @@ void CheckFolder(const std::string& option, const std::string& given, const fs::
 
 void CheckFile(const std::string& option, const std::string& file) {
   std::error_code ec;
-  if (fs::is_directory(file, ec)) {
-    throw SegworkError(option + " " + file + ": is a folder; give a file name");
+  if (!fs::path(file).has_filename() || fs::is_directory(file, ec)) {
+    throw SegworkError(option + " " + file + ": give a file name, not a folder");
   }
   CheckFolder(option, file, FolderOf(file));
 }
 
 }  // namespace
 
-RunPictures::RunPictures(const PictureOptions& options) : options_(options) {
+RunPictures::RunPictures(const RunOptions& run) : options_(run.pictures) {
+  const bool any = options_.picture || options_.frames || options_.movie || options_.every;
+  if (any && run.saveScenario) {
+    throw SegworkError(
+        "--save-scenario writes a scenario instead of running: it takes no "
+        "--picture, --frames, --movie or --every");
+  }
   if (options_.every && !Active()) throw SegworkError("--every needs --frames DIR or --movie FILE");
   if (options_.every) {
     every_ = StrToInt(*options_.every);

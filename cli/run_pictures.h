@@ -17,6 +17,8 @@ class RasterCanvas;
 
 namespace segwork::cli {
 
+struct RunOptions;
+
 // --picture, --frames, --movie and --every of `segwork-cli run`, as given.
 struct PictureOptions {
   std::optional<std::string> picture;
@@ -36,7 +38,7 @@ std::string FrameName(int64_t step, int64_t lastStep);
 class RunPictures {
  public:
   // Checks every option (folders, ffmpeg, --every) before the run prints anything.
-  explicit RunPictures(const PictureOptions& options);
+  explicit RunPictures(const RunOptions& options);
   ~RunPictures();
 
   // The run is set up and will make `steps` steps: the movie starts, frame 0 is taken.

@@ -91,7 +91,9 @@ TEST(CliPictures, BadPictureOptionsFailBeforeAnyRow) {
       {{"--frames", (dir / "f").string(), "--every", "0"}, "--every 0 is below 1"},
       {{"--picture", missing + "/p.png"}, "the folder " + missing + " does not exist"},
       {{"--frames", missing + "/f"}, "the folder " + missing + " does not exist"},
-      {{"--picture", dir.string()}, "is a folder"},
+      {{"--picture", dir.string()}, "give a file name, not a folder"},
+      {{"--picture", (dir / "p.png").string(), "--save-scenario", (dir / "s.json").string()},
+       "it takes no --picture"},
   };
   for (const auto& [args, message] : cases) {
     const testing::Result r = RunSmall(args);
