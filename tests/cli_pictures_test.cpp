@@ -125,6 +125,34 @@ TEST(CliPictures, MovieOfAnOddSizedPanel) {
   fs::remove_all(dir);
 }
 
+// An ffmpeg that fails at once: its closed pipe must not end this process, and what it said
+// comes back with the file's name; nothing is left behind.
+TEST(MovieFile, AnFfmpegThatFailsIsReportedWithWhatItSaid) {
+  const fs::path dir = Folder("fake");
+  {
+    std::ofstream script(dir / "ffmpeg");
+    script << "#!/bin/sh\necho 'no such encoder' >&2\nexit 3\n";
+  }
+  fs::permissions(dir / "ffmpeg", fs::perms::owner_all);
+  const std::string path = std::getenv("PATH");
+  ::setenv("PATH", dir.c_str(), 1);
+  const std::string movie = (dir / "m.mp4").string();
+  std::string message;
+  try {
+    MovieWriter writer(movie, 400, 300);
+    RasterCanvas frame(400, 300);
+    for (int i = 0; i < 20; ++i) writer.AddFrame(frame);
+    writer.Finish();
+  } catch (const SegworkError& e) {
+    message = e.what();
+  }
+  ::setenv("PATH", path.c_str(), 1);
+  EXPECT_EQ(message.rfind(movie + ": ", 0), 0u) << message;
+  EXPECT_NE(message.find("no such encoder"), std::string::npos) << message;
+  EXPECT_EQ(Listing(dir), std::vector<std::string>{"ffmpeg"});
+  fs::remove_all(dir);
+}
+
 TEST(PictureFile, AFailedSaveLeavesTheOldFileAndNoTemporary) {
   const fs::path dir = Folder("full");
   const std::string file = (dir / "p.png").string();
