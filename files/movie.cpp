@@ -42,7 +42,12 @@ MovieWriter::MovieWriter(const std::string& path, int width, int height)
   const std::string ffmpeg = FindFfmpeg();
   file_ = std::make_unique<FileReplacement>(path, ".mp4");
   ::close(file_->ReleaseDescriptor());  // ffmpeg writes it by name
-  Start(ffmpeg);
+  try {
+    Start(ffmpeg);
+  } catch (...) {
+    if (!log_.empty()) ::unlink(log_.c_str());
+    throw;
+  }
 }
 
 MovieWriter::~MovieWriter() {
