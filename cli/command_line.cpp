@@ -53,6 +53,7 @@ struct CommandLine {
     run->add_option("--open-run", runOptions.openRun,
                     "go on from a saved run for --steps more steps; its settings hold")
         ->type_name("FILE");
+    AddPictureOptions(*run, runOptions.pictures);
 
     bench = app.add_subcommand(
         "bench", "run both engines side by side for 500 steps and compare their speed");

@@ -348,6 +348,7 @@ int Execute(const RunOptions& o, std::FILE* out, std::ostream& err) {
   if (steps < 0) throw SegworkError("--steps " + o.steps + " is below 0");
   if (o.saveRun) CheckWritableTarget(*o.saveRun);
   const EngineKind engine = o.engine == "literal" ? EngineKind::Literal : EngineKind::Fast;
+  RunPictures pictures(o);
   const std::unique_ptr<Model> prepared =
       o.openRun ? OpenSavedModel(o, engine) : PrepareModel(o, engine, err, false);
   Model& model = *prepared;
@@ -358,6 +359,7 @@ int Execute(const RunOptions& o, std::FILE* out, std::ostream& err) {
   model.KeepAllMeasures = false;
   model.AnalysisShown = false;
   const bool large = model.Cells.size() >= 4'000'000;
+  pictures.AfterSetup(model, steps);
 
   std::string line = "step,agents,movers";
   for (int32_t g = 1; g <= model.GroupCount; ++g) line += ",is_" + std::to_string(g);
@@ -376,7 +378,9 @@ int Execute(const RunOptions& o, std::FILE* out, std::ostream& err) {
     line += '\n';
     std::fputs(line.c_str(), out);
     if (large) err << "# step " << model.StepCount << " done" << std::endl;
+    pictures.AfterStep(model);
   }
+  pictures.AtEnd(model);
   model.FindClusters();
   if (o.saveRun) SaveRun(model, *o.saveRun);
   std::fprintf(out, "clusters,%" PRId64 "\n", model.Measures.LastClusterCount.value_or(0));

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/run_pictures.h"
 #include "model/controls.h"
 
 namespace CLI {
@@ -73,6 +74,8 @@ struct RunOptions {
   // --save-run: the run after its last step; --open-run: go on from a saved run for --steps more.
   std::optional<std::string> saveRun;
   std::optional<std::string> openRun;
+  // --picture, --frames, --movie, --every: pictures of the run.
+  PictureOptions pictures;
 };
 
 void AddRunOptions(CLI::App& command, RunOptions& options);

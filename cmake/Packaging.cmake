@@ -73,7 +73,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Qt loads its platform plugins at run time, out of dpkg-shlibdeps' sight: xcb and offscreen come
 # with libqt6gui6 (a shared-library dependency), the native Wayland one only with qt6-wayland.
+# Movies are made by the ffmpeg program, started at run time; without it everything else works.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ffmpeg")
 if(SEGWORK_BUILD_DESKTOP)
-  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland, ffmpeg")
 endif()
 include(CPack)

@@ -3,11 +3,12 @@
 #include <cstdio>
 #include <string>
 
+#include "files/replace_file.h"
+
 namespace segwork {
 
-// A file written under a temporary name beside its target and renamed over it only once every
-// byte is written and on disk: a failed save never leaves half a file in place of a good one.
-// Every failure is a SegworkError naming the target.
+// A file written through a buffer into a FileReplacement and put in place only once every byte
+// is written and on disk. Every failure is a SegworkError naming the target.
 class AtomicFile {
  public:
   explicit AtomicFile(const std::string& path);
@@ -19,10 +20,8 @@ class AtomicFile {
   void Commit();
 
  private:
-  [[noreturn]] void Fail(const std::string& what);
-
   std::string path_;
-  std::string temporary_;
+  FileReplacement replacement_;
   std::FILE* file_ = nullptr;
 };
 

@@ -115,9 +115,12 @@ std::vector<std::string> Lines(const std::string& text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<std::string> args = Tame(SplitArguments(data, size));
-  // Writing scenario files where the fuzzer says is not this target's business.
+  // Writing scenario files, pictures and movies where the fuzzer says is not this target's
+  // business.
   for (const std::string& a : args) {
-    if (a.rfind("--save-scenario", 0) == 0) return 0;
+    for (const char* writer : {"--save-scenario", "--picture", "--frames", "--movie"}) {
+      if (a.rfind(writer, 0) == 0) return 0;
+    }
   }
   const std::vector<const char*> argv = Argv(args);
   const int argc = int(args.size());

@@ -213,6 +213,15 @@ TEST_F(Desktop, CellsAndAgentsCoverExactlyTheirPixels) {
   EXPECT_EQ(after.pixelColor(17, 17), QColor(255, 255, 255));
   EXPECT_EQ(after.pixelColor(2, 14), QColor(0, 0, 255));  // cell size 1: its one pixel
   EXPECT_EQ(after.pixelColor(3, 15), QColor(255, 255, 255));
+  // Round: the box's corners stay as they were.
+  EXPECT_EQ(after.pixelColor(13, 14), QColor(0, 0, 255));
+  EXPECT_EQ(after.pixelColor(13, 13), QColor(255, 255, 255));
+  // A disc over the surface's edge paints only what is on it.
+  agent.PosX = 19;
+  agent.PosY = 0;
+  agent.Radius = 5;
+  agent.DrawAgent(canvas);
+  EXPECT_EQ(canvas.Image().pixelColor(19, 0), QColor(0, 0, 255));
 }
 
 TEST_F(Desktop, ClosingTheMainWindowStopsTheRun) {

@@ -25,6 +25,8 @@
 #include <QToolButton>
 #include <new>
 
+#include "display/raster_canvas.h"
+#include "files/movie.h"
 #include "files/saved_run.h"
 #include "files/scenario.h"
 #include "model/convert.h"
@@ -415,6 +417,7 @@ void TForm1::BuildAnalysisTab(QWidget* page) {
   connect(ps, &QPushButton::clicked, this, [this] { ShowWindowStoppingRun(parameterSpace_); });
   connect(growth, &QPushButton::clicked, this, [this] { ShowWindowStoppingRun(growth_); });
   connect(streets, &QPushButton::clicked, this, [this] { ShowWindowStoppingRun(streets_); });
+  BuildPictureButtons(page, 298);
 }
 
 void TForm1::BuildStreetsTab(QWidget* page) {
@@ -831,6 +834,11 @@ void TForm1::Timer1Timer() {
     model_.Window.Timer1Enabled = false;
     model_.Window.StopButtonRed = true;
     SyncFromModel();
+    return;
+  }
+  if (movie_ && !Guarded([&] { RecordFrame(); })) {
+    movie_.reset();
+    ShowRecording();
   }
 }
 
@@ -870,6 +878,7 @@ void TForm1::ZeichenPanelMouseUp(Qt::MouseButton button, QPoint pos) {
 void TForm1::closeEvent(QCloseEvent* event) {
   timer1_->stop();
   panelFrame_->stop();
+  StopRecording();
   for (QWidget* w : {analysis_.data(), parameterSpace_.data(), growth_.data(), streets_.data()}) {
     if (!w) continue;
     for (QTimer* timer : w->findChildren<QTimer*>()) timer->stop();

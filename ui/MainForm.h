@@ -22,6 +22,11 @@ class QTableWidget;
 class QTimer;
 class QToolButton;
 
+namespace segwork {
+class MovieWriter;
+class RasterCanvas;
+}  // namespace segwork
+
 namespace segwork::ui {
 
 class TForm1;
@@ -98,6 +103,14 @@ class TForm1 : public QWidget {
   bool SaveRunTo(const QString& path);
   bool OpenRunFrom(const QString& path);
 
+  // "Save picture…": the drawing panel's cells as a PNG.
+  bool SavePictureTo(const QString& path);
+  // "Record movie…": the picture now and after every step the run makes until "Stop recording"
+  // become the frames of a movie; a failure ends the recording and leaves no file.
+  bool StartRecording(const QString& path);
+  bool StopRecording();
+  bool Recording() const { return bool(movie_); }
+
   // The run's pace: steps a second for each position of the speed slider; 0 is "fastest", one
   // step per tick as often as the event loop allows.
   static constexpr std::array<int, 10> kStepsPerSecond = {1, 2, 5, 10, 20, 50, 100, 200, 500, 0};
@@ -114,6 +127,9 @@ class TForm1 : public QWidget {
   void BuildParameterTab(QWidget* page);
   void BuildAnalysisTab(QWidget* page);
   void BuildStreetsTab(QWidget* page);
+  void BuildPictureButtons(QWidget* page, int y);
+  void RecordFrame();
+  void ShowRecording();
   QLineEdit* MakeField(Field f, QWidget* parent, int x, int y, int width, const char* caption);
   void MakeUpDown(Field f, int min, int max, int increment);
   QPushButton* MakeButton(const char* name, const char* caption, QWidget* parent, QRect geometry);
@@ -163,6 +179,9 @@ class TForm1 : public QWidget {
   QSpinBox* UpD_nrStr_ = nullptr;
   QSpinBox* UpD_strType_ = nullptr;
   QPointer<QWidget> analysis_, parameterSpace_, growth_, streets_;
+  QPushButton* B_record_ = nullptr;
+  std::unique_ptr<MovieWriter> movie_;
+  std::unique_ptr<RasterCanvas> movieFrame_;
 
   friend class DrawingPanel;
 };

@@ -1,99 +1,53 @@
 #include "ui/qt_canvas.h"
 
+#include <QPainter>
 #include <QPen>
-
-#include "ui/look.h"
 
 namespace segwork::ui {
 
 QtCanvas::QtCanvas(int width, int height, bool seeThroughWhite)
-    : image_(std::max(width, 1), std::max(height, 1),
-             seeThroughWhite ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32),
-      seeThroughWhite_(seeThroughWhite) {
-  image_.fill(seeThroughWhite ? QColor(Qt::transparent) : QColor(Qt::white));
-  // A new surface replaces the whole picture, also where no cell is ever painted.
-  dirty_ = image_.rect();
-}
-
-QtCanvas::~QtCanvas() {
-  Flush();
-}
-
-QColor QtCanvas::PaintColour(TColor colour) const {
-  if (seeThroughWhite_ && colour == kWhite) return QColor(Qt::transparent);
-  return ui::ToQColor(colour);
-}
-
-QPainter& QtCanvas::Painter() {
-  if (!painter_) {
-    painter_ = std::make_unique<QPainter>(&image_);
-    painter_->setRenderHint(QPainter::Antialiasing, false);
-    // Transparent must replace what is there, not blend over it.
-    painter_->setCompositionMode(QPainter::CompositionMode_Source);
-  }
-  return *painter_;
-}
-
-void QtCanvas::Flush() {
-  painter_.reset();
-}
-
-const QImage& QtCanvas::Image() {
-  Flush();
-  return image_;
-}
-
-QRect QtCanvas::TakeDirty() {
-  const QRect r = dirty_ & image_.rect();
-  dirty_ = QRect();
-  return r;
-}
+    : raster_(width, height, seeThroughWhite),
+      image_(reinterpret_cast<uchar*>(raster_.Pixels()), raster_.Width(), raster_.Height(),
+             qsizetype(raster_.Width()) * 4,
+             seeThroughWhite ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32) {}
 
 void QtCanvas::SetPen(int width, TColor colour) {
   penWidth_ = width;
   pen_ = colour;
-}
-
-void QtCanvas::SetBrush(TColor colour) {
-  brush_ = colour;
-}
-
-void QtCanvas::Rectangle(int left, int top, int right, int bottom) {
-  if (right <= left || bottom <= top) return;
-  // Exactly the pixels left..right-1, top..bottom-1: the outline on the outermost ones, the
-  // brush inside. Painted as fills, so no pen geometry adds a pixel.
-  const QRect all(left, top, right - left, bottom - top);
-  QPainter& p = Painter();
-  p.fillRect(all, PaintColour(pen_));
-  if (all.width() > 2 && all.height() > 2)
-    p.fillRect(all.adjusted(1, 1, -1, -1), PaintColour(brush_));
-  Touch(all);
-}
-
-void QtCanvas::Ellipse(int left, int top, int right, int bottom) {
-  if (right <= left || bottom <= top) return;
-  QPainter& p = Painter();
-  p.setPen(QPen(PaintColour(pen_), std::max(penWidth_, 1)));
-  p.setBrush(PaintColour(brush_));
-  // A pen-outlined ellipse covers one pixel more than its rectangle in each direction.
-  p.drawEllipse(QRect(left, top, right - left - 1, bottom - top - 1));
-  Touch(QRect(left, top, right - left, bottom - top));
+  raster_.SetPen(width, colour);
 }
 
 void QtCanvas::MoveTo(int x, int y) {
   position_ = QPoint(x, y);
+  raster_.MoveTo(x, y);
 }
 
 void QtCanvas::LineTo(int x, int y) {
-  QPainter& p = Painter();
-  QPen pen(PaintColour(pen_), std::max(penWidth_, 1));
+  // A wrapper of its own, so no copy of image_ that someone holds makes the painter detach.
+  QImage target(reinterpret_cast<uchar*>(raster_.Pixels()), raster_.Width(), raster_.Height(),
+                qsizetype(raster_.Width()) * 4, image_.format());
+  QPainter p(&target);
+  p.setRenderHint(QPainter::Antialiasing, false);
+  // Transparent must replace what is there, not blend over it.
+  p.setCompositionMode(QPainter::CompositionMode_Source);
+  const uint32_t argb = raster_.Argb(pen_);
+  QPen pen(QColor::fromRgba(argb), std::max(penWidth_, 1));
   pen.setCapStyle(Qt::RoundCap);
   p.setPen(pen);
   const QPoint to(x, y);
   p.drawLine(position_, to);
+  p.end();
   const int margin = std::max(penWidth_, 1) + 1;
-  Touch(QRect(position_, to).normalized().adjusted(-margin, -margin, margin, margin));
+  const QRect area = QRect(position_, to).normalized().adjusted(-margin, -margin, margin, margin);
+  raster_.Touch(area.left(), area.top(), area.right() + 1, area.bottom() + 1);
   position_ = to;
+  raster_.MoveTo(x, y);
+}
+
+QRect QtCanvas::TakeDirty() {
+  const RasterCanvas::Box box = raster_.TakeTouched();
+  if (box.Empty()) return QRect();
+  return QRect(QPoint(box.left, box.top), QPoint(box.right - 1, box.bottom - 1));
 }
 
 std::unique_ptr<Canvas> MakeCellCanvas(int width, int height) {

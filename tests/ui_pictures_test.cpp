@@ -1,0 +1,102 @@
+#include <unistd.h>
+
+#include <QImage>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "cli/command_line.h"
+#include "files/movie.h"
+#include "model/errors.h"
+#include "tests/cli_capture.h"
+#include "tests/ui_desktop.h"
+
+namespace segwork::ui::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string TempPath(const std::string& name) {
+  return (fs::temp_directory_path() /
+          ("segwork_ui_pictures_" + std::to_string(::getpid()) + "_" + name))
+      .string();
+}
+
+int Cli(std::vector<std::string> args) {
+  args.insert(args.begin(), "segwork-cli");
+  std::vector<const char*> argv;
+  for (const std::string& a : args) argv.push_back(a.c_str());
+  std::ostringstream info;
+  const auto r = cli::testing::Capture([&](std::FILE* out, std::ostream& err) {
+    return cli::RunCommandLine(int(argv.size()), argv.data(), out, info, err);
+  });
+  EXPECT_EQ(r.status, 0) << r.err;
+  return r.status;
+}
+
+// Pixels that differ, as "x,y" of the first and how many.
+std::string Difference(const QImage& a, const QImage& b) {
+  if (a.size() != b.size()) return "sizes differ";
+  int count = 0;
+  QString first;
+  for (int y = 0; y < a.height(); ++y) {
+    for (int x = 0; x < a.width(); ++x) {
+      if (a.pixel(x, y) == b.pixel(x, y)) continue;
+      if (count++ == 0) first = QString("%1,%2").arg(x).arg(y);
+    }
+  }
+  return count ? QString("%1 pixels, first at %2").arg(count).arg(first).toStdString() : "";
+}
+
+// The window's run, painted step by step while it runs, against the headless picture of the
+// same options and seed, painted whole after the last step.
+TEST_F(Desktop, AHeadlessPictureIsTheWindowsPixelForPixel) {
+  Stop();
+  Type("E_seed", "5");
+  Click("B_setup");
+  for (int i = 0; i < 12; ++i) main->Timer1Timer();
+  const std::string headless = TempPath("headless.png");
+  const std::string saved = TempPath("saved.png");
+  ASSERT_EQ(Cli({"run", "--seed", "5", "--steps", "12", "--picture", headless}), 0);
+  ASSERT_TRUE(main->SavePictureTo(QString::fromStdString(saved)));
+
+  const QImage file =
+      QImage(QString::fromStdString(headless)).convertToFormat(QImage::Format_RGB32);
+  const QImage shown = Panel()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+  ASSERT_EQ(file.size(), QSize(694, 694));
+  EXPECT_EQ(Difference(shown, file), "");
+  EXPECT_EQ(
+      Difference(QImage(QString::fromStdString(saved)).convertToFormat(QImage::Format_RGB32), file),
+      "");
+  EXPECT_FALSE(main->SavePictureTo(QString::fromStdString(TempPath("missing") + "/p.png")));
+  QApplication::processEvents();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_NE(boxes[0].indexOf("does not exist"), -1) << boxes[0].toStdString();
+  fs::remove(headless);
+  fs::remove(saved);
+}
+
+TEST_F(Desktop, RecordsTheStepsTheRunMakesIntoAMovie) {
+  try {
+    FindFfmpeg();
+  } catch (const SegworkError&) {
+    GTEST_SKIP() << "ffmpeg is not installed";
+  }
+  Stop();
+  const std::string movie = TempPath("movie.mp4");
+  ASSERT_TRUE(main->StartRecording(QString::fromStdString(movie)));
+  EXPECT_EQ(Find<QPushButton>("B_recordMovie")->text(), "Stop recording");
+  for (int i = 0; i < 3; ++i) main->Timer1Timer();
+  EXPECT_FALSE(fs::exists(movie));
+  ASSERT_TRUE(main->StopRecording());
+  EXPECT_EQ(Find<QPushButton>("B_recordMovie")->text(), "Record movie…");
+  std::ifstream in(movie, std::ios::binary);
+  std::string head(8, '\0');
+  in.read(head.data(), 8);
+  EXPECT_EQ(head.substr(4), "ftyp");
+  EXPECT_TRUE(boxes.empty());
+  fs::remove(movie);
+}
+
+}  // namespace
+}  // namespace segwork::ui::testing

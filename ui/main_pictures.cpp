@@ -1,0 +1,77 @@
+// The main window's pictures and movies: "Save picture…" and "Record movie…".
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QPushButton>
+
+#include "display/raster_canvas.h"
+#include "display/rendering.h"
+#include "files/movie.h"
+#include "files/picture.h"
+#include "model/errors.h"
+#include "ui/MainForm.h"
+#include "ui/qt_canvas.h"
+
+namespace segwork::ui {
+
+void TForm1::BuildPictureButtons(QWidget* page, int y) {
+  auto* picture = MakeButton("B_savePicture", "Save picture…", page, QRect(8, y, 120, 25));
+  picture->setToolTip("The drawing panel as a PNG picture");
+  connect(picture, &QPushButton::clicked, this, [this] {
+    const QString path = QFileDialog::getSaveFileName(this, "Save picture", "picture.png",
+                                                      "PNG pictures (*.png);;All files (*)");
+    if (!path.isEmpty()) SavePictureTo(path);
+  });
+  B_record_ = MakeButton("B_recordMovie", "Record movie…", page, QRect(8, y + 32, 120, 25));
+  B_record_->setToolTip("Every step from now on as a frame of an MP4 movie (needs ffmpeg)");
+  connect(B_record_, &QPushButton::clicked, this, [this] {
+    if (movie_) {
+      StopRecording();
+      return;
+    }
+    QString path = QFileDialog::getSaveFileName(this, "Record movie", "movie.mp4",
+                                                "MP4 movies (*.mp4);;All files (*)");
+    if (path.isEmpty()) return;
+    if (QFileInfo(path).suffix().isEmpty()) path += ".mp4";
+    StartRecording(path);
+  });
+}
+
+bool TForm1::SavePictureTo(const QString& path) {
+  return Guarded([&] {
+    const auto* cells = dynamic_cast<const QtCanvas*>(model_.CellImage.get());
+    if (!cells) throw SegworkError("there is no picture on the panel yet");
+    SavePng(cells->Raster(), path.toStdString());
+  });
+}
+
+bool TForm1::StartRecording(const QString& path) {
+  if (movie_) return false;
+  const bool started = Guarded([&] {
+    movieFrame_ = std::make_unique<RasterCanvas>(model_.PanelWidth, model_.PanelHeight);
+    movie_ =
+        std::make_unique<MovieWriter>(path.toStdString(), model_.PanelWidth, model_.PanelHeight);
+    RecordFrame();
+  });
+  if (!started) movie_.reset();
+  ShowRecording();
+  return started;
+}
+
+bool TForm1::StopRecording() {
+  if (!movie_) return false;
+  const std::unique_ptr<MovieWriter> movie = std::move(movie_);
+  ShowRecording();
+  return Guarded([&] { movie->Finish(); });
+}
+
+void TForm1::RecordFrame() {
+  // Painted whole from the state, so a frame does not depend on what the panel repainted.
+  RepaintAll(model_.Cells, model_.Agents, *movieFrame_);
+  movie_->AddFrame(*movieFrame_);
+}
+
+void TForm1::ShowRecording() {
+  B_record_->setText(movie_ ? "Stop recording" : "Record movie…");
+}
+
+}  // namespace segwork::ui
