@@ -5,6 +5,7 @@
 #include <tuple>
 #include <vector>
 
+#include "cli/output.h"
 #include "cli/run_command.h"
 #include "cli/sweep_command.h"
 #include "files/scenario.h"
@@ -73,7 +74,8 @@ struct CommandLine {
       app.parse(argc, argv);
       return -1;
     } catch (const CLI::ParseError& e) {
-      return app.exit(e, info, err);
+      // Help and version end here with 0; CLI11's own codes for usage errors are not documented.
+      return app.exit(e, info, err) == 0 ? 0 : kUsageStatus;
     }
   }
 };
@@ -145,6 +147,7 @@ int RunCommandLine(int argc, const char* const* argv, std::FILE* out, std::ostre
                                *s.run.scenarioFile);
           }
           ApplySweepScenario(*s.command, s.run, s.options);
+          CheckSweptOption(*s.command, s.options);
           return 0;
         },
         out, err);
