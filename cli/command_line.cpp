@@ -38,6 +38,10 @@ struct CommandLine {
   CommandLine() {
     app.set_version_flag("--version", std::string("segwork-cli " SEGWORK_VERSION));
     app.require_subcommand(1);
+    app.footer(
+        "Exit status: 0 done; 1 a bad value, a failed write or a failed run; 2 a usage error (the "
+        "command line does not parse or has options that cannot go together); 3 bench: the "
+        "engines differ; 128+N ended by signal N (a run or sweep stops between whole rows).");
 
     run = app.add_subcommand("run", "set up one run and print one CSV row per step");
     AddRunOptions(*run, runOptions);

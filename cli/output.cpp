@@ -54,7 +54,12 @@ void RowWriter::Fail(int error) const {
 }
 
 void InstallSignalHandling() {
+  // Neither ignored nor blocked: a write to a pipe nobody reads ends the program, not EPIPE.
   std::signal(SIGPIPE, SIG_DFL);
+  sigset_t pipe;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  sigprocmask(SIG_UNBLOCK, &pipe, nullptr);
   struct sigaction action {};
   action.sa_handler = OnTermination;
   sigemptyset(&action.sa_mask);

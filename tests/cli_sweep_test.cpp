@@ -213,6 +213,16 @@ TEST(CliSweep, BadInputsGiveAMessageAndNoRows) {
   }
 }
 
+TEST(CliSweep, WarningsThatDifferOnlyInAValueAreSummarised) {
+  // 35 rows: every move distance past 16 is rewritten, each value with its own warning.
+  Sweep s = Tiny(Experiment::Parameter);
+  s.sweep.parameter = "move-distance", s.sweep.from = "20", s.sweep.to = "24";
+  const Result r = Execute(s);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string first = "segwork-cli: warning: --move-distance '20' rewritten to '16'\n";
+  EXPECT_EQ(r.err, first + first.substr(0, first.size() - 1) + " \u2026 and 4 more like it\n");
+}
+
 TEST(CliSweep, SummariesDeriveTheWindowsSeries) {
   Sweep s = Tiny(Experiment::Parameter);
   s.sweep.summary = true;
@@ -237,6 +247,10 @@ TEST(CliSweep, SummariesDeriveTheWindowsSeries) {
   EXPECT_TRUE(Series(r.out, "is_fit").empty());
   EXPECT_EQ(Series(r.out, "is_average").size(), 2u);
   EXPECT_NE(r.err.find("Cannot process fitting"), std::string::npos);
+  // One value: no line fits its points, and the trend's fields are empty, not the line y = x.
+  s.sweep.to = "2";
+  r = Execute(s);
+  EXPECT_EQ(Series(r.out, "clusters_trend"), (Rows{{"2", ""}, {"2", ""}}));
 
   // Growth with one run per value: the value line is that run's mean line.
   s = Tiny(Experiment::Growth);
