@@ -108,7 +108,10 @@ start_slurm() {
 
 # The array with the given sweep options, waited for; its shards joined into joined.csv.
 run_array() {
-  (cd "$1" && sbatch --wait --parsable "$top/examples/growth-array.sh" "${@:2}" >/dev/null) ||
+  # The script asks for two cores a task; a one-core machine gives one.
+  local cpus=$(($(nproc) >= 2 ? 2 : 1))
+  (cd "$1" && sbatch --wait --cpus-per-task=$cpus "$top/examples/growth-array.sh" "${@:2}" \
+    >/dev/null) ||
     fail "the job array failed: $(cat "$1"/growth-*.log)"
   cat "$1"/growth-{0..9}.csv >"$1/joined.csv"
 }
