@@ -1,5 +1,7 @@
 #include "cli/sweep_file.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -135,6 +137,7 @@ SweepOutput::SweepOutput(const std::string& path, bool resume, const SweepIdenti
   std::ifstream probe(path, std::ios::binary | std::ios::ate);
   if (!probe && Exists(path)) FailFile(path, "cannot read it", errno);
   if (!probe || probe.tellg() == 0) return;
+  Lock();
   CheckRecord(path, identity);
   recordText_.clear();  // the record there is this one
   Scan(path);
@@ -142,6 +145,20 @@ SweepOutput::SweepOutput(const std::string& path, bool resume, const SweepIdenti
 
 SweepOutput::~SweepOutput() {
   if (owned_ && file_) std::fclose(file_);
+}
+
+SweepOutput::Descriptor::~Descriptor() {
+  if (fd >= 0) close(fd);
+}
+
+void SweepOutput::Lock() {
+  if (lock_.fd >= 0) return;
+  lock_.fd = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+  if (lock_.fd < 0) FailFile(path_, "cannot open it", errno);
+  if (flock(lock_.fd, LOCK_EX | LOCK_NB) != 0) {
+    throw SegworkError("segwork-cli: " + path_ +
+                       " is being written by another segwork-cli; let that one finish first");
+  }
 }
 
 // Keeps the whole lines that are rows of this block in order, and finds the first run missing.
@@ -209,6 +226,7 @@ void SweepOutput::Open() {
   file_ = std::fopen(path_.c_str(), keptBytes_ > 0 ? "ab" : "wb");
   if (!file_) FailFile(path_, "cannot open it for writing", errno);
   owned_ = true;
+  Lock();
   writer_ = RowWriter(file_, path_);
 }
 

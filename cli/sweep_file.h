@@ -58,6 +58,8 @@ class SweepOutput {
  private:
   void Scan(const std::string& path);
   void Open();
+  // One process at a time writes FILE: two would interleave their runs.
+  void Lock();
 
   std::FILE* file_ = nullptr;
   RowWriter writer_;
@@ -65,6 +67,14 @@ class SweepOutput {
   std::string recordText_;
   RowShape shape_;
   bool owned_ = false;
+  // Released also when the constructor throws after taking it.
+  struct Descriptor {
+    int fd = -1;
+    Descriptor() = default;
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor();
+  } lock_;
   bool headerOwed_ = false;
   uint64_t next_ = 0;
   std::string keptOfNext_;  // rows of run next_ already in FILE (a growth run cut short)

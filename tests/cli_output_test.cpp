@@ -1,7 +1,9 @@
 // What reaches the reader when writing fails or the program is stopped: the real segwork-cli in a
 // process of its own, and resumed sweeps against uninterrupted ones.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -246,9 +248,14 @@ TEST_F(CliOutput, AResumeRefusesAFileOfAnotherSweep) {
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
     EXPECT_EQ(Read(file), c.status ? half : whole) << c.message;
   }
-  // A row changed by hand, or a FILE without its record, is not taken for this sweep's.
+  // A FILE another process is writing, a row changed by hand, or a FILE without its record is
+  // not taken for this sweep's.
   Sweep s = fresh;
   s.sweep.resume = true;
+  const int writing = open(file.c_str(), O_RDONLY);
+  ASSERT_EQ(flock(writing, LOCK_EX), 0);
+  EXPECT_NE(s.Execute().err.find("is being written by another"), std::string::npos);
+  close(writing);
   std::string changed = half;
   changed[changed.find("\n1,") + 3] = '7';
   std::ofstream(file, std::ios::binary | std::ios::trunc) << changed;
