@@ -2,6 +2,7 @@
 #include <cinttypes>
 #include <memory>
 
+#include "cli/output.h"
 #include "cli/run_command.h"
 #include "model/CellForm.h"
 
@@ -41,14 +42,21 @@ int Bench(const RunOptions& o, std::FILE* out, std::ostream& err) {
   }
   const double rate[2][2] = {{50 / timing[0].early, 100 / timing[0].equilibrium},
                              {50 / timing[1].early, 100 / timing[1].equilibrium}};
-  std::fprintf(out, "engine,steps_per_s_1_50,steps_per_s_401_500\n");
-  std::fprintf(out, "literal,%.1f,%.1f\n", rate[0][0], rate[0][1]);
-  std::fprintf(out, "fast,%.1f,%.1f\n", rate[1][0], rate[1][1]);
-  if (!equal) std::fprintf(out, "first_difference_after_step,%" PRId64 "\n", firstDifference);
-  std::fprintf(out, "ratio_early=%.2f ratio_equilibrium=%.2f digests=%s\n", rate[1][0] / rate[0][0],
-               rate[1][1] / rate[0][1], equal ? "equal" : "DIFFER");
-  std::fflush(out);
-  return equal ? 0 : 2;
+  char text[1024];
+  int length = std::snprintf(text, sizeof text,
+                             "engine,steps_per_s_1_50,steps_per_s_401_500\n"
+                             "literal,%.1f,%.1f\nfast,%.1f,%.1f\n",
+                             rate[0][0], rate[0][1], rate[1][0], rate[1][1]);
+  if (!equal) {
+    length += std::snprintf(text + length, sizeof text - size_t(length),
+                            "first_difference_after_step,%" PRId64 "\n", firstDifference);
+  }
+  std::snprintf(text + length, sizeof text - size_t(length),
+                "ratio_early=%.2f ratio_equilibrium=%.2f digests=%s\n", rate[1][0] / rate[0][0],
+                rate[1][1] / rate[0][1], equal ? "equal" : "DIFFER");
+  RowWriter(out, "standard output").Write(text);
+  // Not 2, the status of a usage error.
+  return equal ? 0 : 3;
 }
 
 }  // namespace

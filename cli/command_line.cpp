@@ -5,6 +5,7 @@
 #include <tuple>
 #include <vector>
 
+#include "cli/output.h"
 #include "cli/run_command.h"
 #include "cli/run_saved.h"
 #include "cli/sweep_command.h"
@@ -38,6 +39,10 @@ struct CommandLine {
   CommandLine() {
     app.set_version_flag("--version", std::string("segwork-cli " SEGWORK_VERSION));
     app.require_subcommand(1);
+    app.footer(
+        "Exit status: 0 done; 1 a bad value, a failed write or a failed run; 2 a usage error (the "
+        "command line does not parse or has options that cannot go together); 3 bench: the "
+        "engines differ; 128+N ended by signal N (a run or sweep stops between whole rows).");
 
     run = app.add_subcommand("run", "set up one run and print one CSV row per step");
     AddRunOptions(*run, runOptions);
@@ -81,7 +86,8 @@ struct CommandLine {
       app.parse(argc, argv);
       return -1;
     } catch (const CLI::ParseError& e) {
-      return app.exit(e, info, err);
+      // Help and version end here with 0; CLI11's own codes for usage errors are not documented.
+      return app.exit(e, info, err) == 0 ? 0 : kUsageStatus;
     }
   }
 };
@@ -162,6 +168,7 @@ int RunCommandLine(int argc, const char* const* argv, std::FILE* out, std::ostre
                                *s.run.scenarioFile);
           }
           ApplySweepScenario(*s.command, s.run, s.options);
+          CheckSweptOption(*s.command, s.options);
           return 0;
         },
         out, err);

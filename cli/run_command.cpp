@@ -9,6 +9,7 @@
 #include <sstream>
 #include <vector>
 
+#include "cli/output.h"
 #include "cli/run_saved.h"
 #include "files/atomic_file.h"
 #include "files/saved_run.h"
@@ -203,7 +204,7 @@ ControlValues ControlsOf(const RunOptions& o, std::ostream& warn) {
     }
     // The table is read only for the street types a run has; a text given here is read at once.
     for (size_t i = 0; i < 7; ++i) {
-      StrToFloat(parts[i]);
+      StrToWeight(parts[i]);
       c.SG_weight[1][i + 1] = parts[i];
     }
   }
@@ -346,6 +347,11 @@ namespace {
 int Execute(const RunOptions& o, std::FILE* out, std::ostream& err) {
   const int64_t steps = StrToInt(o.steps);
   if (steps < 0) throw SegworkError("--steps " + o.steps + " is below 0");
+  if (o.saveScenario && (o.saveRun || o.openRun)) {
+    throw UsageError(
+        "--save-scenario writes a scenario instead of running: it takes no "
+        "--save-run or --open-run");
+  }
   if (o.saveRun) CheckWritableTarget(*o.saveRun);
   const EngineKind engine = o.engine == "literal" ? EngineKind::Literal : EngineKind::Fast;
   RunPictures pictures(o);
@@ -361,11 +367,13 @@ int Execute(const RunOptions& o, std::FILE* out, std::ostream& err) {
   const bool large = model.Cells.size() >= 4'000'000;
   pictures.AfterSetup(model, steps);
 
+  RowWriter writer(out, "standard output");
   std::string line = "step,agents,movers";
   for (int32_t g = 1; g <= model.GroupCount; ++g) line += ",is_" + std::to_string(g);
   for (int32_t g = 1; g <= model.GroupCount; ++g) line += ",sat_" + std::to_string(g);
   line += '\n';
-  std::fputs(line.c_str(), out);
+  writer.Write(line);
+  // Each row goes out whole as soon as it is made: nothing of a step is kept past its row.
   for (int64_t s = 0; s < steps; ++s) {
     model.AdvanceOneStep();
     const StepMeasures& m = model.Measures.Latest();
@@ -376,16 +384,17 @@ int Execute(const RunOptions& o, std::FILE* out, std::ostream& err) {
       PrintOptional(line, satisfaction);
     }
     line += '\n';
-    std::fputs(line.c_str(), out);
+    writer.Write(line);
     if (large) err << "# step " << model.StepCount << " done" << std::endl;
     pictures.AfterStep(model);
   }
   pictures.AtEnd(model);
   model.FindClusters();
   if (o.saveRun) SaveRun(model, *o.saveRun);
-  std::fprintf(out, "clusters,%" PRId64 "\n", model.Measures.LastClusterCount.value_or(0));
-  std::fprintf(out, "digest,%016" PRIx64 "\n", StateDigest(model));
-  std::fflush(out);
+  char tail[80];
+  std::snprintf(tail, sizeof tail, "clusters,%" PRId64 "\ndigest,%016" PRIx64 "\n",
+                model.Measures.LastClusterCount.value_or(0), StateDigest(model));
+  writer.Write(tail);
   return 0;
 }
 
@@ -398,18 +407,22 @@ int ExecuteRun(const RunOptions& options, std::FILE* out, std::ostream& err) {
 int ExitStatusOf(const std::function<int()>& command, std::FILE* out, std::ostream& err) {
   try {
     return command();
+  } catch (const UsageError& e) {
+    std::fflush(out);
+    err << e.what() << "\n";
+    return kUsageStatus;
   } catch (const SegworkError& e) {
     std::fflush(out);
     err << e.what() << "\n";
-    return 1;
+    return kFailureStatus;
   } catch (const std::bad_alloc&) {
     std::fflush(out);
     err << "segwork-cli: out of memory\n";
-    return 1;
+    return kFailureStatus;
   } catch (const std::exception& e) {
     std::fflush(out);
     err << "segwork-cli: " << e.what() << "\n";
-    return 1;
+    return kFailureStatus;
   }
 }
 

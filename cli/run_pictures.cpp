@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "cli/output.h"
 #include "cli/run_command.h"
 #include "display/raster_canvas.h"
 #include "display/rendering.h"
@@ -73,11 +74,11 @@ void CheckFile(const std::string& option, const std::string& file) {
 RunPictures::RunPictures(const RunOptions& run) : options_(run.pictures) {
   const bool any = options_.picture || options_.frames || options_.movie || options_.every;
   if (any && run.saveScenario) {
-    throw SegworkError(
+    throw UsageError(
         "--save-scenario writes a scenario instead of running: it takes no "
         "--picture, --frames, --movie or --every");
   }
-  if (options_.every && !Active()) throw SegworkError("--every needs --frames DIR or --movie FILE");
+  if (options_.every && !Active()) throw UsageError("--every needs --frames DIR or --movie FILE");
   if (options_.every) {
     every_ = StrToInt(*options_.every);
     if (every_ < 1) throw SegworkError("--every " + *options_.every + " is below 1");

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <string>
 
+#include "cli/output.h"
 #include "cli/run_command.h"
 #include "files/saved_run.h"
 #include "model/CellForm.h"
@@ -19,9 +20,9 @@ void CheckOpenRunOptions(const CLI::App& run) {
     if (option->count() == 0) continue;
     const std::string name = option->get_name();
     if (std::find(std::begin(kAllowed), std::end(kAllowed), name) != std::end(kAllowed)) continue;
-    throw SegworkError("segwork-cli: " + name +
-                       " cannot be given with --open-run: the saved run keeps its own settings "
-                       "(give --steps and where to write)");
+    throw UsageError(name +
+                     " cannot be given with --open-run: the saved run keeps its own settings "
+                     "(give --steps and where to write)");
   }
 }
 

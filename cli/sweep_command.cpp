@@ -4,16 +4,19 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cinttypes>
+#include <cmath>
 #include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <sstream>
 #include <system_error>
 #include <thread>
 #include <vector>
 
+#include "cli/output.h"
+#include "cli/sweep_file.h"
 #include "experiments/sweep_core.h"
 #include "files/scenario.h"
 #include "model/CellForm.h"
@@ -62,6 +65,12 @@ void AddSweepOptions(CLI::App& command, Experiment experiment, RunOptions& run,
   command.add_option("--jobs", sweep.jobs, "runs in parallel (default: hardware threads)")
       ->type_name("N");
   command.add_option("--shard", sweep.shard, "run only block I of N of the runs")->type_name("I/N");
+  command
+      .add_option("--output", sweep.output,
+                  "write the rows to FILE as the runs finish (with FILE.sweep naming the sweep)")
+      ->type_name("FILE");
+  AddFlag(command, "--resume", sweep.resume,
+          "finish the sweep of --output FILE: keep its whole rows, run only what is missing");
   AddFlag(command, "--summary", sweep.summary, "append the derived series (averages, trend, fit)");
   AddFlag(command, "--quiet", sweep.quiet, "no progress lines on stderr");
 }
@@ -102,11 +111,26 @@ namespace {
 
 const char* const kParameters[4] = {"groups", "radius", "move-distance", "threshold"};
 
+}  // namespace
+
+void CheckSweptOption(const CLI::App& command, const SweepOptions& sweep) {
+  if (sweep.experiment != Experiment::Parameter || !sweep.parameter) return;
+  const std::string name = "--" + *sweep.parameter;
+  const CLI::Option* option = command.get_option_no_throw(name);
+  if (option && option->count() > 0) {
+    throw UsageError(name + " is not expected: it is the swept parameter, whose values come " +
+                     "from --from, --to and --increment");
+  }
+}
+
+namespace {
+
 // The sweep's runs and what the CLI adds to them: its share, its threads, its output.
 struct Plan : SweepPlan {
   Experiment experiment = Experiment::Parameter;
   uint64_t begin = 0;
   uint64_t end = 0;
+  std::string shard = "0/1";  // i/n as numbers
   bool printsHeader = true;
   uint32_t jobs = 1;
   int32_t polyDegree = 3;
@@ -216,15 +240,53 @@ const char* Header(Experiment experiment) {
   return "";
 }
 
-// Every run writes the same warnings: show each text once. Progress lines of large setups are
+// Every run writes much the same warnings, often differing only in a value: the first of each kind
+// is shown, and at the end how many more of that kind came. Progress lines of large setups are
 // dropped, they would arrive only after the run.
-void ForwardWarnings(const std::string& text, std::set<std::string>& shown, std::ostream& err) {
-  std::istringstream lines(text);
-  for (std::string line; std::getline(lines, line);) {
-    if (line.empty() || line[0] == '#') continue;
-    if (shown.insert(line).second) err << line << "\n";
+class Warnings {
+ public:
+  explicit Warnings(std::ostream& err) : err_(err) {}
+
+  void Forward(const std::string& text) {
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+      if (line.empty() || line[0] == '#') continue;
+      std::string kind;
+      for (char c : line) {
+        const bool digit = c >= '0' && c <= '9';
+        if (!digit || kind.empty() || kind.back() != '#') kind += digit ? '#' : c;
+      }
+      auto [found, isNew] = kinds_.try_emplace(kind, Kind{line, line, 0});
+      Kind& k = found->second;
+      if (isNew) {
+        order_.push_back(kind);
+        err_ << line << "\n";
+      } else if (line != k.last) {
+        // The runs of one value repeat their value's warning: count it once.
+        if (line != k.first) ++k.more;
+        k.last = line;
+      }
+    }
   }
-}
+
+  void Summarise() {
+    for (const std::string& kind : order_) {
+      Kind& k = kinds_.at(kind);
+      if (k.more > 0) err_ << k.first << " \u2026 and " << k.more << " more like it\n";
+      k.more = 0;
+    }
+  }
+
+ private:
+  struct Kind {
+    std::string first;
+    std::string last;
+    uint64_t more = 0;
+  };
+  std::ostream& err_;
+  std::map<std::string, Kind> kinds_;
+  std::vector<std::string> order_;
+};
 
 // The points of a derived series, computed anew; one that cannot be computed is left out.
 void AddDerived(std::string& block, const std::string& name, Series& derived, std::ostream& err) {
@@ -234,8 +296,9 @@ void AddDerived(std::string& block, const std::string& name, Series& derived, st
     err << "segwork-cli: warning: " << e.what() << " (" << name << ")\n";
     return;
   }
+  // An undefined y (a trend over a single x) is an empty field.
   for (const SeriesPoint& p : derived.Points()) {
-    block += name + ',' + Real(p.x) + ',' + Real(p.y) + '\n';
+    block += name + ',' + Real(p.x) + ',' + (std::isnan(p.y) ? "" : Real(p.y)) + '\n';
   }
 }
 
@@ -345,24 +408,23 @@ class RunPool {
   std::vector<std::jthread> workers_;  // last: joined first
 };
 
-int RunPlan(const Plan& plan, const RunOptions& base, std::FILE* out, std::ostream& err) {
+int RunPlan(Plan& plan, const RunOptions& base, SweepOutput& output, std::FILE* out,
+            std::ostream& err) {
   std::vector<RunResult> kept;
-  bool header = plan.printsHeader;
+  Warnings warnings(err);
+  plan.begin = output.Next();
   {
     RunPool pool(plan, base);
-    // Printed in run order as the runs come in, so any --jobs gives the same bytes.
-    std::set<std::string> shown;
+    // Written in run order as the runs come in, so any --jobs gives the same bytes.
     for (uint64_t r = plan.begin; r < plan.end; ++r) {
       RunResult result = pool.Take(r);
-      ForwardWarnings(result.warnings, shown, err);
+      warnings.Forward(result.warnings);
       if (result.error) {
+        warnings.Summarise();
         err << *result.error << "\n";
-        return 1;
+        return kFailureStatus;
       }
-      if (header) std::fputs(Header(plan.experiment), out);
-      header = false;
-      std::fputs(result.rows.c_str(), out);
-      std::fflush(out);
+      output.WriteRun(r, result.rows);
       if (!plan.quiet) {
         err << "# run " << r + 1 << '/' << plan.total << " value " << plan.ValueOf(r) << "\n";
       }
@@ -373,9 +435,9 @@ int RunPlan(const Plan& plan, const RunOptions& base, std::FILE* out, std::ostre
     }
   }
   // Shard 0 may have no runs of its own and still owes the header.
-  if (header) std::fputs(Header(plan.experiment), out);
-  if (plan.summary) std::fputs(Summary(plan, kept, err).c_str(), out);
-  std::fflush(out);
+  output.Finish();
+  warnings.Summarise();
+  if (plan.summary) RowWriter(out, "standard output").Write(Summary(plan, kept, err));
   return 0;
 }
 
@@ -391,10 +453,11 @@ void SetShard(Plan& plan, const SweepOptions& sweep, const RunOptions& run) {
   const int64_t i = StrToInt(text.substr(0, slash));
   const int64_t n = StrToInt(text.substr(slash + 1));
   if (n < 1 || i < 0 || i >= n) throw SegworkError("--shard " + text + " needs 0 <= i < n");
-  if (plan.summary) throw SegworkError("--summary needs every run: it cannot go with --shard");
+  if (plan.summary) throw UsageError("--summary needs every run: it cannot go with --shard");
   if (!run.seed) {
-    throw SegworkError("--shard needs --seed, so that every shard draws the same run seeds");
+    throw UsageError("--shard needs --seed, so that every shard draws the same run seeds");
   }
+  plan.shard = std::to_string(i) + '/' + std::to_string(n);
   // i * total < 2^31 * 2^32: no overflow.
   plan.begin = uint64_t(i) * plan.total / uint64_t(n);
   plan.end = uint64_t(i + 1) * plan.total / uint64_t(n);
@@ -454,6 +517,10 @@ Plan MakePlan(const RunOptions& run, const SweepOptions& sweep, std::ostream& er
   }
   plan.summary = sweep.summary;
   plan.quiet = sweep.quiet;
+  if (sweep.resume && !sweep.output) throw UsageError("--resume needs --output FILE");
+  if (sweep.resume && plan.summary) {
+    throw UsageError("--summary needs every run in one process: it cannot go with --resume");
+  }
   plan.engine = run.engine == "literal" ? EngineKind::Literal : EngineKind::Fast;
   SetShard(plan, sweep, run);
   // Checked here so that a bad period fails before any run, as the window's new start does.
@@ -475,17 +542,88 @@ void CheckLargestValue(const Plan& plan, const RunOptions& base) {
   PrepareModel(RunOptionsOf(plan, base, plan.end - 1), plan.engine, silenced, true);
 }
 
+uint64_t Fnv1a(const std::string& text) {
+  uint64_t hash = 0xcbf29ce484222325ull;
+  for (unsigned char c : text) hash = (hash ^ c) * 0x100000001b3ull;
+  return hash;
+}
+
+// Everything the rows depend on; not --jobs, --quiet or --summary, which leave them as they are.
+SweepIdentity IdentityOf(const Plan& plan, const RunOptions& o, const SweepOptions& s) {
+  const char* const experiments[3] = {"parameter", "growth", "streets"};
+  std::string lines;
+  for (const std::string& line : o.streetLines) lines += line + ' ';
+  char scenario[20] = "";
+  if (o.scenario) {
+    std::snprintf(scenario, sizeof scenario, "%016" PRIx64, Fnv1a(ScenarioText(*o.scenario)));
+  }
+  return {{"experiment", experiments[int(plan.experiment)]},
+          {"parameter", s.parameter.value_or("")},
+          {"from", std::to_string(plan.from)},
+          {"increment", std::to_string(plan.increment)},
+          {"runs-per-value", std::to_string(plan.runsText)},
+          {"runs", std::to_string(plan.total)},
+          {"steps", std::to_string(plan.steps)},
+          {"seed", std::to_string(plan.seed)},
+          {"shard", plan.shard},
+          {"engine", o.engine},
+          {"agents", o.agents},
+          {"cell-size", o.cellSize},
+          {"groups", o.groups},
+          {"radius", o.radius},
+          {"move-distance", o.moveDistance},
+          {"threshold", o.threshold},
+          {"empty-cells", o.emptyCells},
+          {"street-occupation", o.streetOccupation ? "yes" : "no"},
+          {"grow", o.grow ? "yes" : "no"},
+          {"grow-start", o.growStart},
+          {"grow-rate", o.growRate},
+          {"tile-size", o.tileSize},
+          {"cluster-threshold", o.clusterThreshold},
+          {"layout", plan.experiment == Experiment::Streets ? plan.layout : o.layout.value_or("")},
+          {"rows", o.rows},
+          {"cols", o.cols},
+          {"streets", o.streets},
+          {"street-type", o.streetType},
+          {"random-types", o.randomTypes},
+          {"weights", o.weights.value_or("")},
+          {"street-lines", lines},
+          {"panel", o.panel + 'x' + o.panelHeight.value_or(o.panel)},
+          {"scenario", scenario}};
+}
+
+RowShape ShapeOf(const Plan& plan) {
+  RowShape shape;
+  shape.plan = &plan;
+  shape.begin = plan.begin;
+  shape.end = plan.end;
+  shape.header = plan.printsHeader ? Header(plan.experiment) : nullptr;
+  shape.stepColumn = plan.experiment == Experiment::Growth;
+  shape.rowsPerRun = shape.stepColumn ? plan.steps : 1;
+  return shape;
+}
+
+int Sweep(const RunOptions& given, const SweepOptions& sweep, std::FILE* out, std::ostream& err) {
+  RunOptions run = given;
+  // A resumed sweep that drew its seed from the clock goes on with that seed.
+  if (sweep.resume && sweep.output && !run.seed) {
+    if (const auto seed = RecordedSeed(*sweep.output)) run.seed = std::to_string(*seed);
+  }
+  Plan plan = MakePlan(run, sweep, err);
+  CheckLargestValue(plan, run);
+  if (!sweep.output) {
+    SweepOutput output(out, ShapeOf(plan));
+    return RunPlan(plan, run, output, out, err);
+  }
+  SweepOutput output(*sweep.output, sweep.resume, IdentityOf(plan, run, sweep), ShapeOf(plan));
+  return RunPlan(plan, run, output, out, err);
+}
+
 }  // namespace
 
 int ExecuteSweep(const RunOptions& run, const SweepOptions& sweep, std::FILE* out,
                  std::ostream& err) {
-  return ExitStatusOf(
-      [&] {
-        const Plan plan = MakePlan(run, sweep, err);
-        CheckLargestValue(plan, run);
-        return RunPlan(plan, run, out, err);
-      },
-      out, err);
+  return ExitStatusOf([&] { return Sweep(run, sweep, out, err); }, out, err);
 }
 
 }  // namespace segwork::cli

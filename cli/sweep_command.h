@@ -23,6 +23,8 @@ struct SweepOptions {
   std::optional<std::string> jobs;       // default: hardware threads
   std::optional<std::string> shard;      // "i/n"
   std::string polyDegree = "3";
+  std::optional<std::string> output;  // the rows go to this file, with a record beside it
+  bool resume = false;                // finish the sweep `output` holds
   bool summary = false;
   bool quiet = false;
 };
@@ -37,6 +39,9 @@ void AddSweepOptions(CLI::App& command, Experiment experiment, RunOptions& run,
 // Fills the sweep options not given on the command line from the scenario's sweep, if it has
 // one; a sweep of another experiment is refused.
 void ApplySweepScenario(const CLI::App& command, RunOptions& run, SweepOptions& sweep);
+
+// A parameter sweep refuses its swept option, as the other sweeps do theirs (UsageError).
+void CheckSweptOption(const CLI::App& command, const SweepOptions& sweep);
 
 // Runs the sweep (or this shard's block of it): CSV on `out`, progress, warnings and errors on
 // `err`. Returns the exit status.

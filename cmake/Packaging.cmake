@@ -21,6 +21,10 @@ install(FILES ${PROJECT_SOURCE_DIR}/README.md ${_pkg}/copyright
 install(FILES ${PROJECT_SOURCE_DIR}/docs/guide.md ${PROJECT_SOURCE_DIR}/docs/scenario.md
         DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/images DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
+# The cluster scripts the guide shows and links.
+install(PROGRAMS ${PROJECT_SOURCE_DIR}/examples/growth-array.sh
+                 ${PROJECT_SOURCE_DIR}/examples/streets-parallel.sh
+        DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 
 # Files made for the package; Debian keeps changelogs and man pages gzipped.
 set(_out ${CMAKE_CURRENT_BINARY_DIR}/packaging)

@@ -67,14 +67,17 @@ std::vector<SeriesPoint> TTrendFunction::Compute(const std::vector<SeriesPoint>&
   }
   const auto n = static_cast<double>(source.size());
   const double d = n * sxx - sx * sx;
-  // All x equal: no line fits, and the chart still wants one.
-  double m = 1, b = 0;
-  if (d != 0) {
-    m = (n * sxy - sx * sy) / d;
-    b = (sy * sxx - sx * sxy) / d;
-  }
   const double first = source.front().x;
   const double last = source.back().x;
+  // All x equal: no line fits; its two ends are there, their y undefined.
+  if (d == 0) {
+    const double undefined = std::numeric_limits<double>::quiet_NaN();
+    result.push_back({first, undefined});
+    result.push_back({last, undefined});
+    return result;
+  }
+  const double m = (n * sxy - sx * sy) / d;
+  const double b = (sy * sxx - sx * sxy) / d;
   result.push_back({first, m * first + b});
   result.push_back({last, m * last + b});
   return result;

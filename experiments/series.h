@@ -45,7 +45,8 @@ class TAverageFunction final : public SeriesFunction {
   int32_t period_ = 0;
 };
 
-// Least-squares straight line, evaluated at the first and the last source x.
+// Least-squares straight line, evaluated at the first and the last source x; where every x is the
+// same no line fits and both points have an undefined (NaN) y.
 class TTrendFunction final : public SeriesFunction {
  public:
   std::vector<SeriesPoint> Compute(const std::vector<SeriesPoint>& source) const override;

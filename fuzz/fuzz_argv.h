@@ -36,9 +36,9 @@ inline std::vector<const char*> Argv(const std::vector<std::string>& args) {
   return argv;
 }
 
-// CLI11's exit statuses: 0, or its error codes from 100 on.
+// The statuses of a parse: 0, or 2 for a usage error.
 inline bool IsParseStatus(int status) {
-  return status == 0 || (status >= 100 && status <= 127);
+  return status == 0 || status == 2;
 }
 
 [[noreturn]] inline void Fail(const char* what, const std::vector<std::string>& args) {

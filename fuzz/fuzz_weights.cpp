@@ -1,6 +1,7 @@
 // The street weight table: arbitrary texts in its seven rows, then a street layout and the
 // rebuilds that read the table, on a 10 x 10 world. Every rebuild completes or is refused with
-// the message of a row that does not parse, and the run stays whole and steppable either way.
+// the message of a row that does not parse or holds too large a weight, and the run stays whole
+// and steppable either way, no share undefined.
 // Both engines go through the same input and must agree on every outcome, weight and state.
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -27,7 +28,7 @@ using namespace segwork;
   std::abort();
 }
 
-// The messages the table's rows would give, and whether all of them parse.
+// The messages the table's rows would give, and whether all of them are weights.
 struct TableErrors {
   std::set<std::string> messages;
   bool AllParse() const { return messages.empty(); }
@@ -37,7 +38,7 @@ TableErrors ErrorsOf(const ControlValues& controls) {
   TableErrors errors;
   for (size_t row = 1; row <= 7; ++row) {
     try {
-      StrToFloat(controls.SG_weight[1][row]);
+      StrToWeight(controls.SG_weight[1][row]);
     } catch (const SegworkError& e) {
       errors.messages.insert(e.what());
     }
@@ -107,6 +108,9 @@ void CheckRunIsWhole(Model& m, Digest& trace) {
     Fail("a step failed after a rebuild");
   }
   if (m.StepCount != before + 1) Fail("step not counted");
+  for (size_t i = 0; i < m.Cells.size(); ++i) {
+    if (std::isnan(m.Cells.SimilarShare[i])) Fail("share undefined");
+  }
   for (size_t i = 0; i < m.Cells.size(); ++i) trace.Add(m.Cells.State[i]);
   trace.Add(m.MoversInStep);
 }

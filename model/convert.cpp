@@ -79,6 +79,15 @@ double StrToFloat(std::string_view text) {
   return value;
 }
 
+double StrToWeight(std::string_view text) {
+  const double value = StrToFloat(text);
+  if (std::fabs(value) > kLargestWeight) {
+    throw SegworkError("'" + std::string(text) +
+                       "' is too large a weight: at most 1e100 either way");
+  }
+  return value;
+}
+
 int64_t RoundHalfEven(double value) {
   return static_cast<int64_t>(std::nearbyint(value));
 }

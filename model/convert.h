@@ -18,6 +18,13 @@ uint32_t StrToSeed(const std::string& text);
 // "'<text>' is not a valid floating point value".
 double StrToFloat(std::string_view text);
 
+// The largest magnitude of a street weight: a neighbourhood's sums of weights stay finite for any
+// grid a setup can hold, where 1e308 would make them infinite and every share undefined.
+inline constexpr double kLargestWeight = 1e100;
+// Text of a street weight: StrToFloat, and a magnitude of at most kLargestWeight, otherwise
+// "'<text>' is too large a weight: at most 1e100 either way".
+double StrToWeight(std::string_view text);
+
 // Round to nearest, halves to even (the rounding used everywhere unless Floor or Ceil is meant).
 int64_t RoundHalfEven(double value);
 

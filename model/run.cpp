@@ -82,7 +82,7 @@ namespace {
 bool AllWeightRowsParse(const ControlValues& controls) {
   for (size_t row = 1; row <= 7; ++row) {
     try {
-      StrToFloat(controls.SG_weight[1][row]);
+      StrToWeight(controls.SG_weight[1][row]);
     } catch (const SegworkError&) {
       return false;
     }

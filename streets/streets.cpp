@@ -101,7 +101,7 @@ bool LinesCross(GridPos p1, GridPos p2, GridPos a, GridPos b) {
 }
 
 double StreetWeight(const WeightTexts& weights, int32_t type) {
-  return StrToFloat(weights[size_t(type + 4)]);
+  return StrToWeight(weights[size_t(type + 4)]);
 }
 
 double WeightRows::W(int32_t type) {

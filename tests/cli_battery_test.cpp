@@ -52,13 +52,14 @@ const std::vector<Command>& Commands() {
       args.insert(args.end(), range.begin(), range.end());
       return args;
     };
+    // The radius sweep refuses --radius, as every sweep refuses the option it sets.
+    Args radiusSweep = sweepWith({"--parameter", "radius", "--from", "1", "--to", "1"});
+    radiusSweep.erase(std::find(radiusSweep.begin(), radiusSweep.end(), "--radius"),
+                      std::find(radiusSweep.begin(), radiusSweep.end(), "--move-distance"));
     return std::vector<Command>{
         {kRun, "run", {"run"}, with({"--steps", "1"})},
         {kBench, "bench", {"bench"}, world},
-        {kParameter,
-         "sweep parameter",
-         {"sweep", "parameter"},
-         sweepWith({"--parameter", "radius", "--from", "1", "--to", "1"})},
+        {kParameter, "sweep parameter", {"sweep", "parameter"}, radiusSweep},
         {kGrowth, "sweep growth", {"sweep", "growth"}, sweepWith({"--from", "10", "--to", "10"})},
         {kStreets, "sweep streets", {"sweep", "streets"}, sweepWith({"--from", "2", "--to", "2"})},
     };
@@ -179,7 +180,7 @@ const IntegerOption kIntegerOptions[] = {
     {"--agents", kAll},
     {"--cell-size", kAll},
     {"--groups", kAll},
-    {"--radius", kAll},
+    {"--radius", kAll & ~kParameter},
     {"--move-distance", kAll},
     {"--threshold", kAll & ~kGrowth},
     {"--grow-start", kAll},
@@ -278,13 +279,12 @@ TEST(CliBattery, RunOptionsAtAndPastTheirBounds) {
       {"--groups", "-5", Expect::Warns, "--groups '-5' rewritten to '1'", "1"},
       {"--groups", "+2", Expect::Accepts, "", "2"},
       {"--groups", "2147483647", Expect::Fails, "2147483647 groups would need about"},
-      // The sweep over the radius writes its own values over --radius.
+      // The sweep over the radius sets --radius itself and refuses it.
       {"--radius", "1", Expect::Accepts, "", std::nullopt, kAll & ~kParameter},
       {"--radius", "0", Expect::Warns, "--radius '0' rewritten to '1'", "1", kAll & ~kParameter},
       {"--radius", "-5", Expect::Warns, "--radius '-5' rewritten to '1'", "1", kAll & ~kParameter},
       {"--radius", "2147483647", Expect::Accepts, "", std::nullopt, kAll & ~kParameter},
-      {"--radius", "0", Expect::Accepts, "", "1", kParameter},
-      {"--radius", "-2147483648", Expect::Accepts, "", "1", kParameter},
+      {"--radius", "1", Expect::Fails, "--radius is not expected", std::nullopt, kParameter},
       // 20 rows: a move distance above 10 becomes 9.
       {"--move-distance", "10", Expect::Accepts, ""},
       {"--move-distance", "11", Expect::Warns, "--move-distance '11' rewritten to '9'", "9"},
@@ -457,8 +457,16 @@ TEST(CliBattery, WeightLists) {
     cases.push_back({"--weights", text, Expect::Accepts, "", table, laid, grid});
     cases.push_back({"--weights", text, Expect::Accepts, "", table, kStreets});
   }
+  // Weights whose sums could overflow are refused; the largest allowed either way runs.
   cases.push_back(
-      {"--weights", "0;0,33;0,67;1;2;4;1e300", Expect::Accepts, "", std::nullopt, laid, grid});
+      {"--weights", "0;0,33;0,67;1;2;4;1e100", Expect::Accepts, "", std::nullopt, laid, grid});
+  cases.push_back(
+      {"--weights", "-1e100;0,33;0,67;1;2;4;8", Expect::Accepts, "", std::nullopt, laid, grid});
+  for (const char* text : {"1e308", "1,1e100", "-1e101"}) {
+    cases.push_back(
+        {"--weights", "0;0,33;0,67;1;2;4;" + std::string(text), Expect::Fails,
+         "'" + std::string(text) + "' is too large a weight: at most 1e100 either way"});
+  }
   cases.push_back(
       {"--weights", "-1;0,33;0,67;1;2;4;8", Expect::Accepts, "", std::nullopt, laid, grid});
   RecordProperty("cases", int(RunCases(cases)));
@@ -484,7 +492,7 @@ TEST(CliBattery, ChoicesAndFlags) {
       {"--parameter", "abc", Expect::Fails,
        "--parameter: abc not in {groups,radius,move-distance,threshold}", std::nullopt, kParameter},
       {"--parameter", "", Expect::Fails, "--parameter:  not in", std::nullopt, kParameter},
-      {"--parameter", "groups", Expect::Accepts, "", std::nullopt, kParameter},
+      {"--parameter", "threshold", Expect::Accepts, "", std::nullopt, kParameter},
   };
   size_t count = RunCases(cases);
 
@@ -676,17 +684,21 @@ TEST(CliBattery, CommandLinesThatAreNoCommand) {
 TEST(CliBattery, FailuresPrintNoPartialResult) {
   const Command& parameter = Commands()[2];
   // The largest value of the sweep is set up first: too many groups fail before run 0.
-  ExpectFailure(Line(parameter, "--parameter", "groups",
-                     {"--from", "2", "--to", "100000", "--increment", "99998"}),
+  auto groupSweep = [&](const Args& range) {
+    Args args = Line(parameter, "--parameter", "groups", range);
+    args.erase(std::find(args.begin(), args.end(), "--groups"),
+               std::find(args.begin(), args.end(), "--groups") + 2);
+    return args;
+  };
+  ExpectFailure(groupSweep({"--from", "2", "--to", "100000", "--increment", "99998"}),
                 "100000 groups would need about");
-  const Outcome fine = Cli(
-      Line(parameter, "--parameter", "groups", {"--from", "2", "--to", "3", "--increment", "1"}));
+  const Outcome fine = Cli(groupSweep({"--from", "2", "--to", "3", "--increment", "1"}));
   ASSERT_EQ(fine.status, 0) << fine.err;
   EXPECT_EQ(std::count(fine.out.begin(), fine.out.end(), '\n'), 3);
-  // The swept option's own text is overwritten but must still be an integer.
-  ExpectFailure(Line(parameter, "--radius", "abc"), "'abc' is not a valid integer value");
+  // The swept option is refused before its text is read.
+  ExpectFailure(Line(parameter, "--radius", "abc"), "--radius is not expected");
   ExpectFailure(Line(parameter, "--threshold", "abc", {"--parameter", "threshold"}),
-                "'abc' is not a valid integer value");
+                "--threshold is not expected");
 
   // A run reads no text after its first row: the growth rate and the cluster threshold, read at
   // later steps, are checked before it.

@@ -1,5 +1,5 @@
 # segwork-cli against the command-line conventions that scripts, help2man and the package rely on:
-# --version and --help on stdout with status 0, usage errors on stderr with a non-zero status.
+# --version and --help on stdout with status 0, usage errors on stderr with status 2.
 # cmake -DCLI=path/to/segwork-cli -DVERSION=x.y.z -P cli_conventions.cmake
 set(failures "")
 
@@ -35,10 +35,18 @@ foreach(command run bench sweep)
   endif()
 endforeach()
 
-foreach(line "" "--no-such-option" "run --no-such-option" "run --steps" "run --steps many" "sweep")
+# Usage errors exit with 2, bad values with 1.
+foreach(line "" "--no-such-option" "run --no-such-option" "run --steps" "sweep"
+        "sweep parameter --parameter radius --radius 3")
   run_cli("${line}")
-  if(status EQUAL 0 OR NOT out STREQUAL "" OR err STREQUAL "")
-    fail("is a usage error: a message on stderr, nothing on stdout, a non-zero status")
+  if(NOT status EQUAL 2 OR NOT out STREQUAL "" OR err STREQUAL "")
+    fail("is a usage error: a message on stderr, nothing on stdout, status 2")
+  endif()
+endforeach()
+foreach(line "run --steps many" "run --steps -1")
+  run_cli("${line}")
+  if(NOT status EQUAL 1 OR NOT out STREQUAL "" OR err STREQUAL "")
+    fail("is a bad value: a message on stderr, nothing on stdout, status 1")
   endif()
 endforeach()
 

@@ -204,10 +204,23 @@ TEST(CliSweep, BadInputsGiveAMessageAndNoRows) {
     Sweep s = Tiny(Experiment::Parameter);
     mutate(s);
     const Result r = Execute(s);
-    EXPECT_EQ(r.status, 1) << message;
+    // Options that cannot go together are a usage error; bad values and failures give 1.
+    const std::string text = message;
+    const bool usage = text == "--shard needs --seed" || text == "cannot go with --shard";
+    EXPECT_EQ(r.status, usage ? 2 : 1) << message;
     EXPECT_EQ(r.out, "") << message;
     EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
   }
+}
+
+TEST(CliSweep, WarningsThatDifferOnlyInAValueAreSummarised) {
+  // 35 rows: every move distance past 16 is rewritten, each value with its own warning.
+  Sweep s = Tiny(Experiment::Parameter);
+  s.sweep.parameter = "move-distance", s.sweep.from = "20", s.sweep.to = "24";
+  const Result r = Execute(s);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string first = "segwork-cli: warning: --move-distance '20' rewritten to '16'\n";
+  EXPECT_EQ(r.err, first + first.substr(0, first.size() - 1) + " \u2026 and 4 more like it\n");
 }
 
 TEST(CliSweep, SummariesDeriveTheWindowsSeries) {
@@ -234,6 +247,10 @@ TEST(CliSweep, SummariesDeriveTheWindowsSeries) {
   EXPECT_TRUE(Series(r.out, "is_fit").empty());
   EXPECT_EQ(Series(r.out, "is_average").size(), 2u);
   EXPECT_NE(r.err.find("Cannot process fitting"), std::string::npos);
+  // One value: no line fits its points, and the trend's fields are empty, not the line y = x.
+  s.sweep.to = "2";
+  r = Execute(s);
+  EXPECT_EQ(Series(r.out, "clusters_trend"), (Rows{{"2", ""}, {"2", ""}}));
 
   // Growth with one run per value: the value line is that run's mean line.
   s = Tiny(Experiment::Growth);

@@ -12,6 +12,7 @@
 #include <QRubberBand>
 #include <QSaveFile>
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <new>
 #include <set>
@@ -124,6 +125,8 @@ std::string HeaderName(const std::string& text) {
 }
 
 void AppendReal(std::string& text, double value) {
+  // An undefined value leaves its field empty, as the CLI's rows do.
+  if (std::isnan(value)) return;
   char buffer[40];
   std::snprintf(buffer, sizeof buffer, "%.17g", value);
   text += buffer;

@@ -123,7 +123,10 @@ void SeriesChart::Refresh(const QString& title) {
     s.revision = s.series->Revision();
     QList<QPointF> points;
     points.reserve(qsizetype(s.series->Count()));
-    for (const SeriesPoint& p : s.series->Points()) points.append(QPointF(p.x, p.y));
+    for (const SeriesPoint& p : s.series->Points()) {
+      // An undefined point (a trend over one x) is not drawn.
+      if (std::isfinite(p.x) && std::isfinite(p.y)) points.append(QPointF(p.x, p.y));
+    }
     s.view->replace(points);
     changed = true;
     marks = marks || s.marks;

@@ -1,0 +1,76 @@
+#include "cli/output.h"
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+
+namespace segwork::cli {
+namespace {
+
+// Set by the handler on any thread, read by the writer: lock-free atomics are signal-safe.
+std::atomic<int> gWriting{0};
+std::atomic<int> gPending{0};
+
+void Die(int signal) {
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+}
+
+extern "C" void OnTermination(int signal) {
+  gPending.store(signal);
+  // Outside a write the output is whole: end now. Raised while blocked in the handler, the
+  // signal is delivered with its default action as the handler returns.
+  if (gWriting.load() == 0) Die(signal);
+}
+
+// Marks a block being written; a signal that came meanwhile ends the program after it.
+class WritingBlock {
+ public:
+  WritingBlock() { gWriting.fetch_add(1); }
+  ~WritingBlock() {
+    gWriting.fetch_sub(1);
+    if (const int signal = gPending.load(); signal != 0 && gWriting.load() == 0) Die(signal);
+  }
+};
+
+}  // namespace
+
+void RowWriter::Write(std::string_view rows) {
+  const WritingBlock block;
+  errno = 0;
+  if (std::fwrite(rows.data(), 1, rows.size(), file_) != rows.size()) Fail(errno);
+  if (std::fflush(file_) != 0) Fail(errno);
+}
+
+void RowWriter::Flush() {
+  errno = 0;
+  if (std::fflush(file_) != 0 || std::ferror(file_)) Fail(errno);
+}
+
+void RowWriter::Fail(int error) const {
+  throw SegworkError("segwork-cli: cannot write to " + name_ + ": " +
+                     (error ? std::strerror(error) : "write error"));
+}
+
+void InstallSignalHandling() {
+  // Neither ignored nor blocked: a write to a pipe nobody reads ends the program, not EPIPE.
+  std::signal(SIGPIPE, SIG_DFL);
+  sigset_t pipe;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  sigprocmask(SIG_UNBLOCK, &pipe, nullptr);
+  struct sigaction action {};
+  action.sa_handler = OnTermination;
+  sigemptyset(&action.sa_mask);
+  for (int signal : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&action.sa_mask, signal);
+  action.sa_flags = SA_RESTART;
+  for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    // A signal the caller ignores (nohup, a background job's SIGINT) stays ignored.
+    struct sigaction old {};
+    sigaction(signal, nullptr, &old);
+    if (old.sa_handler != SIG_IGN) sigaction(signal, &action, nullptr);
+  }
+}
+
+}  // namespace segwork::cli

@@ -1,0 +1,270 @@
+// What reaches the reader when writing fails or the program is stopped: the real segwork-cli in a
+// process of its own, and resumed sweeps against uninterrupted ones.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/sweep_command.h"
+#include "tests/cli_capture.h"
+
+namespace segwork::cli {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::Split;
+
+const std::string kCli = SEGWORK_CLI;
+const std::string kWorld = " --seed 3 --cell-size 20 --agents 300 --groups 3 --move-distance 5";
+
+struct Outcome {
+  int status = 0;  // as a shell reports it: 128 + the signal for a killed process
+  std::string err;
+};
+
+std::string Read(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+class Scratch : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("segwork-output-" + std::to_string(getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_);
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
+
+  // A bash line, with $CLI the program; its stderr is kept.
+  Outcome Bash(const std::string& line) {
+    const fs::path err = dir_ / "stderr";
+    const std::string command =
+        "CLI='" + kCli + "' bash -c '" + line + "' 2>'" + err.string() + "'";
+    const int raw = std::system(command.c_str());
+    Outcome r;
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+    r.err = Read(err);
+    return r;
+  }
+
+  // Starts the program with its stdout on `out` and waits until `watched` holds `bytes` bytes.
+  pid_t Start(const std::vector<std::string>& args, const fs::path& out, const fs::path& watched,
+              uintmax_t bytes) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      if (!std::freopen(out.c_str(), "w", stdout) || !std::freopen("/dev/null", "w", stderr)) {
+        _exit(127);
+      }
+      std::vector<char*> argv = {const_cast<char*>(kCli.c_str())};
+      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      execv(kCli.c_str(), argv.data());
+      _exit(127);
+    }
+    auto size = [&] {
+      std::error_code missing;
+      const uintmax_t n = fs::file_size(watched, missing);
+      return missing ? 0 : n;
+    };
+    while (size() < bytes && waitpid(pid, nullptr, WNOHANG) == 0) usleep(2000);
+    return pid;
+  }
+
+  fs::path dir_;
+};
+
+std::vector<std::string> Words(const std::string& line) {
+  std::istringstream in(line);
+  std::vector<std::string> words;
+  for (std::string w; in >> w;) words.push_back(w);
+  return words;
+}
+
+using CliOutput = Scratch;
+
+TEST_F(CliOutput, FailedWritesEndInAMessageAndStatus1) {
+  const std::string run = "$CLI run --steps 3" + kWorld;
+  const std::string sweep = "$CLI sweep growth --runs 2 --steps 50 --jobs 2 --quiet" + kWorld;
+  for (const std::string& line :
+       {run + " > /dev/full", sweep + " > /dev/full", std::string("$CLI --version > /dev/full"),
+        run + " >&-", sweep + " --output /dev/full/x"}) {
+    const Outcome r = Bash(line);
+    EXPECT_EQ(r.status, 1) << line << "\n" << r.err;
+    EXPECT_NE(r.err.find("segwork-cli: "), std::string::npos) << line << "\n" << r.err;
+    EXPECT_NE(r.err.find("cannot"), std::string::npos) << line << "\n" << r.err;
+  }
+  // A reader that goes away ends the program at once, also when the caller ignores SIGPIPE.
+  const Outcome piped = Bash("trap \"\" PIPE; $CLI run --steps 30000" + kWorld +
+                             " | head -n 3 >/dev/null; exit ${PIPESTATUS[0]}");
+  EXPECT_EQ(piped.status, 128 + SIGPIPE) << piped.err;
+}
+
+TEST_F(CliOutput, AFullFileSystemIsReported) {
+  const fs::path small = dir_ / "small";
+  fs::create_directories(small);
+  if (mount("segwork", small.c_str(), "tmpfs", 0, "size=64k") != 0) {
+    GTEST_SKIP() << "cannot mount a small tmpfs here (" << std::strerror(errno) << ")";
+  }
+  const std::string to = " > " + (small / "out.csv").string();
+  for (const std::string& line :
+       {std::string("$CLI run --steps 2000") + kWorld + to,
+        "$CLI sweep growth --runs 3 --steps 400 --jobs 2 --quiet" + kWorld + to,
+        "$CLI sweep growth --runs 3 --steps 400 --jobs 2 --quiet --output " +
+            (small / "rows.csv").string() + kWorld}) {
+    fs::remove(small / "out.csv");
+    fs::remove(small / "rows.csv");
+    const Outcome r = Bash(line);
+    EXPECT_EQ(r.status, 1) << line << "\n" << r.err;
+    EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << line << "\n" << r.err;
+  }
+  umount(small.c_str());
+}
+
+TEST_F(CliOutput, TerminationSignalsEndARunOnAWholeRow) {
+  for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    const fs::path out = dir_ / ("run-" + std::to_string(signal) + ".csv");
+    // Past the first few blocks of the output, so a cut block would show.
+    const pid_t pid = Start(Words("run --steps 100000000" + kWorld), out, out, 20000);
+    kill(pid, signal);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << signal;
+    EXPECT_EQ(WTERMSIG(status), signal);
+    const std::string text = Read(out);
+    ASSERT_FALSE(text.empty());
+    EXPECT_EQ(text.back(), '\n');
+    for (const std::string& row : Split(text, '\n')) EXPECT_EQ(Split(row, ',').size(), 9u) << row;
+  }
+}
+
+TEST_F(CliOutput, ASweepKilledAndResumedEqualsAnUninterruptedOne) {
+  // Twelve runs of 2000 steps: the kill comes long before the last.
+  const std::string sweep = "sweep growth --runs 2 --steps 2000 --quiet" + kWorld;
+  ASSERT_EQ(Bash("$CLI " + sweep + " > " + (dir_ / "whole.csv").string()).status, 0);
+  const std::string whole = Read(dir_ / "whole.csv");
+  for (const char* jobs : {"1", "2"}) {
+    const fs::path file = dir_ / (std::string("rows-") + jobs + ".csv");
+    const std::string options = " --jobs " + std::string(jobs) + " --output " + file.string();
+    const pid_t pid = Start(Words(sweep + options), dir_ / "stdout", file, 1);
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    EXPECT_LT(Read(file).size(), whole.size()) << "killed only after the last run";
+    const Outcome resumed = Bash("$CLI " + sweep + options + " --resume");
+    EXPECT_EQ(resumed.status, 0) << resumed.err;
+    EXPECT_EQ(Read(file), whole) << jobs;
+  }
+}
+
+// Sweeps in this process: six growth runs of five steps on a small world.
+struct Sweep {
+  RunOptions run;
+  SweepOptions sweep;
+
+  explicit Sweep(const fs::path& file) {
+    SetSweepDefaults(Experiment::Growth, run, sweep);
+    run.seed = "11", run.steps = "5", run.cellSize = "20", run.agents = "300";
+    run.groups = "3", run.radius = "2", run.moveDistance = "5";
+    sweep.from = "10", sweep.to = "30", sweep.runs = "2", sweep.jobs = "1", sweep.quiet = true;
+    sweep.output = file.string();
+  }
+  testing::Result Execute() const {
+    return testing::Capture(
+        [&](std::FILE* out, std::ostream& err) { return ExecuteSweep(run, sweep, out, err); });
+  }
+};
+
+TEST_F(CliOutput, AResumeKeepsTheWholeRowsOfAFileCutAnywhere) {
+  const fs::path file = dir_ / "rows.csv";
+  const Sweep fresh(file);
+  ASSERT_EQ(fresh.Execute().status, 0);
+  const std::string whole = Read(file);
+  Sweep plain = fresh;
+  plain.sweep.output.reset();
+  EXPECT_EQ(plain.Execute().out, whole);  // the same bytes as on standard output
+
+  Sweep resume = fresh;
+  resume.sweep.resume = true;
+  for (size_t cut = 0; cut <= whole.size(); cut += cut < 60 ? 1 : 23) {
+    resume.sweep.jobs = cut % 2 ? "2" : "1";
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << whole.substr(0, cut);
+    const testing::Result r = resume.Execute();
+    ASSERT_EQ(r.status, 0) << cut << "\n" << r.err;
+    ASSERT_EQ(Read(file), whole) << cut;
+  }
+  // Neither FILE nor its record: the sweep starts.
+  fs::remove(file);
+  fs::remove(file.string() + ".sweep");
+  ASSERT_EQ(resume.Execute().status, 0);
+  EXPECT_EQ(Read(file), whole);
+}
+
+TEST_F(CliOutput, AResumeRefusesAFileOfAnotherSweep) {
+  const fs::path file = dir_ / "rows.csv";
+  const Sweep fresh(file);
+  ASSERT_EQ(fresh.Execute().status, 0);
+  const std::string whole = Read(file);
+  const std::string half = whole.substr(0, whole.size() / 2);
+  struct Case {
+    void (*change)(Sweep&);
+    const char* message;
+    int status;
+  };
+  const Case cases[] = {
+      {[](Sweep&) {}, "exists: give --resume", 1},
+      {[](Sweep& s) { s.sweep.resume = true, s.run.agents = "299"; },
+       "belongs to another sweep (" /* FILE.sweep */, 1},
+      {[](Sweep& s) { s.sweep.resume = true, s.run.seed = "12"; }, "seed was 11, is 12", 1},
+      {[](Sweep& s) { s.sweep.resume = true, s.sweep.shard = "0/1"; }, "", 0},
+      {[](Sweep& s) { s.sweep.resume = true, s.sweep.shard = "0/2"; }, "shard was 0/1, is 0/2", 1},
+      {[](Sweep& s) { s.sweep.resume = true, s.sweep.output.reset(); }, "needs --output", 2},
+      {[](Sweep& s) { s.sweep.resume = true, s.sweep.summary = true; }, "cannot go with", 2},
+  };
+  for (const Case& c : cases) {
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << half;
+    Sweep s = fresh;
+    c.change(s);
+    const testing::Result r = s.Execute();
+    EXPECT_EQ(r.status, c.status) << c.message << "\n" << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_EQ(Read(file), c.status ? half : whole) << c.message;
+  }
+  // A FILE another process is writing, a row changed by hand, or a FILE without its record is
+  // not taken for this sweep's.
+  Sweep s = fresh;
+  s.sweep.resume = true;
+  const int writing = open(file.c_str(), O_RDONLY);
+  ASSERT_EQ(flock(writing, LOCK_EX), 0);
+  EXPECT_NE(s.Execute().err.find("is being written by another"), std::string::npos);
+  close(writing);
+  std::string changed = half;
+  changed[changed.find("\n1,") + 3] = '7';
+  std::ofstream(file, std::ios::binary | std::ios::trunc) << changed;
+  const std::string refused = s.Execute().err;
+  EXPECT_NE(refused.find("line 7 is not a row of this sweep"), std::string::npos) << refused;
+  fs::remove(file.string() + ".sweep");
+  EXPECT_NE(s.Execute().err.find("has no"), std::string::npos);
+  EXPECT_EQ(Read(file), changed);
+}
+
+}  // namespace
+}  // namespace segwork::cli
