@@ -68,12 +68,8 @@ void Run::RelocateAgents() {
     const double current = Engine->Evaluate(Cells, NeighbourRadius, rule, home.x, home.y);
     // Without a free admissible target the agent stays: no trial, so no occupant is overwritten.
     if (found) {
-      Cells.State[h] = 0;
-      Cells.State[t] = a.Group;
       const double candidate =
-          Engine->EvaluateTrial(Cells, NeighbourRadius, rule, target.x, target.y);
-      Cells.State[t] = 0;
-      Cells.State[h] = a.Group;
+          Engine->EvaluateMove(Cells, NeighbourRadius, rule, a.Group, home, target);
       if (current < candidate) MoveAgent(a, home, target);
     }
     ++MoversInStep;
