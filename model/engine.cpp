@@ -255,8 +255,9 @@ class FastEngine final : public NeighbourhoodEngine {
     return share;
   }
 
-  bool Current(const CellSpace& cells, EmptyCellRule rule, int32_t x, int32_t y) const override {
-    return rule == rule_ && (flags_[cells.Index(x, y)] & kCurrent);
+  const uint8_t* CurrentMarks(EmptyCellRule rule) const override {
+    static_assert(kCurrent == 1);
+    return rule == rule_ && anyCurrent_ ? flags_.data() : nullptr;
   }
 
   void CellChanged(const CellSpace& cells, int32_t radius, int32_t x, int32_t y) override {
@@ -328,7 +329,7 @@ class FastEngine final : public NeighbourhoodEngine {
   static constexpr uint8_t kCountedCell = 4;
 
   WindowCounts::Weights CountWeights() const {
-    return {allUnit_ ? nullptr : intWeight_.data(), &barriers_};
+    return {allUnit_ ? nullptr : intWeight_.data(), &barriers_, flags_.data(), kCountedCell};
   }
 
   void ForgetCounts() {
@@ -341,7 +342,7 @@ class FastEngine final : public NeighbourhoodEngine {
   void EnsureCounts(const CellSpace& cells, int32_t radius) {
     if (!countsWanted_) return;
     countsWanted_ = false;
-    counts_.Build(cells, radius, CountWeights(), flags_, kCountedCell);
+    counts_.Build(cells, radius, CountWeights());
   }
 
   static double Combine(CellSpace& cells, size_t i, EmptyCellRule rule, int32_t similar,
@@ -434,14 +435,14 @@ class FastEngine final : public NeighbourhoodEngine {
 
   double Sum(CellSpace& cells, int32_t radius, EmptyCellRule rule, int32_t x, int32_t y) const {
     const size_t i = cells.Index(x, y);
-    const Window w = Clip(cells, radius, x, y);
-    if (w.xHigh < w.xLow || w.yHigh < w.yLow) return Share(cells, i, 0, 0);
     const int32_t s = cells.State[i];
     if (counts_.Built() && (flags_[i] & kCountedCell) && s >= 1 && s <= counts_.Groups() &&
         counts_.Own(i) == s && cells.Occupied[i]) {
       const int32_t same = counts_.Group(i, s);
       return Combine(cells, i, rule, same, counts_.Agents(i) - same, counts_.Empty(i));
     }
+    const Window w = Clip(cells, radius, x, y);
+    if (w.xHigh < w.xLow || w.yHigh < w.yLow) return Share(cells, i, 0, 0);
     if ((flags_[i] & kIntegralCell) && allUnit_) {
       int32_t similar, other;
       SumWindow<int32_t, UnitWeight>(cells, i, w, nullptr, rule, similar, other);

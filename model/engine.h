@@ -50,8 +50,9 @@ class NeighbourhoodEngine {
     cells.State[h] = group;
     return share;
   }
-  // True when Evaluate would leave the cell as it is: its stored share still holds.
-  virtual bool Current(const CellSpace&, EmptyCellRule, int32_t, int32_t) const { return false; }
+  // Per cell, a byte whose lowest bit is set while the share stored in the cell is what Evaluate
+  // with `rule` would give; null when the engine keeps no such marks. Valid until the next call.
+  virtual const uint8_t* CurrentMarks(EmptyCellRule) const { return nullptr; }
   // A cell's State or Occupied changed for good.
   virtual void CellChanged(const CellSpace& cells, int32_t radius, int32_t x, int32_t y) = 0;
   // A hint that the neighbourhood of this cell is evaluated soon.

@@ -8,9 +8,7 @@ namespace segwork {
 
 namespace {
 
-struct Span {
-  int64_t low, high;
-};
+using Span = WindowCounts::Span;
 
 Span Clipped(int64_t centre, int64_t radius, int64_t count) {
   return {std::max<int64_t>(0, centre - radius), std::min<int64_t>(count - 1, centre + radius)};
@@ -49,14 +47,13 @@ int32_t WindowCounts::PairWeight(const CellSpace& cells, int32_t radius, Weights
   const Span ys = Clipped(cells.YOf(c), radius, cells.RowCount);
   const uint64_t p = uint64_t(cells.YOf(n) - ys.low) * uint64_t(xs.high - xs.low + 1) +
                      uint64_t(cells.XOf(n) - xs.low);
-  for (uint64_t e = b->start[c]; e < b->start[c + 1] && b->position[e] <= p; ++e) {
-    if (b->position[e] == p) return WholeOrZero(b->value[e]);
-  }
-  return own;
+  const uint32_t* first = b->position.data() + b->start[c];
+  const uint32_t* last = b->position.data() + b->start[c + 1];
+  const uint32_t* at = std::lower_bound(first, last, p);
+  return at != last && *at == p ? WholeOrZero(b->value[size_t(at - b->position.data())]) : own;
 }
 
-bool WindowCounts::Build(const CellSpace& cells, int32_t radius, Weights weights,
-                         const std::vector<uint8_t>& usable, uint8_t usableBit) {
+bool WindowCounts::Build(const CellSpace& cells, int32_t radius, Weights weights) {
   Clear();
   if (radius < 0 || cells.size() == 0) return false;
   int32_t groups = 0;
@@ -86,7 +83,7 @@ bool WindowCounts::Build(const CellSpace& cells, int32_t radius, Weights weights
   for (size_t i = 0; i < cells.size(); ++i) {
     data_[i * stride] = uint16_t(cells.Occupied[i] ? cells.State[i] : 0);
   }
-  CorrectBarriers(cells, radius, weights, usable, usableBit);
+  CorrectBarriers(cells, radius, weights);
   return true;
 }
 
@@ -121,12 +118,11 @@ void WindowCounts::AddRow(const CellSpace& cells, int32_t radius, const int32_t*
 
 // The rows above count every neighbour with its own weight; pairs behind a barrier weigh
 // otherwise.
-void WindowCounts::CorrectBarriers(const CellSpace& cells, int32_t radius, Weights weights,
-                                   const std::vector<uint8_t>& usable, uint8_t usableBit) {
+void WindowCounts::CorrectBarriers(const CellSpace& cells, int32_t radius, Weights weights) {
   const BarrierWeights* b = weights.barriers;
   if (!b || b->empty()) return;
   for (size_t c = 0; c < cells.size(); ++c) {
-    if (b->start[c] == b->start[c + 1] || !(usable[c] & usableBit)) continue;
+    if (b->start[c] == b->start[c + 1] || !weights.Used(c)) continue;
     const Span xs = Clipped(cells.XOf(c), radius, cells.ColCount);
     const Span ys = Clipped(cells.YOf(c), radius, cells.RowCount);
     const uint64_t width = uint64_t(xs.high - xs.low + 1);
@@ -140,6 +136,25 @@ void WindowCounts::CorrectBarriers(const CellSpace& cells, int32_t radius, Weigh
   }
 }
 
+// Every window weighs n alike: the same four counters change in each, without a branch (an
+// empty side adds 0 to the agents' counter).
+void WindowCounts::ChangePlain(const CellSpace& cells, Span xs, Span ys, int32_t w, int32_t before,
+                               int32_t now) {
+  const uint16_t empty = uint16_t((now == 0) - (before == 0));
+  const uint16_t agents = uint16_t(((now != 0) - (before != 0)) * w);
+  const uint16_t out = uint16_t(before ? w : 0), in = uint16_t(now ? w : 0);
+  const size_t outSlot = 2 + size_t(before), inSlot = 2 + size_t(now);
+  for (int64_t y = ys.low; y <= ys.high; ++y) {
+    uint16_t* row = &data_[(size_t(y) * size_t(cells.ColCount) + size_t(xs.low)) * stride_];
+    for (int64_t x = xs.low; x <= xs.high; ++x, row += stride_) {
+      row[1] = uint16_t(row[1] + empty);
+      row[2] = uint16_t(row[2] + agents);
+      row[outSlot] = uint16_t(row[outSlot] - out);
+      row[inSlot] = uint16_t(row[inSlot] + in);
+    }
+  }
+}
+
 bool WindowCounts::Change(const CellSpace& cells, int32_t radius, Weights weights, size_t n) {
   const int32_t s = cells.State[n];
   if (cells.Occupied[n] ? s < 1 || s > Groups() : s != 0) return false;
@@ -148,14 +163,17 @@ bool WindowCounts::Change(const CellSpace& cells, int32_t radius, Weights weight
   data_[n * stride_] = uint16_t(now);
   const Span xs = Clipped(cells.XOf(n), radius, cells.ColCount);
   const Span ys = Clipped(cells.YOf(n), radius, cells.RowCount);
-  const bool plain = !weights.barriers || weights.barriers->empty();
-  const int32_t own = weights.own ? weights.own[n] : 1;
+  if (!weights.barriers || weights.barriers->empty()) {
+    ChangePlain(cells, xs, ys, weights.own ? weights.own[n] : 1, before, now);
+    return true;
+  }
   // "Lies in the window of" is symmetric: the windows holding n are those around n's own.
   for (int64_t y = ys.low; y <= ys.high; ++y) {
     const size_t first = size_t(y) * size_t(cells.ColCount);
     for (int64_t x = xs.low; x <= xs.high; ++x) {
       const size_t c = first + size_t(x);
-      const int32_t w = plain ? own : PairWeight(cells, radius, weights, c, n);
+      if (!weights.Used(c)) continue;
+      const int32_t w = PairWeight(cells, radius, weights, c, n);
       uint16_t* row = &data_[c * stride_];
       Add(row, before, w, -1);
       Add(row, now, w, 1);

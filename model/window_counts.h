@@ -20,6 +20,9 @@ namespace segwork {
 // from the cells and the weights.
 class WindowCounts {
  public:
+  struct Span {
+    int64_t low, high;
+  };
   // Largest window magnitude (entries times largest weight) a counter holds.
   static constexpr double kLimit = 32767;
   static constexpr int32_t kMaxGroups = 4096;
@@ -29,12 +32,15 @@ class WindowCounts {
   struct Weights {
     const int32_t* own = nullptr;  // each cell's whole weight; null when every weight is 1
     const BarrierWeights* barriers = nullptr;
+    // The cells whose counts are read: those with `usableBit` set. The others' may be wrong.
+    const uint8_t* usable = nullptr;
+    uint8_t usableBit = 0;
+    bool Used(size_t c) const { return usable[c] & usableBit; }
   };
 
   // Builds the table from the cells; false (and no table) when a cell holds a state the table
-  // cannot count or the table would not fit. `usable` marks the cells whose counts are used.
-  bool Build(const CellSpace& cells, int32_t radius, Weights weights,
-             const std::vector<uint8_t>& usable, uint8_t usableBit);
+  // cannot count or the table would not fit.
+  bool Build(const CellSpace& cells, int32_t radius, Weights weights);
   void Clear();
   bool Built() const { return stride_ != 0; }
   int32_t Groups() const { return int32_t(stride_) - 3; }
@@ -55,8 +61,9 @@ class WindowCounts {
  private:
   void AddRow(const CellSpace& cells, int32_t radius, const int32_t* own, int64_t y,
               const uint16_t* previous, int64_t enterLow, int64_t enterHigh, int64_t leave);
-  void CorrectBarriers(const CellSpace& cells, int32_t radius, Weights weights,
-                       const std::vector<uint8_t>& usable, uint8_t usableBit);
+  void ChangePlain(const CellSpace& cells, Span xs, Span ys, int32_t w, int32_t before,
+                   int32_t now);
+  void CorrectBarriers(const CellSpace& cells, int32_t radius, Weights weights);
 
   size_t stride_ = 0;
   std::vector<uint16_t> data_;
