@@ -168,15 +168,28 @@ bool WindowCounts::Change(const CellSpace& cells, int32_t radius, Weights weight
     return true;
   }
   // "Lies in the window of" is symmetric: the windows holding n are those around n's own.
+  const BarrierWeights& b = *weights.barriers;
+  const int64_t nx = cells.XOf(n), ny = cells.YOf(n), r = radius;
+  const int32_t own = weights.own ? weights.own[n] : 1;
   for (int64_t y = ys.low; y <= ys.high; ++y) {
     const size_t first = size_t(y) * size_t(cells.ColCount);
+    const uint64_t row = uint64_t(ny - std::max<int64_t>(0, y - r));  // n's row in c's window
     for (int64_t x = xs.low; x <= xs.high; ++x) {
       const size_t c = first + size_t(x);
       if (!weights.Used(c)) continue;
-      const int32_t w = PairWeight(cells, radius, weights, c, n);
-      uint16_t* row = &data_[c * stride_];
-      Add(row, before, w, -1);
-      Add(row, now, w, 1);
+      int32_t w = own;
+      if (b.start[c] != b.start[c + 1]) {
+        const int64_t low = std::max<int64_t>(0, x - r);
+        const uint64_t width = uint64_t(std::min<int64_t>(cells.ColCount - 1, x + r) - low + 1);
+        const uint32_t p = uint32_t(row * width + uint64_t(nx - low));
+        const uint32_t* begin = b.position.data() + b.start[c];
+        const uint32_t* end = b.position.data() + b.start[c + 1];
+        const uint32_t* at = std::lower_bound(begin, end, p);
+        if (at != end && *at == p) w = WholeOrZero(b.value[size_t(at - b.position.data())]);
+      }
+      uint16_t* counters = &data_[c * stride_];
+      Add(counters, before, w, -1);
+      Add(counters, now, w, 1);
     }
   }
   return true;
