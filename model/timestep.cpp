@@ -47,9 +47,16 @@ void Run::RelocateAgents() {
   const uint8_t* current = StepCount != 0 ? Engine->CurrentMarks(rule) : nullptr;
   const double* share = Cells.SimilarShare.data();
   const int32_t* street = Cells.Street.data();
+  // Far beyond the caches, the cells of agents a little ahead are fetched early.
+  const size_t ahead = Cells.size() >= (size_t(1) << 22) ? 16 : 0;
   for (size_t i = 0; i < count; ++i) {
     TAgent& a = Agents[i];
     const size_t h = Cells.Index(a.CellX, a.CellY);
+    if (ahead && i + ahead < count) {
+      const size_t f = Cells.Index(Agents[i + ahead].CellX, Agents[i + ahead].CellY);
+      __builtin_prefetch(&share[f]);
+      if (current) __builtin_prefetch(&current[f]);
+    }
     if (current && (current[h] & 1) && share[h] > Threshold &&
         (streetOccupation || street[h] == 0)) {
       a.Satisfied = true;
