@@ -11,13 +11,21 @@ namespace segwork {
 
 using colList = std::vector<TColor>;
 
+// std::nearbyint in the default rounding mode, inline: below 2^52, adding and taking away 2^52
+// rounds to the nearest integer, ties to even (a zero may lose its sign).
+inline double NearestInteger(double v) {
+  constexpr double kTwo52 = 4503599627370496.0;
+  if (!(std::fabs(v) < kTwo52)) return v;
+  return v >= 0 ? (v + kTwo52) - kTwo52 : (v - kTwo52) + kTwo52;
+}
+
 // Round(r * (b - a + 1) + a) for r uniform in [0, 1): lies in a..b+1, the two ends half as
 // likely as the values between. Inline: a move try draws two.
 inline int32_t RandomBetween(Lcg& rng, int32_t a, int32_t b) {
   const double r = rng.RandomReal();
   // In 64 bits and doubles: b - a + 1 overflows 32 bits for the widest distances.
   const double span = static_cast<double>(int64_t{b} - int64_t{a} + 1);
-  const double value = std::nearbyint(r * span + static_cast<double>(a));
+  const double value = NearestInteger(r * span + static_cast<double>(a));
   if (value > INT32_MAX) return INT32_MAX;
   return static_cast<int32_t>(value);
 }

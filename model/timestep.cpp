@@ -49,21 +49,25 @@ void Run::RelocateAgents() {
   const int32_t* street = Cells.Street.data();
   // Far beyond the caches, the cells of agents a little ahead are fetched early.
   const size_t ahead = Cells.size() >= (size_t(1) << 22) ? 16 : 0;
+  // Copies: the stores to the agents could otherwise make every turn read these again.
+  const double threshold = Threshold;
+  const size_t cols = size_t(ColCount);
+  TAgent* agents = Agents.data();
   for (size_t i = 0; i < count; ++i) {
-    TAgent& a = Agents[i];
-    const size_t h = Cells.Index(a.CellX, a.CellY);
+    TAgent& a = agents[i];
+    const size_t h = size_t(a.CellY) * cols + size_t(a.CellX);
     if (ahead && i + ahead < count) {
-      const size_t f = Cells.Index(Agents[i + ahead].CellX, Agents[i + ahead].CellY);
+      const size_t f = size_t(agents[i + ahead].CellY) * cols + size_t(agents[i + ahead].CellX);
       __builtin_prefetch(&share[f]);
       if (current) __builtin_prefetch(&current[f]);
     }
-    if (current && (current[h] & 1) && share[h] > Threshold &&
+    if (current && (current[h] & 1) && share[h] > threshold &&
         (streetOccupation || street[h] == 0)) {
       a.Satisfied = true;
       continue;
     }
     if (i + 1 < count) {
-      Engine->Prefetch(Cells, NeighbourRadius, Agents[i + 1].CellX, Agents[i + 1].CellY);
+      Engine->Prefetch(Cells, NeighbourRadius, agents[i + 1].CellX, agents[i + 1].CellY);
     }
     VisitAgent(a, rule, streetOccupation);
     if (current) current = Engine->CurrentMarks(rule);
