@@ -45,15 +45,6 @@ TCell CellSpace::operator[](size_t i) {
           0};
 }
 
-GridPos CellSpace::Wrap(int64_t x, int64_t y) const {
-  // The same result as repeatedly adding or subtracting the grid size, in constant time.
-  x %= ColCount;
-  if (x < 0) x += ColCount;
-  y %= RowCount;
-  if (y < 0) y += RowCount;
-  return {int32_t(x), int32_t(y)};
-}
-
 void CellSpace::DrawCell(size_t i, Canvas& canvas) const {
   DrawCellAt(canvas, XOf(i) * CellSize + HalfCell, YOf(i) * CellSize + HalfCell, HalfCell,
              DrawColor[i]);

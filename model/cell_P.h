@@ -63,8 +63,8 @@ class CellSpace {
   size_t Index(int32_t x, int32_t y) const { return size_t(y) * size_t(ColCount) + size_t(x); }
   int32_t XOf(size_t i) const { return int32_t(i % size_t(ColCount)); }
   int32_t YOf(size_t i) const { return int32_t(i / size_t(ColCount)); }
-  // The grid position of (x, y) on the torus.
-  GridPos Wrap(int64_t x, int64_t y) const;
+  // The grid position of (x, y) on the torus. Inline: every move try wraps its target.
+  GridPos Wrap(int64_t x, int64_t y) const { return {WrapOne(x, ColCount), WrapOne(y, RowCount)}; }
   // Below, above, right, left.
   std::array<GridPos, 4> FourNeighbours(int32_t x, int32_t y) const {
     return {Wrap(x, int64_t(y) + 1), Wrap(x, int64_t(y) - 1), Wrap(int64_t(x) + 1, y),
@@ -72,6 +72,14 @@ class CellSpace {
   }
 
   TCell operator[](size_t i);
+  // The same result as repeatedly adding or subtracting the size, in constant time; a position
+  // at most one size away needs no division.
+  static int32_t WrapOne(int64_t v, int64_t size) {
+    if (v >= 0 && v < size) return int32_t(v);
+    if (v < 0 && v >= -size) return int32_t(v + size);
+    v %= size;
+    return int32_t(v < 0 ? v + size : v);
+  }
   TCell At(int32_t x, int32_t y) { return (*this)[Index(x, y)]; }
   void DrawCell(size_t i, Canvas& canvas) const;
 

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <type_traits>
 
+#include "model/window_counts.h"
+
 namespace segwork {
 
 namespace {
@@ -169,11 +171,13 @@ class FastEngine final : public NeighbourhoodEngine {
     allUnit_ = barriers_.empty() && std::all_of(cells.Weight.begin(), cells.Weight.end(),
                                                 [](double w) { return w == 1.0; });
     intWeight_.clear();
+    ForgetCounts();
     if (allUnit_) {
       for (int32_t y = 0; y < cells.RowCount; ++y) {
         for (int32_t x = 0; x < cells.ColCount; ++x) {
           const double entries = WindowEntries(Clip(cells, radius, x, y));
           if (entries < 2147483647.0) flags_[cells.Index(x, y)] = kIntegralCell;
+          if (entries <= WindowCounts::kLimit) flags_[cells.Index(x, y)] |= kCountedCell;
         }
       }
       return;
@@ -201,6 +205,9 @@ class FastEngine final : public NeighbourhoodEngine {
           }
         }
         if (integral && WindowEntries(w) * maxMagnitude < 2147483647.0) flags_[i] = kIntegralCell;
+        if (integral && WindowEntries(w) * maxMagnitude <= WindowCounts::kLimit) {
+          flags_[i] |= kCountedCell;
+        }
       }
     }
   }
@@ -208,6 +215,7 @@ class FastEngine final : public NeighbourhoodEngine {
   double Evaluate(CellSpace& cells, int32_t radius, EmptyCellRule rule, int32_t x,
                   int32_t y) override {
     const size_t i = cells.Index(x, y);
+    EnsureCounts(cells, radius);
     if (rule != rule_) {
       for (uint8_t& f : flags_) f &= uint8_t(~kCurrent);
       rule_ = rule;
@@ -227,7 +235,39 @@ class FastEngine final : public NeighbourhoodEngine {
     return share;
   }
 
+  double EvaluateMove(CellSpace& cells, int32_t radius, EmptyCellRule rule, int32_t group,
+                      GridPos from, GridPos to) override {
+    EnsureCounts(cells, radius);
+    const size_t h = cells.Index(from.x, from.y), t = cells.Index(to.x, to.y);
+    if (!counts_.Built() || !(flags_[t] & kCountedCell) || group < 1 || group > counts_.Groups() ||
+        counts_.Own(h) != group || counts_.Own(t) != 0 || cells.State[h] != group ||
+        cells.State[t] != 0 || cells.Occupied[t]) {
+      return NeighbourhoodEngine::EvaluateMove(cells, radius, rule, group, from, to);
+    }
+    // The window of `to` as counted, with `to` holding the agent (no longer empty) and `from`
+    // another group's cell.
+    const WindowCounts::Weights weights = CountWeights();
+    const int32_t self = WindowCounts::PairWeight(cells, radius, weights, t, t);
+    const bool near =
+        std::abs(int64_t(from.x) - to.x) <= radius && std::abs(int64_t(from.y) - to.y) <= radius;
+    const int32_t home = near ? WindowCounts::PairWeight(cells, radius, weights, t, h) : 0;
+    const int32_t same = counts_.Group(t, group);
+    const double share = Combine(cells, t, rule, same - home + self,
+                                 counts_.Agents(t) - same + home, counts_.Empty(t) - 1);
+    flags_[t] &= uint8_t(~kCurrent);
+    return share;
+  }
+
+  const uint8_t* CurrentMarks(EmptyCellRule rule) const override {
+    static_assert(kCurrent == 1);
+    return rule == rule_ && anyCurrent_ ? flags_.data() : nullptr;
+  }
+
   void CellChanged(const CellSpace& cells, int32_t radius, int32_t x, int32_t y) override {
+    if (counts_.Built() && !counts_.Change(cells, radius, CountWeights(), cells.Index(x, y))) {
+      // A group the table has no row for, or a state it cannot count: built again when needed.
+      ForgetCounts();
+    }
     if (!anyCurrent_) return;
     // The relation "lies in the neighbourhood of" is symmetric, so the cells whose result may
     // change are those of this cell's own neighbourhood.
@@ -241,6 +281,15 @@ class FastEngine final : public NeighbourhoodEngine {
   void Prefetch(const CellSpace& cells, int32_t radius, int32_t x, int32_t y) const override {
     // Only a large world misses the cache on every row of a neighbourhood.
     if (cells.size() < (size_t(1) << 22)) return;
+    if (counts_.Built()) {
+      // Counted windows read one row of the table; the rest is the cell's own.
+      const size_t i = cells.Index(x, y);
+      __builtin_prefetch(counts_.Row(i));
+      __builtin_prefetch(&flags_[i]);
+      __builtin_prefetch(&cells.State[i]);
+      __builtin_prefetch(&cells.SimilarShare[i]);
+      return;
+    }
     const Window w = Clip(cells, radius, x, y);
     const size_t cols = size_t(cells.ColCount);
     for (int64_t ny = w.yLow; ny <= w.yHigh; ++ny) {
@@ -261,6 +310,7 @@ class FastEngine final : public NeighbourhoodEngine {
   void Forget() override {
     for (uint8_t& f : flags_) f &= uint8_t(~kCurrent);
     anyCurrent_ = false;
+    ForgetCounts();
   }
 
   std::vector<double> NeighbourWeights(const CellSpace& cells, int32_t radius, int32_t x,
@@ -271,10 +321,40 @@ class FastEngine final : public NeighbourhoodEngine {
 
   double BytesPerCell() const override { return 1 + sizeof(int32_t) + 4; }
   double BytesPerEntry() const override { return 0; }
+  double GroupTableBytes(double cells, int64_t groups) const override {
+    const double bytes = cells * double(groups + 3) * sizeof(uint16_t);
+    return groups <= WindowCounts::kMaxGroups && bytes <= WindowCounts::kBudgetBytes ? bytes : 0;
+  }
 
  private:
   static constexpr uint8_t kCurrent = 1;
   static constexpr uint8_t kIntegralCell = 2;
+  // Whole weights whose window sums fit the counters of the table.
+  static constexpr uint8_t kCountedCell = 4;
+
+  WindowCounts::Weights CountWeights() const {
+    return {allUnit_ ? nullptr : intWeight_.data(), &barriers_, flags_.data(), kCountedCell};
+  }
+
+  void ForgetCounts() {
+    counts_.Clear();
+    countsWanted_ = true;
+  }
+
+  // The table is built at the first evaluation after a change of weights or cells, so placing
+  // the agents of a setup costs no updates; a failed build is not tried again until then.
+  void EnsureCounts(const CellSpace& cells, int32_t radius) {
+    if (!countsWanted_) return;
+    countsWanted_ = false;
+    counts_.Build(cells, radius, CountWeights());
+  }
+
+  static double Combine(CellSpace& cells, size_t i, EmptyCellRule rule, int32_t similar,
+                        int32_t other, int32_t empty) {
+    if (rule == EmptyCellRule::CountAsSimilar) similar += empty;
+    if (rule == EmptyCellRule::CountAsDifferent) other += empty;
+    return Share(cells, i, double(similar), double(other));
+  }
 
   // One neighbour: its weight to the similar sum when it holds the cell's group, to the other sum
   // when another agent stands there, the empty-cell contribution otherwise. Written with
@@ -359,6 +439,12 @@ class FastEngine final : public NeighbourhoodEngine {
 
   double Sum(CellSpace& cells, int32_t radius, EmptyCellRule rule, int32_t x, int32_t y) const {
     const size_t i = cells.Index(x, y);
+    const int32_t s = cells.State[i];
+    if (counts_.Built() && (flags_[i] & kCountedCell) && s >= 1 && s <= counts_.Groups() &&
+        counts_.Own(i) == s && cells.Occupied[i]) {
+      const int32_t same = counts_.Group(i, s);
+      return Combine(cells, i, rule, same, counts_.Agents(i) - same, counts_.Empty(i));
+    }
     const Window w = Clip(cells, radius, x, y);
     if (w.xHigh < w.xLow || w.yHigh < w.yLow) return Share(cells, i, 0, 0);
     if ((flags_[i] & kIntegralCell) && allUnit_) {
@@ -378,6 +464,8 @@ class FastEngine final : public NeighbourhoodEngine {
 
   BarrierWeights barriers_;
   std::vector<uint8_t> flags_;
+  WindowCounts counts_;
+  bool countsWanted_ = true;
   std::vector<int32_t> intWeight_;
   bool allUnit_ = false;
   bool anyCurrent_ = false;

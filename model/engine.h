@@ -37,6 +37,22 @@ class NeighbourhoodEngine {
   // The same for a trial placement, whose states do not last.
   virtual double EvaluateTrial(CellSpace& cells, int32_t radius, EmptyCellRule rule, int32_t x,
                                int32_t y) = 0;
+  // A trial move of the agent of `group` at `from` to the free cell `to`: the share of `to` with
+  // the agent there and `from` left as another group's cell, as EvaluateTrial gives it with those
+  // states. The cells are left as they were, `from` holding `group` and `to` empty.
+  virtual double EvaluateMove(CellSpace& cells, int32_t radius, EmptyCellRule rule, int32_t group,
+                              GridPos from, GridPos to) {
+    const size_t h = cells.Index(from.x, from.y), t = cells.Index(to.x, to.y);
+    cells.State[h] = 0;
+    cells.State[t] = group;
+    const double share = EvaluateTrial(cells, radius, rule, to.x, to.y);
+    cells.State[t] = 0;
+    cells.State[h] = group;
+    return share;
+  }
+  // Per cell, a byte whose lowest bit is set while the share stored in the cell is what Evaluate
+  // with `rule` would give; null when the engine keeps no such marks. Valid until the next call.
+  virtual const uint8_t* CurrentMarks(EmptyCellRule) const { return nullptr; }
   // A cell's State or Occupied changed for good.
   virtual void CellChanged(const CellSpace& cells, int32_t radius, int32_t x, int32_t y) = 0;
   // A hint that the neighbourhood of this cell is evaluated soon.
@@ -52,6 +68,8 @@ class NeighbourhoodEngine {
   // Memory the weights cost: per cell, and per neighbour position of a cell.
   virtual double BytesPerCell() const = 0;
   virtual double BytesPerEntry() const = 0;
+  // Memory of the tables kept per cell and group, for a world of `cells` cells.
+  virtual double GroupTableBytes(double /*cells*/, int64_t /*groups*/) const { return 0; }
 };
 
 std::unique_ptr<NeighbourhoodEngine> MakeEngine(EngineKind kind);

@@ -14,9 +14,12 @@ class Lcg {
   uint32_t State() const { return seed_; }
 
   // Uniform on 0..n-1: the high 32 bits of the 64-bit product of the new seed and n.
-  int32_t Random(int32_t n);
+  int32_t Random(int32_t n) {
+    const uint64_t product = uint64_t{Advance()} * uint64_t{static_cast<uint32_t>(n)};
+    return static_cast<int32_t>(static_cast<uint32_t>(product >> 32));
+  }
   // The new seed read as unsigned, times 2^-32: in [0, 1).
-  double RandomReal();
+  double RandomReal() { return static_cast<double>(Advance()) * (1.0 / 4294967296.0); }
 
  private:
   uint32_t Advance() { return seed_ = seed_ * 134775813u + 1u; }

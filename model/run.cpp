@@ -35,8 +35,9 @@ uint64_t EstimateSetupBytes(EngineKind engine, int64_t colCount, int64_t rowCoun
       double(ClippedSpanSum(colCount, radius)) * double(ClippedSpanSum(rowCount, radius));
   // Per cell: the cell columns, the street code, the engine's share.
   const double perCell = 46 + 4 + kind->BytesPerCell();
+  const double tables = kind->GroupTableBytes(cells, groups);
   const double groupTables = double(groups) * double(groups) * 64.0;
-  const double bytes = cells * perCell + entries * kind->BytesPerEntry() +
+  const double bytes = cells * perCell + entries * kind->BytesPerEntry() + tables +
                        double(std::max<int64_t>(0, agents)) * sizeof(TAgent) + groupTables;
   return bytes >= 1.8e19 ? UINT64_MAX : uint64_t(bytes);
 }

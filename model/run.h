@@ -172,6 +172,8 @@ class Run : public RunData {
 
  private:
   int32_t RandomStreetType();
+  // One agent's turn in a step, as the step makes it.
+  void VisitAgent(TAgent& a, EmptyCellRule rule, bool streetOccupation);
   void PlaceLines(const std::vector<StreetLine>& lines);
 };
 

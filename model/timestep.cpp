@@ -42,43 +42,66 @@ void Run::RelocateAgents() {
   const bool streetOccupation = controls_.CB_strOcc;
   const EmptyCellRule rule = controls_.emptyCellRule;
   const size_t count = Agents.size();
+  // An agent whose share is current and above the threshold would only be found satisfied
+  // again, with no evaluation and no draw: its turn is the comparison alone.
+  const uint8_t* current = StepCount != 0 ? Engine->CurrentMarks(rule) : nullptr;
+  const double* share = Cells.SimilarShare.data();
+  const int32_t* street = Cells.Street.data();
+  // Far beyond the caches, the cells of agents a little ahead are fetched early.
+  const size_t ahead = Cells.size() >= (size_t(1) << 22) ? 16 : 0;
+  // Copies: the stores to the agents could otherwise make every turn read these again.
+  const double threshold = Threshold;
+  const size_t cols = size_t(ColCount);
+  TAgent* agents = Agents.data();
   for (size_t i = 0; i < count; ++i) {
-    TAgent& a = Agents[i];
-    if (i + 1 < count) {
-      Engine->Prefetch(Cells, NeighbourRadius, Agents[i + 1].CellX, Agents[i + 1].CellY);
+    TAgent& a = agents[i];
+    const size_t h = size_t(a.CellY) * cols + size_t(a.CellX);
+    if (ahead && i + ahead < count) {
+      const size_t f = size_t(agents[i + ahead].CellY) * cols + size_t(agents[i + ahead].CellX);
+      __builtin_prefetch(&share[f]);
+      if (current) __builtin_prefetch(&current[f]);
     }
-    const GridPos home{a.CellX, a.CellY};
-    const size_t h = Cells.Index(home.x, home.y);
-    if (StepCount == 0) Engine->Evaluate(Cells, NeighbourRadius, rule, home.x, home.y);
-    a.Satisfied = Cells.SimilarShare[h] > Threshold && (streetOccupation || Cells.Street[h] == 0);
-    if (a.Satisfied) {
-      Engine->Evaluate(Cells, NeighbourRadius, rule, home.x, home.y);
+    if (current && (current[h] & 1) && share[h] > threshold &&
+        (streetOccupation || street[h] == 0)) {
+      a.Satisfied = true;
       continue;
     }
-    bool found = false;
-    GridPos target;
-    size_t t = 0;
-    for (int tries = 0; tries < 1000 && !found; ++tries) {
-      a.ChangeHeading(Rng, 180, MoveDistance);
-      target = WrapToGrid(int64_t(a.CellX) + a.HeadingX, int64_t(a.CellY) + a.HeadingY);
-      t = Cells.Index(target.x, target.y);
-      found = !Cells.Occupied[t] && (streetOccupation || Cells.Street[t] == 0);
+    if (i + 1 < count) {
+      Engine->Prefetch(Cells, NeighbourRadius, agents[i + 1].CellX, agents[i + 1].CellY);
     }
-    if (found) Engine->Prefetch(Cells, NeighbourRadius, target.x, target.y);
-    const double current = Engine->Evaluate(Cells, NeighbourRadius, rule, home.x, home.y);
-    // Without a free admissible target the agent stays: no trial, so no occupant is overwritten.
-    if (found) {
-      Cells.State[h] = 0;
-      Cells.State[t] = a.Group;
-      const double candidate =
-          Engine->EvaluateTrial(Cells, NeighbourRadius, rule, target.x, target.y);
-      Cells.State[t] = 0;
-      Cells.State[h] = a.Group;
-      if (current < candidate) MoveAgent(a, home, target);
-    }
-    ++MoversInStep;
-    if (DrawWhileRunning) a.DrawAgent(*CellImage);
+    VisitAgent(a, rule, streetOccupation);
+    if (current) current = Engine->CurrentMarks(rule);
   }
+}
+
+void Run::VisitAgent(TAgent& a, EmptyCellRule rule, bool streetOccupation) {
+  const GridPos home{a.CellX, a.CellY};
+  const size_t h = Cells.Index(home.x, home.y);
+  if (StepCount == 0) Engine->Evaluate(Cells, NeighbourRadius, rule, home.x, home.y);
+  a.Satisfied = Cells.SimilarShare[h] > Threshold && (streetOccupation || Cells.Street[h] == 0);
+  if (a.Satisfied) {
+    Engine->Evaluate(Cells, NeighbourRadius, rule, home.x, home.y);
+    return;
+  }
+  bool found = false;
+  GridPos target;
+  size_t t = 0;
+  for (int tries = 0; tries < 1000 && !found; ++tries) {
+    a.ChangeHeading(Rng, 180, MoveDistance);
+    target = WrapToGrid(int64_t(a.CellX) + a.HeadingX, int64_t(a.CellY) + a.HeadingY);
+    t = Cells.Index(target.x, target.y);
+    found = !Cells.Occupied[t] && (streetOccupation || Cells.Street[t] == 0);
+  }
+  if (found) Engine->Prefetch(Cells, NeighbourRadius, target.x, target.y);
+  const double share = Engine->Evaluate(Cells, NeighbourRadius, rule, home.x, home.y);
+  // Without a free admissible target the agent stays: no trial, so no occupant is overwritten.
+  if (found) {
+    const double candidate =
+        Engine->EvaluateMove(Cells, NeighbourRadius, rule, a.Group, home, target);
+    if (share < candidate) MoveAgent(a, home, target);
+  }
+  ++MoversInStep;
+  if (DrawWhileRunning) a.DrawAgent(*CellImage);
 }
 
 void Run::MoveAgent(TAgent& agent, GridPos from, GridPos to) {

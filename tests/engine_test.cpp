@@ -1,7 +1,10 @@
 // Both engines side by side: every step must leave the same cells, shares and series.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -80,8 +83,24 @@ void Configure(Model& m, uint32_t seed, Scenario& s, int panel) {
   c.CB_rndTyp = s.Pick(2);
 }
 
+// Changes to both models' settings after Configure, drawing from the same choices.
+using Tweak = std::function<void(Model&, Scenario&)>;
+
+// Cells edited behind the engine: the last agent taken away, sometimes leaving its group in an
+// empty cell (a state no step makes), then the engine told to forget.
+void EditCells(Model& m, bool leaveGroup) {
+  if (m.Agents.size() < 2) return;
+  const TAgent a = m.Agents.back();
+  m.Agents.pop_back();
+  const size_t i = m.Cells.Index(a.CellX, a.CellY);
+  m.Cells.Occupied[i] = 0;
+  m.Cells.State[i] = leaveGroup ? a.Group : 0;
+  m.CellsEdited();
+}
+
 // Builds both models the same way, then steps them, changing settings read at use between steps.
-void RunSideBySide(uint32_t seed, int steps, int panel) {
+void RunSideBySide(uint32_t seed, int steps, int panel, const Tweak& tweak = {},
+                   bool edits = false) {
   Scenario setup(seed);
   Model literal, fast;
   literal.EngineChoice = EngineKind::Literal;
@@ -89,6 +108,11 @@ void RunSideBySide(uint32_t seed, int steps, int panel) {
   Scenario a = setup, b = setup;
   Configure(literal, seed, a, panel);
   Configure(fast, seed, b, panel);
+  if (tweak) {
+    Scenario ta(seed + 7919), tb = ta;
+    tweak(literal, ta);
+    tweak(fast, tb);
+  }
   Scenario layout = a;
   const int streets = layout.Pick(4);
   for (Model* m : {&literal, &fast}) {
@@ -114,6 +138,10 @@ void RunSideBySide(uint32_t seed, int steps, int panel) {
       // Streets changed while running: a new layout and a rebuild of the weights.
       for (Model* m : {&literal, &fast}) m->LayOutRandomStreets();
     }
+    if (edits && during.Pick(6) == 0) {
+      const bool leaveGroup = during.Pick(3) == 0;
+      for (Model* m : {&literal, &fast}) EditCells(*m, leaveGroup);
+    }
     literal.AdvanceOneStep();
     fast.AdvanceOneStep();
     ASSERT_EQ(Digest(literal), Digest(fast)) << "seed " << seed << " step " << step;
@@ -125,6 +153,31 @@ TEST(Engines, SameTrajectoryOverManySeedsAndSettings) {
   const int steps = SEGWORK_LONG_RUN ? 120 : 25;
   for (uint32_t seed = 1; seed <= uint32_t(scenarios); ++seed) {
     RunSideBySide(seed, steps, 120);
+    if (HasFatalFailure()) return;
+  }
+}
+
+// The counted windows: hundreds of groups (some first seen while growing), whole weights other
+// than 1 beside streets and behind barriers, weights too large for the counters, radii up to
+// the whole grid, and cells edited between steps.
+TEST(Engines, SameTrajectoryWithManyGroupsAndWholeWeights) {
+  const std::array<const char*, 3> tables = {"0;2;3;1;2;4;8", "0;0,33;0,67;1;2;4;8",
+                                             "5;6;7;1;300;400;500"};
+  for (uint32_t seed = 1; seed <= 24; ++seed) {
+    RunSideBySide(
+        seed, 20, 120,
+        [&](Model& m, Scenario& s) {
+          m.Controls.Text(Field::Edit_anzGr) = std::to_string(s.Pick(2) ? 1 + s.Pick(400) : 2);
+          m.Controls.Text(Field::Edit_nRad) = std::to_string(1 + s.Pick(14));
+          m.Controls.CB_actiGrow = s.Pick(2);
+          const std::string table = tables[size_t(s.Pick(3))];
+          for (size_t row = 1, from = 0; row <= 7; ++row) {
+            const size_t to = std::min(table.find(';', from), table.size());
+            m.Controls.SG_weight[1][row] = table.substr(from, to - from);
+            from = to + 1;
+          }
+        },
+        true);
     if (HasFatalFailure()) return;
   }
 }

@@ -1,0 +1,198 @@
+#include "model/window_counts.h"
+
+#include <algorithm>
+#include <cmath>
+#include <new>
+
+namespace segwork {
+
+namespace {
+
+using Span = WindowCounts::Span;
+
+Span Clipped(int64_t centre, int64_t radius, int64_t count) {
+  return {std::max<int64_t>(0, centre - radius), std::min<int64_t>(count - 1, centre + radius)};
+}
+
+// A barrier value as the counters take it; only whole values reach a counted window.
+int32_t WholeOrZero(double v) {
+  return std::fabs(v) <= double(1 << 20) ? int32_t(v) : 0;
+}
+
+// Counters wrap: a window whose sums do not fit is never read, so its garbage is harmless.
+void Add(uint16_t* row, int32_t category, int32_t weight, int32_t sign) {
+  if (category == 0) {
+    row[1] = uint16_t(row[1] + sign);
+    return;
+  }
+  const uint16_t d = uint16_t(sign * weight);
+  row[2] = uint16_t(row[2] + d);
+  row[2 + category] = uint16_t(row[2 + category] + d);
+}
+
+}  // namespace
+
+void WindowCounts::Clear() {
+  stride_ = 0;
+  data_ = std::vector<uint16_t>{};
+  sum_ = std::vector<uint16_t>{};
+}
+
+int32_t WindowCounts::PairWeight(const CellSpace& cells, int32_t radius, Weights weights, size_t c,
+                                 size_t n) {
+  const int32_t own = weights.own ? weights.own[n] : 1;
+  const BarrierWeights* b = weights.barriers;
+  if (!b || b->empty() || b->start[c] == b->start[c + 1]) return own;
+  const Span xs = Clipped(cells.XOf(c), radius, cells.ColCount);
+  const Span ys = Clipped(cells.YOf(c), radius, cells.RowCount);
+  const uint64_t p = uint64_t(cells.YOf(n) - ys.low) * uint64_t(xs.high - xs.low + 1) +
+                     uint64_t(cells.XOf(n) - xs.low);
+  const uint32_t* first = b->position.data() + b->start[c];
+  const uint32_t* last = b->position.data() + b->start[c + 1];
+  const uint32_t* at = std::lower_bound(first, last, p);
+  return at != last && *at == p ? WholeOrZero(b->value[size_t(at - b->position.data())]) : own;
+}
+
+bool WindowCounts::Build(const CellSpace& cells, int32_t radius, Weights weights) {
+  Clear();
+  if (radius < 0 || cells.size() == 0) return false;
+  int32_t groups = 0;
+  for (size_t i = 0; i < cells.size(); ++i) {
+    const int32_t s = cells.State[i];
+    if (cells.Occupied[i] ? s < 1 || s > kMaxGroups : s != 0) return false;
+    groups = std::max(groups, s);
+  }
+  const size_t stride = size_t(groups) + 3;
+  if (double(cells.size()) * double(stride) * sizeof(uint16_t) > kBudgetBytes) return false;
+  try {
+    data_.assign(cells.size() * stride, 0);
+    sum_.assign(stride, 0);
+  } catch (const std::bad_alloc&) {
+    Clear();
+    return false;
+  }
+  stride_ = stride;
+  const int64_t rows = cells.RowCount, cols = cells.ColCount, r = radius;
+  for (int64_t y = 0; y < rows; ++y) {
+    // Row y's windows are row y - 1's, with row y + r entering and row y - r - 1 leaving.
+    const Span enter =
+        y == 0 ? Span{0, std::min(r, rows - 1)} : (y + r < rows ? Span{y + r, y + r} : Span{0, -1});
+    const uint16_t* previous = y == 0 ? nullptr : &data_[size_t(y - 1) * size_t(cols) * stride];
+    AddRow(cells, radius, weights.own, y, previous, enter.low, enter.high, y - r - 1);
+  }
+  for (size_t i = 0; i < cells.size(); ++i) {
+    data_[i * stride] = uint16_t(cells.Occupied[i] ? cells.State[i] : 0);
+  }
+  CorrectBarriers(cells, radius, weights);
+  return true;
+}
+
+void WindowCounts::AddRow(const CellSpace& cells, int32_t radius, const int32_t* own, int64_t y,
+                          const uint16_t* previous, int64_t enterLow, int64_t enterHigh,
+                          int64_t leave) {
+  const int64_t cols = cells.ColCount, r = radius;
+  std::fill(sum_.begin(), sum_.end(), uint16_t(0));
+  auto put = [&](int64_t ny, int64_t nx, int32_t sign) {
+    const size_t n = size_t(ny) * size_t(cols) + size_t(nx);
+    const int32_t category = cells.Occupied[n] ? cells.State[n] : 0;
+    Add(sum_.data(), category, own ? own[n] : 1, sign);
+  };
+  // The horizontal window sums of the entering rows less the leaving one, slid along x.
+  auto column = [&](int64_t nx, int32_t sign) {
+    for (int64_t ny = enterLow; ny <= enterHigh; ++ny) put(ny, nx, sign);
+    if (leave >= 0) put(leave, nx, -sign);
+  };
+  for (int64_t nx = 0; nx < std::min(r, cols); ++nx) column(nx, 1);
+  uint16_t* out = &data_[size_t(y) * size_t(cols) * stride_];
+  for (int64_t x = 0; x < cols; ++x, out += stride_) {
+    if (x + r < cols) column(x + r, 1);
+    if (x - r - 1 >= 0) column(x - r - 1, -1);
+    if (previous) {
+      const uint16_t* in = previous + size_t(x) * stride_;
+      for (size_t k = 1; k < stride_; ++k) out[k] = uint16_t(in[k] + sum_[k]);
+    } else {
+      for (size_t k = 1; k < stride_; ++k) out[k] = sum_[k];
+    }
+  }
+}
+
+// The rows above count every neighbour with its own weight; pairs behind a barrier weigh
+// otherwise.
+void WindowCounts::CorrectBarriers(const CellSpace& cells, int32_t radius, Weights weights) {
+  const BarrierWeights* b = weights.barriers;
+  if (!b || b->empty()) return;
+  for (size_t c = 0; c < cells.size(); ++c) {
+    if (b->start[c] == b->start[c + 1] || !weights.Used(c)) continue;
+    const Span xs = Clipped(cells.XOf(c), radius, cells.ColCount);
+    const Span ys = Clipped(cells.YOf(c), radius, cells.RowCount);
+    const uint64_t width = uint64_t(xs.high - xs.low + 1);
+    for (uint64_t e = b->start[c]; e < b->start[c + 1]; ++e) {
+      const size_t n = cells.Index(int32_t(xs.low + int64_t(b->position[e] % width)),
+                                   int32_t(ys.low + int64_t(b->position[e] / width)));
+      if (!cells.Occupied[n]) continue;
+      const int32_t own = weights.own ? weights.own[n] : 1;
+      Add(&data_[c * stride_], cells.State[n], WholeOrZero(b->value[e]) - own, 1);
+    }
+  }
+}
+
+// Every window weighs n alike: the same four counters change in each, without a branch (an
+// empty side adds 0 to the agents' counter).
+void WindowCounts::ChangePlain(const CellSpace& cells, Span xs, Span ys, int32_t w, int32_t before,
+                               int32_t now) {
+  const uint16_t empty = uint16_t((now == 0) - (before == 0));
+  const uint16_t agents = uint16_t(((now != 0) - (before != 0)) * w);
+  const uint16_t out = uint16_t(before ? w : 0), in = uint16_t(now ? w : 0);
+  const size_t outSlot = 2 + size_t(before), inSlot = 2 + size_t(now);
+  for (int64_t y = ys.low; y <= ys.high; ++y) {
+    uint16_t* row = &data_[(size_t(y) * size_t(cells.ColCount) + size_t(xs.low)) * stride_];
+    for (int64_t x = xs.low; x <= xs.high; ++x, row += stride_) {
+      row[1] = uint16_t(row[1] + empty);
+      row[2] = uint16_t(row[2] + agents);
+      row[outSlot] = uint16_t(row[outSlot] - out);
+      row[inSlot] = uint16_t(row[inSlot] + in);
+    }
+  }
+}
+
+bool WindowCounts::Change(const CellSpace& cells, int32_t radius, Weights weights, size_t n) {
+  const int32_t s = cells.State[n];
+  if (cells.Occupied[n] ? s < 1 || s > Groups() : s != 0) return false;
+  const int32_t now = cells.Occupied[n] ? s : 0, before = Own(n);
+  if (now == before) return true;
+  data_[n * stride_] = uint16_t(now);
+  const Span xs = Clipped(cells.XOf(n), radius, cells.ColCount);
+  const Span ys = Clipped(cells.YOf(n), radius, cells.RowCount);
+  if (!weights.barriers || weights.barriers->empty()) {
+    ChangePlain(cells, xs, ys, weights.own ? weights.own[n] : 1, before, now);
+    return true;
+  }
+  // "Lies in the window of" is symmetric: the windows holding n are those around n's own.
+  const BarrierWeights& b = *weights.barriers;
+  const int64_t nx = cells.XOf(n), ny = cells.YOf(n), r = radius;
+  const int32_t own = weights.own ? weights.own[n] : 1;
+  for (int64_t y = ys.low; y <= ys.high; ++y) {
+    const size_t first = size_t(y) * size_t(cells.ColCount);
+    const uint64_t row = uint64_t(ny - std::max<int64_t>(0, y - r));  // n's row in c's window
+    for (int64_t x = xs.low; x <= xs.high; ++x) {
+      const size_t c = first + size_t(x);
+      if (!weights.Used(c)) continue;
+      int32_t w = own;
+      if (b.start[c] != b.start[c + 1]) {
+        const int64_t low = std::max<int64_t>(0, x - r);
+        const uint64_t width = uint64_t(std::min<int64_t>(cells.ColCount - 1, x + r) - low + 1);
+        const uint32_t p = uint32_t(row * width + uint64_t(nx - low));
+        const uint32_t* begin = b.position.data() + b.start[c];
+        const uint32_t* end = b.position.data() + b.start[c + 1];
+        const uint32_t* at = std::lower_bound(begin, end, p);
+        if (at != end && *at == p) w = WholeOrZero(b.value[size_t(at - b.position.data())]);
+      }
+      uint16_t* counters = &data_[c * stride_];
+      Add(counters, before, w, -1);
+      Add(counters, now, w, 1);
+    }
+  }
+  return true;
+}
+
+}  // namespace segwork
