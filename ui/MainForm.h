@@ -124,6 +124,7 @@ class TForm1 : public QWidget {
  private:
   void BuildRunArea();
   void BuildSetupTab(QWidget* page);
+  void BuildFileButtons(QWidget* page);
   void BuildParameterTab(QWidget* page);
   void BuildAnalysisTab(QWidget* page);
   void BuildStreetsTab(QWidget* page);
