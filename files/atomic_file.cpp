@@ -4,10 +4,23 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
 #include "model/errors.h"
 
 namespace segwork {
+
+std::string ReadWholeFile(const std::string& path) {
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error)) throw SegworkError(path + ": is a folder");
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw SegworkError(path + ": cannot be opened");
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  if (in.bad()) throw SegworkError(path + ": cannot be read");
+  return bytes.str();
+}
 
 void CheckWritableTarget(const std::string& path) {
   std::error_code error;

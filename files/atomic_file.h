@@ -25,6 +25,9 @@ class AtomicFile {
   std::FILE* file_ = nullptr;
 };
 
+// The whole file at `path`; a folder, a missing or unreadable file is a SegworkError naming it.
+std::string ReadWholeFile(const std::string& path);
+
 // Refuses, before any work, a target whose folder is missing or cannot be written to.
 void CheckWritableTarget(const std::string& path);
 

@@ -7,10 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "display/palette.h"
 #include "files/atomic_file.h"
@@ -707,14 +704,7 @@ SavedRunPtr ParseSavedRun(const std::string& bytes, const std::string& name, uin
 }
 
 SavedRunPtr LoadSavedRun(const std::string& path, uint64_t memoryLimit, EngineKind engine) {
-  std::error_code error;
-  if (std::filesystem::is_directory(path, error)) throw SegworkError(path + ": is a folder");
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw SegworkError(path + ": cannot be opened");
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  if (in.bad()) throw SegworkError(path + ": cannot be read");
-  return ParseSavedRun(bytes.str(), path, memoryLimit, engine);
+  return ParseSavedRun(ReadWholeFile(path), path, memoryLimit, engine);
 }
 
 void InstallSavedRun(Model& m, SavedRun& s) {

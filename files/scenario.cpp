@@ -280,14 +280,7 @@ Scenario ParseScenario(const std::string& text, const std::string& name) {
 }
 
 Scenario LoadScenario(const std::string& path) {
-  std::error_code error;
-  if (std::filesystem::is_directory(path, error)) throw SegworkError(path + ": is a folder");
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw SegworkError(path + ": cannot be opened");
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (in.bad()) throw SegworkError(path + ": cannot be read");
-  return ParseScenario(text.str(), path);
+  return ParseScenario(ReadWholeFile(path), path);
 }
 
 namespace {

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/command_line.h"
+
 namespace segwork::cli::testing {
 
 // What a command printed and returned.
@@ -28,6 +30,16 @@ inline Result Capture(const std::function<int(std::FILE*, std::ostream&)>& comma
   std::fclose(file);
   r.err = err.str();
   return r;
+}
+
+// `segwork-cli ARGS`, run in this process.
+inline Result RunCli(const std::vector<std::string>& args) {
+  std::vector<const char*> argv = {"segwork-cli"};
+  for (const std::string& a : args) argv.push_back(a.c_str());
+  std::ostringstream info;
+  return Capture([&](std::FILE* out, std::ostream& err) {
+    return RunCommandLine(int(argv.size()), argv.data(), out, info, err);
+  });
 }
 
 // Fields of a line or lines of a text; a trailing separator other than a newline ends in an

@@ -22,13 +22,8 @@ namespace {
 using Args = std::vector<std::string>;
 
 cli::testing::Result Cli(Args args) {
-  args.insert(args.begin(), {"segwork-cli", "run"});
-  std::vector<const char*> argv;
-  for (const std::string& a : args) argv.push_back(a.c_str());
-  std::ostringstream info;
-  return cli::testing::Capture([&](std::FILE* out, std::ostream& err) {
-    return cli::RunCommandLine(int(argv.size()), argv.data(), out, info, err);
-  });
+  args.insert(args.begin(), "run");
+  return cli::testing::RunCli(args);
 }
 
 std::string TempPath(const std::string& name) {

@@ -20,12 +20,7 @@ namespace {
 using Args = std::vector<std::string>;
 
 cli::testing::Result Cli(const Args& args) {
-  std::vector<const char*> argv = {"segwork-cli"};
-  for (const std::string& a : args) argv.push_back(a.c_str());
-  std::ostringstream info;
-  return cli::testing::Capture([&](std::FILE* out, std::ostream& err) {
-    return cli::RunCommandLine(int(argv.size()), argv.data(), out, info, err);
-  });
+  return cli::testing::RunCli(args);
 }
 
 std::string TempPath(const std::string& name) {

@@ -22,14 +22,8 @@ std::string TempPath(const std::string& name) {
       .string();
 }
 
-int Cli(std::vector<std::string> args) {
-  args.insert(args.begin(), "segwork-cli");
-  std::vector<const char*> argv;
-  for (const std::string& a : args) argv.push_back(a.c_str());
-  std::ostringstream info;
-  const auto r = cli::testing::Capture([&](std::FILE* out, std::ostream& err) {
-    return cli::RunCommandLine(int(argv.size()), argv.data(), out, info, err);
-  });
+int Cli(const std::vector<std::string>& args) {
+  const auto r = cli::testing::RunCli(args);
   EXPECT_EQ(r.status, 0) << r.err;
   return r.status;
 }

@@ -21,14 +21,8 @@ std::string TempPath(const std::string& name) {
 }
 
 // What `segwork-cli` prints for these arguments.
-std::string Cli(std::vector<std::string> args) {
-  args.insert(args.begin(), "segwork-cli");
-  std::vector<const char*> argv;
-  for (const std::string& a : args) argv.push_back(a.c_str());
-  std::ostringstream info;
-  const auto r = cli::testing::Capture([&](std::FILE* out, std::ostream& err) {
-    return cli::RunCommandLine(int(argv.size()), argv.data(), out, info, err);
-  });
+std::string Cli(const std::vector<std::string>& args) {
+  const auto r = cli::testing::RunCli(args);
   EXPECT_EQ(r.status, 0) << r.err;
   return r.out;
 }
