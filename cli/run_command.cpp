@@ -129,6 +129,15 @@ void ApplyScenario(const CLI::App& command, RunOptions& o) {
   o.scenario = std::move(scenario);
 }
 
+std::function<uint32_t()> SteadyTickCount() {
+  const auto start = std::chrono::steady_clock::now();
+  return [start] {
+    return uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now() - start)
+                        .count());
+  };
+}
+
 uint32_t ParseSeed(const std::string& text) {
   return StrToSeed(text);
 }
@@ -268,12 +277,7 @@ void InjectClocks(Model& model, std::optional<uint32_t> seed, bool quiet, std::o
     report = false;
     return s;
   };
-  const auto start = std::chrono::steady_clock::now();
-  model.TickCount = [start] {
-    return uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(
-                        std::chrono::steady_clock::now() - start)
-                        .count());
-  };
+  model.TickCount = SteadyTickCount();
 }
 
 }  // namespace

@@ -87,6 +87,9 @@ void ApplyScenario(const CLI::App& command, RunOptions& options);
 void AddFlag(CLI::App& command, const std::string& name, bool& value,
              const std::string& description);
 
+// Milliseconds since this call, as a run's TickCount reads them.
+std::function<uint32_t()> SteadyTickCount();
+
 // The text of --seed: decimal digits for 0..4294967295, otherwise a SegworkError.
 uint32_t ParseSeed(const std::string& text);
 

@@ -1,7 +1,5 @@
 #include "cli/run_pictures.h"
 
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 #include <filesystem>
 #include <system_error>
@@ -10,6 +8,7 @@
 #include "cli/run_command.h"
 #include "display/raster_canvas.h"
 #include "display/rendering.h"
+#include "files/atomic_file.h"
 #include "files/movie.h"
 #include "files/picture.h"
 #include "model/CellForm.h"
@@ -48,25 +47,8 @@ fs::path FolderOf(const std::string& file) {
   return folder.empty() ? fs::path(".") : folder;
 }
 
-// The folder must exist and take new files.
-void CheckFolder(const std::string& option, const std::string& given, const fs::path& folder) {
-  std::error_code ec;
-  if (!fs::is_directory(folder, ec)) {
-    throw SegworkError(option + " " + given + ": the folder " + folder.string() +
-                       " does not exist");
-  }
-  if (::access(folder.c_str(), W_OK | X_OK) != 0) {
-    throw SegworkError(option + " " + given + ": the folder " + folder.string() +
-                       " is not writable");
-  }
-}
-
 void CheckFile(const std::string& option, const std::string& file) {
-  std::error_code ec;
-  if (!fs::path(file).has_filename() || fs::is_directory(file, ec)) {
-    throw SegworkError(option + " " + file + ": give a file name, not a folder");
-  }
-  CheckFolder(option, file, FolderOf(file));
+  CheckWritableTarget(file, option + " " + file);
 }
 
 }  // namespace
@@ -95,12 +77,12 @@ RunPictures::RunPictures(const RunOptions& run) : options_(run.pictures) {
       throw SegworkError("--frames " + dir + ": is a file, not a folder");
     }
     if (fs::is_directory(dir, ec)) {
-      CheckFolder("--frames", dir, dir);
+      CheckWritableFolder(dir, "--frames " + dir);
     } else {
       // A missing folder is made, but only in one that exists: a mistyped path is not built.
       fs::path path = fs::path(dir).lexically_normal();
       if (!path.has_filename()) path = path.parent_path();
-      CheckFolder("--frames", dir, FolderOf(path.string()));
+      CheckWritableFolder(FolderOf(path.string()).string(), "--frames " + dir);
       if (!fs::create_directory(dir, ec)) {
         throw SegworkError("--frames " + dir + ": cannot make the folder: " + ec.message());
       }

@@ -2,7 +2,6 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <chrono>
 #include <string>
 
 #include "cli/output.h"
@@ -29,12 +28,7 @@ void CheckOpenRunOptions(const CLI::App& run) {
 std::unique_ptr<Model> OpenSavedModel(const RunOptions& o, EngineKind engine) {
   auto model = std::make_unique<Model>();
   model->EngineChoice = engine;
-  const auto start = std::chrono::steady_clock::now();
-  model->TickCount = [start] {
-    return uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(
-                        std::chrono::steady_clock::now() - start)
-                        .count());
-  };
+  model->TickCount = SteadyTickCount();
   model->InitStreetControls();
   SavedRunPtr run = LoadSavedRun(*o.openRun, model->MemoryLimitBytes, engine);
   InstallSavedRun(*model, *run);

@@ -10,6 +10,7 @@
 #include <map>
 #include <sstream>
 
+#include "files/atomic_file.h"
 #include "model/errors.h"
 
 namespace segwork::cli {
@@ -203,20 +204,13 @@ void SweepOutput::Scan(const std::string& path) {
 void SweepOutput::Open() {
   if (file_) return;
   if (!recordText_.empty()) {
-    const std::string record = RecordPath(path_), temporary = record + ".new";
-    std::FILE* f = std::fopen(temporary.c_str(), "wb");
-    if (!f) FailFile(temporary, "cannot create it", errno);
-    RowWriter recordWriter(f, temporary);
-    try {
-      recordWriter.Write(recordText_);
-    } catch (...) {
-      std::fclose(f);
-      throw;
-    }
-    if (std::fclose(f) != 0) FailFile(temporary, "cannot write it", errno);
     // Whole or not at all: FILE never exists without its record.
-    if (std::rename(temporary.c_str(), record.c_str()) != 0) {
-      FailFile(record, "cannot write it", errno);
+    try {
+      AtomicFile record(RecordPath(path_));
+      record.Write(recordText_.data(), recordText_.size());
+      record.Commit();
+    } catch (const SegworkError& e) {
+      throw SegworkError(std::string("segwork-cli: ") + e.what());
     }
   }
   // A line cut short by the end of the last process goes.

@@ -22,18 +22,24 @@ std::string ReadWholeFile(const std::string& path) {
   return bytes.str();
 }
 
-void CheckWritableTarget(const std::string& path) {
+void CheckWritableFolder(const std::string& folder, const std::string& name) {
   std::error_code error;
-  if (path.empty()) throw SegworkError("no file name given");
-  if (std::filesystem::is_directory(path, error)) throw SegworkError(path + ": is a folder");
-  const std::filesystem::path parent = std::filesystem::path(path).parent_path();
-  const std::string folder = parent.empty() ? std::string(".") : parent.string();
   if (!std::filesystem::is_directory(folder, error)) {
-    throw SegworkError(path + ": the folder " + folder + " does not exist");
+    throw SegworkError(name + ": the folder " + folder + " does not exist");
   }
   if (access(folder.c_str(), W_OK | X_OK) != 0) {
-    throw SegworkError(path + ": the folder " + folder + " cannot be written to");
+    throw SegworkError(name + ": the folder " + folder + " is not writable");
   }
+}
+
+void CheckWritableTarget(const std::string& path, const std::string& name) {
+  const std::string& called = name.empty() ? path : name;
+  std::error_code error;
+  if (!std::filesystem::path(path).has_filename() || std::filesystem::is_directory(path, error)) {
+    throw SegworkError(called + ": give a file name, not a folder");
+  }
+  const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+  CheckWritableFolder(parent.empty() ? std::string(".") : parent.string(), called);
 }
 
 AtomicFile::AtomicFile(const std::string& path) : path_(path), replacement_(path) {

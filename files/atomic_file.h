@@ -28,7 +28,11 @@ class AtomicFile {
 // The whole file at `path`; a folder, a missing or unreadable file is a SegworkError naming it.
 std::string ReadWholeFile(const std::string& path);
 
-// Refuses, before any work, a target whose folder is missing or cannot be written to.
-void CheckWritableTarget(const std::string& path);
+// Refuses, before any work, a folder that is missing or does not take new files; messages begin
+// with `name`.
+void CheckWritableFolder(const std::string& folder, const std::string& name);
+// The same for the folder of a file to be written, after refusing a name that is a folder.
+// Messages begin with `name`, the path unless given.
+void CheckWritableTarget(const std::string& path, const std::string& name = {});
 
 }  // namespace segwork
