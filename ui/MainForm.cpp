@@ -338,28 +338,30 @@ void TForm1::BuildSetupTab(QWidget* page) {
   BuildFileButtons(page);
 }
 
+QPushButton* TForm1::MakeFileButton(const char* name, const QString& caption, QWidget* page,
+                                    QRect geometry, const char* fileName, const QString& filter,
+                                    bool (TForm1::*action)(const QString&)) {
+  auto* button = MakeButton(name, caption.toUtf8().constData(), page, geometry);
+  connect(button, &QPushButton::clicked, this, [=, this] {
+    const QString title = caption.chopped(1);
+    const QString path = fileName ? QFileDialog::getSaveFileName(this, title, fileName, filter)
+                                  : QFileDialog::getOpenFileName(this, title, QString(), filter);
+    if (!path.isEmpty()) (this->*action)(path);
+  });
+  return button;
+}
+
 void TForm1::BuildFileButtons(QWidget* page) {
-  // A button that asks for a file name and hands it on; the dialog's title is its caption.
-  auto fileButton = [&](const char* name, const QString& caption, QRect geometry,
-                        const char* fileName, const QString& filter,
-                        bool (TForm1::*action)(const QString&)) {
-    auto* button = MakeButton(name, caption.toUtf8().constData(), page, geometry);
-    connect(button, &QPushButton::clicked, this, [=, this] {
-      const QString title = caption.chopped(1);
-      const QString path = fileName ? QFileDialog::getSaveFileName(this, title, fileName, filter)
-                                    : QFileDialog::getOpenFileName(this, title, QString(), filter);
-      if (!path.isEmpty()) (this->*action)(path);
-    });
-  };
   const QString scenarios = "Scenarios (*.json);;All files (*)";
   const QString runs = "Saved runs (*.segrun);;All files (*)";
-  fileButton("B_openScenario", "Open scenario…", QRect(3, 400, 94, 24), nullptr, scenarios,
-             &TForm1::OpenScenarioFrom);
-  fileButton("B_saveScenario", "Save scenario…", QRect(100, 400, 94, 24), "scenario.json",
-             scenarios, &TForm1::SaveScenarioTo);
-  fileButton("B_openRun", "Open run…", QRect(3, 428, 94, 24), nullptr, runs, &TForm1::OpenRunFrom);
-  fileButton("B_saveRun", "Save run…", QRect(100, 428, 94, 24), "run.segrun", runs,
-             &TForm1::SaveRunTo);
+  MakeFileButton("B_openScenario", "Open scenario…", page, QRect(3, 400, 94, 24), nullptr,
+                 scenarios, &TForm1::OpenScenarioFrom);
+  MakeFileButton("B_saveScenario", "Save scenario…", page, QRect(100, 400, 94, 24), "scenario.json",
+                 scenarios, &TForm1::SaveScenarioTo);
+  MakeFileButton("B_openRun", "Open run…", page, QRect(3, 428, 94, 24), nullptr, runs,
+                 &TForm1::OpenRunFrom);
+  MakeFileButton("B_saveRun", "Save run…", page, QRect(100, 428, 94, 24), "run.segrun", runs,
+                 &TForm1::SaveRunTo);
 }
 
 void TForm1::BuildParameterTab(QWidget* page) {

@@ -134,6 +134,11 @@ class TForm1 : public QWidget {
   QLineEdit* MakeField(Field f, QWidget* parent, int x, int y, int width, const char* caption);
   void MakeUpDown(Field f, int min, int max, int increment);
   QPushButton* MakeButton(const char* name, const char* caption, QWidget* parent, QRect geometry);
+  // A button that asks for a file name (to save when `fileName`, the suggested one, is given; to
+  // open otherwise) and hands it to `action`; the dialog's title is its caption.
+  QPushButton* MakeFileButton(const char* name, const QString& caption, QWidget* page,
+                              QRect geometry, const char* fileName, const QString& filter,
+                              bool (TForm1::*action)(const QString&));
   QSpinBox* MakeLayoutSpinner(const char* name, const char* editName, QWidget* parent, int x, int y,
                               int min, int max, int step, int value, const char* caption);
   void ConnectControls();

@@ -14,13 +14,10 @@
 namespace segwork::ui {
 
 void TForm1::BuildPictureButtons(QWidget* page, int y) {
-  auto* picture = MakeButton("B_savePicture", "Save picture…", page, QRect(8, y, 120, 25));
+  auto* picture =
+      MakeFileButton("B_savePicture", "Save picture…", page, QRect(8, y, 120, 25), "picture.png",
+                     "PNG pictures (*.png);;All files (*)", &TForm1::SavePictureTo);
   picture->setToolTip("The drawing panel as a PNG picture");
-  connect(picture, &QPushButton::clicked, this, [this] {
-    const QString path = QFileDialog::getSaveFileName(this, "Save picture", "picture.png",
-                                                      "PNG pictures (*.png);;All files (*)");
-    if (!path.isEmpty()) SavePictureTo(path);
-  });
   B_record_ = MakeButton("B_recordMovie", "Record movie…", page, QRect(8, y + 32, 120, 25));
   B_record_->setToolTip("Every step from now on as a frame of an MP4 movie (needs ffmpeg)");
   connect(B_record_, &QPushButton::clicked, this, [this] {
