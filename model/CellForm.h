@@ -83,6 +83,20 @@ class Model : public MainWindowControls, public Run {
   // Whether the analysis window's tables follow the measures; headless runs have no window.
   bool AnalysisShown = true;
   std::vector<std::vector<int32_t>> ClusterSizes;
+  // The last measures and what they were computed from, reused while the engine's version says
+  // the cells are as they were (version 0: always computed).
+  struct MeasureCache {
+    uint64_t satisfactionVersion = 0;
+    int32_t satisfactionGroups = 0;
+    std::vector<std::optional<double>> satisfaction;
+    uint64_t indicesVersion = 0;
+    int32_t tileSize = 0;
+    int64_t agentsWanted = 0;
+    std::vector<int32_t> groupSizes;
+    SegregationIndices indices;
+    uint64_t clustersVersion = 0;
+    int32_t clusterGroups = 0;
+  } Cached;
   uint32_t LastFpsTick = 0;
   uint32_t StepsSinceFpsTick = 0;
 

@@ -1,6 +1,7 @@
 #include "model/engine.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <type_traits>
 
@@ -122,6 +123,12 @@ class LiteralEngine final : public NeighbourhoodEngine {
   BarrierWeights barriers_;
 };
 
+// Runs on several threads (sweeps) draw stamps from one counter.
+uint64_t NextStamp() {
+  static std::atomic<uint64_t> counter{0};
+  return counter.fetch_add(1, std::memory_order_relaxed) + 1;
+}
+
 // Largest weight magnitude summed as an integer: far from 2^53 even over a radius of 1000.
 constexpr double kIntegralLimit = 1 << 20;
 
@@ -167,6 +174,7 @@ class FastEngine final : public NeighbourhoodEngine {
     const size_t n = cells.size();
     flags_.assign(n, 0);
     anyCurrent_ = false;
+    Dropped();
     // Without streets every weight is 1: the sums are counts and no weight needs reading.
     allUnit_ = barriers_.empty() && std::all_of(cells.Weight.begin(), cells.Weight.end(),
                                                 [](double w) { return w == 1.0; });
@@ -219,9 +227,11 @@ class FastEngine final : public NeighbourhoodEngine {
     if (rule != rule_) {
       for (uint8_t& f : flags_) f &= uint8_t(~kCurrent);
       rule_ = rule;
+      Dropped();
     } else if (flags_[i] & kCurrent) {
       return cells.SimilarShare[i];
     }
+    changed_ = true;
     const double share = Sum(cells, radius, rule, x, y);
     flags_[i] |= kCurrent;
     anyCurrent_ = true;
@@ -264,6 +274,7 @@ class FastEngine final : public NeighbourhoodEngine {
   }
 
   void CellChanged(const CellSpace& cells, int32_t radius, int32_t x, int32_t y) override {
+    changed_ = true;
     if (counts_.Built() && !counts_.Change(cells, radius, CountWeights(), cells.Index(x, y))) {
       // A group the table has no row for, or a state it cannot count: built again when needed.
       ForgetCounts();
@@ -311,6 +322,17 @@ class FastEngine final : public NeighbourhoodEngine {
     for (uint8_t& f : flags_) f &= uint8_t(~kCurrent);
     anyCurrent_ = false;
     ForgetCounts();
+    Dropped();
+  }
+
+  uint64_t Epoch() const override { return epoch_; }
+  // Trial evaluations write only the share of an empty cell and are not counted as changes.
+  uint64_t Version() override {
+    if (changed_) {
+      version_ = NextStamp();
+      changed_ = false;
+    }
+    return version_;
   }
 
   std::vector<double> NeighbourWeights(const CellSpace& cells, int32_t radius, int32_t x,
@@ -331,6 +353,11 @@ class FastEngine final : public NeighbourhoodEngine {
   static constexpr uint8_t kIntegralCell = 2;
   // Whole weights whose window sums fit the counters of the table.
   static constexpr uint8_t kCountedCell = 4;
+
+  void Dropped() {
+    epoch_ = NextStamp();
+    changed_ = true;
+  }
 
   WindowCounts::Weights CountWeights() const {
     return {allUnit_ ? nullptr : intWeight_.data(), &barriers_, flags_.data(), kCountedCell};
@@ -469,6 +496,9 @@ class FastEngine final : public NeighbourhoodEngine {
   std::vector<int32_t> intWeight_;
   bool allUnit_ = false;
   bool anyCurrent_ = false;
+  uint64_t epoch_ = NextStamp();
+  uint64_t version_ = NextStamp();
+  bool changed_ = false;
   EmptyCellRule rule_ = EmptyCellRule::DoNotCount;
 };
 

@@ -39,15 +39,18 @@ class NeighbourhoodEngine {
                                int32_t y) = 0;
   // A trial move of the agent of `group` at `from` to the free cell `to`: the share of `to` with
   // the agent there and `from` left as another group's cell, as EvaluateTrial gives it with those
-  // states. The cells are left as they were, `from` holding `group` and `to` empty.
+  // states. The cells are left with `from` holding `group` and `to` empty.
   virtual double EvaluateMove(CellSpace& cells, int32_t radius, EmptyCellRule rule, int32_t group,
                               GridPos from, GridPos to) {
     const size_t h = cells.Index(from.x, from.y), t = cells.Index(to.x, to.y);
+    const int32_t before = cells.State[t];
     cells.State[h] = 0;
     cells.State[t] = group;
     const double share = EvaluateTrial(cells, radius, rule, to.x, to.y);
     cells.State[t] = 0;
     cells.State[h] = group;
+    // The undo empties `to` of a group left there by hand: a change that lasts.
+    if (before != 0) CellChanged(cells, radius, to.x, to.y);
     return share;
   }
   // Per cell, a byte whose lowest bit is set while the share stored in the cell is what Evaluate
@@ -65,6 +68,13 @@ class NeighbourhoodEngine {
   // The full weight list of a cell, one entry per in-grid neighbour position in scan order.
   virtual std::vector<double> NeighbourWeights(const CellSpace& cells, int32_t radius, int32_t x,
                                                int32_t y) const = 0;
+  // A stamp that changes whenever what the engine knows of the cells is dropped wholesale (new
+  // weights, cells edited, another empty-cell rule); 0 when the engine keeps nothing to drop.
+  // Stamps come from one counter, so two engines never share one.
+  virtual uint64_t Epoch() const { return 0; }
+  // A stamp that changes whenever a cell's state or an occupied cell's share may have changed;
+  // 0 when the engine does not follow changes.
+  virtual uint64_t Version() { return 0; }
   // Memory the weights cost: per cell, and per neighbour position of a cell.
   virtual double BytesPerCell() const = 0;
   virtual double BytesPerEntry() const = 0;

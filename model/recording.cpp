@@ -20,7 +20,15 @@ void Model::RecordStepMeasures() {
   m.Step = StepCount;
   m.AgentCount = int64_t(Agents.size());
   m.StreetCells = StreetCells;
-  m.Satisfaction = MeanSatisfaction(Cells, GroupCount);
+  MeasureCache& cache = Cached;
+  const uint64_t version = Engine ? Engine->Version() : 0;
+  if (version == 0 || version != cache.satisfactionVersion ||
+      cache.satisfactionGroups != GroupCount) {
+    cache.satisfaction = MeanSatisfaction(Cells, GroupCount);
+    cache.satisfactionVersion = version;
+    cache.satisfactionGroups = GroupCount;
+  }
+  m.Satisfaction = cache.satisfaction;
   if (AnalysisShown) Analysis.ShowSatisfaction(m);
   if ((int64_t(StepCount) - 1) % 30 == 0) {
     FindClusters();
@@ -46,7 +54,17 @@ void Model::MeasureIndices(StepMeasures& m) {
     throw SegworkError("'" + std::to_string(TileSize) +
                        "' is not a valid grid size: it must be at least 1");
   }
-  const SegregationIndices indices = ComputeIndices(Cells, TileSize, GroupSizes, wanted);
+  MeasureCache& cache = Cached;
+  const uint64_t version = Engine ? Engine->Version() : 0;
+  if (version == 0 || version != cache.indicesVersion || cache.tileSize != TileSize ||
+      cache.agentsWanted != wanted || cache.groupSizes != GroupSizes) {
+    cache.indices = ComputeIndices(Cells, TileSize, GroupSizes, wanted);
+    cache.indicesVersion = version;
+    cache.tileSize = TileSize;
+    cache.agentsWanted = wanted;
+    cache.groupSizes = GroupSizes;
+  }
+  const SegregationIndices& indices = cache.indices;
   m.Segregation.assign(indices.Index.begin(), indices.Index.end());
   const int64_t a = m.AgentCount - 1;
   const double cells = double(RowCount) * double(ColCount);
@@ -60,7 +78,13 @@ void Model::MeasureIndices(StepMeasures& m) {
 }
 
 void Model::FindClusters() {
-  ClusterSizes = ClusterSizesOf(Cells, Cells.ClusterVisited, GroupCount);
+  MeasureCache& cache = Cached;
+  const uint64_t version = Engine ? Engine->Version() : 0;
+  if (version == 0 || version != cache.clustersVersion || cache.clusterGroups != GroupCount) {
+    ClusterSizes = ClusterSizesOf(Cells, Cells.ClusterVisited, GroupCount);
+    cache.clustersVersion = version;
+    cache.clusterGroups = GroupCount;
+  }
   if (AnalysisShown) {
     Analysis.ShowClusterSizes(Controls.Text(Field::E_clusterT), StepCount, GroupColours, GroupSizes,
                               ClusterSizes);

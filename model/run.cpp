@@ -33,8 +33,9 @@ uint64_t EstimateSetupBytes(EngineKind engine, int64_t colCount, int64_t rowCoun
   const double cells = double(colCount) * double(rowCount);
   const double entries =
       double(ClippedSpanSum(colCount, radius)) * double(ClippedSpanSum(rowCount, radius));
-  // Per cell: the cell columns, the street code, the engine's share.
-  const double perCell = 46 + 4 + kind->BytesPerCell();
+  // Per cell: the cell columns, the street code, the engine's share, and with an engine that
+  // follows changes the index of the agent there (to visit only the agents that can change).
+  const double perCell = 46 + 4 + kind->BytesPerCell() + (kind->Epoch() != 0 ? 4 : 0);
   const double tables = kind->GroupTableBytes(cells, groups);
   const double groupTables = double(groups) * double(groups) * 64.0;
   const double bytes = cells * perCell + entries * kind->BytesPerEntry() + tables +

@@ -17,6 +17,23 @@
 
 namespace segwork {
 
+// Which agents the next step must visit, when it need not visit all (an engine that keeps current
+// marks): the others would only be found satisfied again, with no evaluation and no draw.
+struct VisitPlan {
+  bool valid = false;
+  // Moves mark the agents around them: set while a step follows the plan.
+  bool marking = false;
+  // What the plan was made under; a step under anything else visits every agent.
+  uint64_t epoch = 0;
+  int32_t threshold = 0;
+  bool streetOccupation = false;
+  EmptyCellRule rule = EmptyCellRule::DoNotCount;
+  size_t agents = 0;
+  std::vector<uint64_t> pending;  // one bit per agent
+  size_t pendingCount = 0;
+  std::vector<int32_t> agentAt;  // per cell, the index of the agent there or -1
+};
+
 // The part of the state that every setup replaces. A setup builds a complete new one before the
 // old one goes, so a failed setup leaves the old run untouched and steppable.
 struct RunData {
@@ -48,6 +65,7 @@ struct RunData {
   std::vector<TAgent> Agents;
   // Agents the last CreateAgents asked for (n + 1), to tell when fewer could be placed.
   int64_t AgentsRequested = 0;
+  VisitPlan Plan;
 };
 
 // A street layout as a file keeps it: the lines (the barriers) and the street-type grid, which
@@ -174,6 +192,10 @@ class Run : public RunData {
   int32_t RandomStreetType();
   // One agent's turn in a step, as the step makes it.
   void VisitAgent(TAgent& a, EmptyCellRule rule, bool streetOccupation);
+  bool PlanHolds(EmptyCellRule rule, bool streetOccupation) const;
+  void RelocatePlanned(EmptyCellRule rule, bool streetOccupation);
+  void MakePlan(EmptyCellRule rule, bool streetOccupation);
+  void MarkAround(GridPos cell);
   void PlaceLines(const std::vector<StreetLine>& lines);
 };
 

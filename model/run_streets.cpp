@@ -22,6 +22,7 @@ int32_t Run::StreetCellCount() const {
 }
 
 void Run::ClearStreets() {
+  Plan.valid = false;
   std::fill(StreetTypes.begin(), StreetTypes.end(), 0);
   std::fill(Cells.Street.begin(), Cells.Street.end(), 0);
   StreetLines.clear();
@@ -29,6 +30,7 @@ void Run::ClearStreets() {
 }
 
 void Run::ImprintStreetTypes() {
+  Plan.valid = false;
   for (size_t i = 0; i < Cells.size(); ++i) {
     Cells.Street[i] = StreetTypes[i];
     if (Cells.Street[i] == 0) {
@@ -64,6 +66,8 @@ void Run::BuildNeighbourhoodWeights() try {
 }
 
 void Run::MarkStreetPath(int32_t x, int32_t y, int32_t street) {
+  // Street cells decide who is satisfied; the engine does not see this change.
+  Plan.valid = false;
   for (size_t i : StreetPath(Cells, {x, y}, LineStartCell, LineAngle)) {
     Cells.DrawColor[i] = StreetColour(street);
     Cells.Street[i] = street;

@@ -37,10 +37,34 @@ void Run::GrowPopulation() {
   }
 }
 
+namespace {
+
+bool TestBit(const std::vector<uint64_t>& bits, size_t i) {
+  return bits[i / 64] >> (i % 64) & 1;
+}
+
+// The first set bit at or after `from`, or `end`.
+size_t NextBit(const std::vector<uint64_t>& bits, size_t from, size_t end) {
+  if (from >= end) return end;
+  size_t word = from / 64;
+  uint64_t w = bits[word] & (~uint64_t{0} << (from % 64));
+  while (w == 0) {
+    if (++word >= bits.size()) return end;
+    w = bits[word];
+  }
+  return std::min(end, word * 64 + size_t(__builtin_ctzll(w)));
+}
+
+}  // namespace
+
 void Run::RelocateAgents() {
   MoversInStep = 0;
   const bool streetOccupation = controls_.CB_strOcc;
   const EmptyCellRule rule = controls_.emptyCellRule;
+  if (PlanHolds(rule, streetOccupation)) {
+    RelocatePlanned(rule, streetOccupation);
+    return;
+  }
   const size_t count = Agents.size();
   // An agent whose share is current and above the threshold would only be found satisfied
   // again, with no evaluation and no draw: its turn is the comparison alone.
@@ -71,6 +95,100 @@ void Run::RelocateAgents() {
     }
     VisitAgent(a, rule, streetOccupation);
     if (current) current = Engine->CurrentMarks(rule);
+  }
+  MakePlan(rule, streetOccupation);
+}
+
+// Worth following only when few agents need a turn: each move then also marks two windows.
+bool Run::PlanHolds(EmptyCellRule rule, bool streetOccupation) const {
+  const VisitPlan& p = Plan;
+  return p.valid && StepCount != 0 && p.epoch == Engine->Epoch() && p.threshold == Threshold &&
+         p.streetOccupation == streetOccupation && p.rule == rule && p.agents == Agents.size() &&
+         p.agentAt.size() == Cells.size() && p.pendingCount * 16 <= p.agents;
+}
+
+// After a step that visited every agent: the agents whose next turn is more than the comparison.
+void Run::MakePlan(EmptyCellRule rule, bool streetOccupation) {
+  VisitPlan& p = Plan;
+  p.valid = false;
+  const uint8_t* current = Engine->CurrentMarks(rule);
+  // A busy step is followed by another; the plan would not be used.
+  if (Engine->Epoch() == 0 || !current || Agents.size() > size_t(INT32_MAX) ||
+      size_t(MoversInStep) * 16 > Agents.size()) {
+    return;
+  }
+  // A group left in an empty cell (cells edited by hand) goes at a trial move's undo, which
+  // moves no agent and so marks none.
+  for (size_t c = 0; c < Cells.size(); ++c) {
+    if (!Cells.Occupied[c] && Cells.State[c] != 0) return;
+  }
+  p.agentAt.assign(Cells.size(), -1);
+  p.pending.assign((Agents.size() + 63) / 64, 0);
+  p.pendingCount = 0;
+  for (size_t i = 0; i < Agents.size(); ++i) {
+    const TAgent& a = Agents[i];
+    const size_t h = Cells.Index(a.CellX, a.CellY);
+    p.agentAt[h] = int32_t(i);
+    if (!(a.Satisfied && (current[h] & 1) && Cells.SimilarShare[h] > Threshold &&
+          (streetOccupation || Cells.Street[h] == 0))) {
+      p.pending[i / 64] |= uint64_t{1} << (i % 64);
+      ++p.pendingCount;
+    }
+  }
+  p.valid = true;
+  p.epoch = Engine->Epoch();
+  p.threshold = Threshold;
+  p.streetOccupation = streetOccupation;
+  p.rule = rule;
+  p.agents = Agents.size();
+}
+
+// The agents without a pending mark are passed over: the same turns as visiting every agent.
+void Run::RelocatePlanned(EmptyCellRule rule, bool streetOccupation) {
+  VisitPlan& p = Plan;
+  const uint8_t* current = Engine->CurrentMarks(rule);
+  auto passable = [&](const TAgent& a) {
+    const size_t h = Cells.Index(a.CellX, a.CellY);
+    return current && (current[h] & 1) && Cells.SimilarShare[h] > Threshold &&
+           (streetOccupation || Cells.Street[h] == 0);
+  };
+  auto clear = [&](size_t i) {
+    p.pending[i / 64] &= ~(uint64_t{1} << (i % 64));
+    --p.pendingCount;
+  };
+  const size_t count = Agents.size();
+  p.marking = true;
+  for (size_t i = NextBit(p.pending, 0, count); i < count; i = NextBit(p.pending, i + 1, count)) {
+    TAgent& a = Agents[i];
+    if (passable(a)) {
+      a.Satisfied = true;
+      clear(i);
+      continue;
+    }
+    VisitAgent(a, rule, streetOccupation);
+    current = Engine->CurrentMarks(rule);
+    if (a.Satisfied && passable(a) && TestBit(p.pending, i)) clear(i);
+  }
+  p.marking = false;
+}
+
+void Run::MarkAround(GridPos cell) {
+  VisitPlan& p = Plan;
+  const int64_t r = NeighbourRadius;
+  const int64_t xLow = std::max<int64_t>(0, cell.x - r),
+                xHigh = std::min<int64_t>(ColCount - 1, cell.x + r);
+  const int64_t yLow = std::max<int64_t>(0, cell.y - r),
+                yHigh = std::min<int64_t>(RowCount - 1, cell.y + r);
+  for (int64_t y = yLow; y <= yHigh; ++y) {
+    const int32_t* row = &p.agentAt[size_t(y) * size_t(ColCount)];
+    for (int64_t x = xLow; x <= xHigh; ++x) {
+      const int32_t j = row[x];
+      if (j < 0) continue;
+      uint64_t& word = p.pending[size_t(j) / 64];
+      const uint64_t bit = uint64_t{1} << (size_t(j) % 64);
+      p.pendingCount += !(word & bit);
+      word |= bit;
+    }
   }
 }
 
@@ -118,6 +236,12 @@ void Run::MoveAgent(TAgent& agent, GridPos from, GridPos to) {
   Cells.State[destination] = agent.Group;
   Engine->CellChanged(Cells, NeighbourRadius, from.x, from.y);
   Engine->CellChanged(Cells, NeighbourRadius, to.x, to.y);
+  if (Plan.marking) {
+    Plan.agentAt[source] = -1;
+    Plan.agentAt[destination] = int32_t(&agent - Agents.data());
+    MarkAround(from);
+    MarkAround(to);
+  }
 }
 
 double Run::EvaluateCell(int32_t x, int32_t y) {

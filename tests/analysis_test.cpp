@@ -47,6 +47,7 @@ void Place(Model& m, int x, int y, int group) {
   cell.State = group;
   cell.Occupied = true;
   ++m.GroupSizes[size_t(group - 1)];
+  m.CellsEdited();
 }
 
 // Fills the tiles of side `tile` cell by cell, so groups sharing a tile never collide.
@@ -146,6 +147,7 @@ TEST(SegregationIndices, TilingCutsTheLastTileAtTheEdge) {
   // One agent of each group: 100 when they sit in different tiles, 0 when they share one.
   auto pairD = [&](int tileSize, int x1, int y1, int x2, int y2) {
     for (TCell c : m->Cells) c.State = 0, c.Occupied = false;
+    m->CellsEdited();
     m->Agents.clear();
     m->GroupSizes.assign(2, 0);
     Place(*m, x1, y1, 1);
@@ -165,6 +167,7 @@ TEST(SegregationIndices, TilingCutsTheLastTileAtTheEdge) {
   EXPECT_EQ(pairD(20, 115, 0, 0, 0), "100");      // tiles do not wrap
   // Every cell counted once: one group on the corner tile, the other everywhere else.
   for (TCell c : m->Cells) c.State = 0, c.Occupied = false;
+  m->CellsEdited();
   m->Agents.clear();
   m->GroupSizes.assign(2, 0);
   for (int y = 0; y < 116; ++y) {
@@ -285,6 +288,7 @@ TEST(SegregationIndices, DissimiGridLayoutAndTexts) {
   m->Analysis.DecimalSeparator = ',';
   m->Agents.clear();
   for (TCell c : m->Cells) c.State = 0, c.Occupied = false;
+  m->CellsEdited();
   m->GroupSizes.assign(3, 0);
   TileFiller f{*m, 20, {}};
   f.Add(0, 0, 1, 3);

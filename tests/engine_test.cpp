@@ -39,6 +39,9 @@ uint64_t Digest(const Model& m) {
     h = Mix(h, Bits(m.Cells.SimilarShare[i]));
   }
   h = Mix(h, m.Agents.size());
+  for (const TAgent& a : m.Agents) {
+    h = Mix(h, uint64_t(m.Cells.Index(a.CellX, a.CellY)) << 1 | uint64_t(a.Satisfied));
+  }
   h = Mix(h, uint64_t(m.MoversInStep));
   for (const auto* table :
        {&m.Analysis.SatisfactionSeries, &m.Analysis.SegregationSeries, &m.Analysis.ChangeSeries}) {
@@ -138,6 +141,14 @@ void RunSideBySide(uint32_t seed, int steps, int panel, const Tweak& tweak = {},
       // Streets changed while running: a new layout and a rebuild of the weights.
       for (Model* m : {&literal, &fast}) m->LayOutRandomStreets();
     }
+    if (during.Pick(30) == 0) {
+      // A stroke whose weights wait for the next build: only the street cells change.
+      const StreetStroke stroke{{during.Pick(literal.ColCount), during.Pick(literal.RowCount)},
+                                {during.Pick(literal.ColCount), during.Pick(literal.RowCount)},
+                                during.Pick(2) ? -1 : 2,
+                                "stroke"};
+      for (Model* m : {&literal, &fast}) m->DrawStroke(stroke);
+    }
     if (edits && during.Pick(6) == 0) {
       const bool leaveGroup = during.Pick(3) == 0;
       for (Model* m : {&literal, &fast}) EditCells(*m, leaveGroup);
@@ -194,6 +205,43 @@ TEST(Engines, SameTrajectoryAtDefaultSize) {
     literal.AdvanceOneStep();
     fast.AdvanceOneStep();
     ASSERT_EQ(Digest(literal), Digest(fast)) << "step " << step;
+  }
+}
+
+// Settled runs, where a step visits only the agents that can change, then disturbed: the
+// threshold, the rule, a stroke, growth, an edit, new weights.
+TEST(Engines, SameTrajectoryWhenOnlySomeAgentsAreVisited) {
+  for (uint32_t seed = 1; seed <= 6; ++seed) {
+    Model literal, fast;
+    literal.EngineChoice = EngineKind::Literal;
+    for (Model* m : {&literal, &fast}) {
+      m->ClockSeed = [seed] { return seed; };
+      m->PanelWidth = m->PanelHeight = 240;
+      m->Controls.Text(Field::Edit_anzAg) = "900";
+      m->Controls.Text(Field::Edit_mDist) = "10";
+      m->Controls.TrB_thresh = 20 + 10 * int(seed % 3);
+      m->Controls.emptyCellRule = EmptyCellRule(seed % 3);
+      m->StartProgram(seed % 2 ? StreetLayout::Grid : StreetLayout::None);
+    }
+    bool followedPlan = false;
+    for (int step = 1; step <= 160; ++step) {
+      for (Model* m : {&literal, &fast}) {
+        if (step == 90) m->TrB_threshChange(m->Threshold + 10);
+        if (step == 100) m->Controls.emptyCellRule = EmptyCellRule((seed + 1) % 3);
+        if (step == 110) m->DrawStroke({{2, 3}, {30, 25}, -2, "stroke"});
+        if (step == 120) {
+          m->Controls.CB_actiGrow = true;
+          m->Controls.Text(Field::Edit_anzAg) = std::to_string(m->Agents.size() + 30);
+        }
+        if (step == 130) EditCells(*m, false);
+        if (step == 140) m->BuildNeighbourhoodWeights();
+      }
+      followedPlan = followedPlan || fast.Plan.valid;
+      literal.AdvanceOneStep();
+      fast.AdvanceOneStep();
+      ASSERT_EQ(Digest(literal), Digest(fast)) << "seed " << seed << " step " << step;
+    }
+    EXPECT_TRUE(followedPlan) << "seed " << seed;
   }
 }
 
