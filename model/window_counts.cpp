@@ -19,6 +19,15 @@ int32_t WholeOrZero(double v) {
   return std::fabs(v) <= double(1 << 20) ? int32_t(v) : 0;
 }
 
+// Whole blocks: no scalar remainder, the pattern's zeros past the window change nothing.
+constexpr size_t kBlock = 16;
+
+void AddPattern(uint16_t* __restrict row, const uint16_t* __restrict pattern, size_t length) {
+  for (size_t k = 0; k < length; k += kBlock) {
+    for (size_t j = 0; j < kBlock; ++j) row[k + j] = uint16_t(row[k + j] + pattern[k + j]);
+  }
+}
+
 // Counters wrap: a window whose sums do not fit is never read, so its garbage is harmless.
 void Add(uint16_t* row, int32_t category, int32_t weight, int32_t sign) {
   if (category == 0) {
@@ -36,6 +45,7 @@ void WindowCounts::Clear() {
   stride_ = 0;
   data_ = std::vector<uint16_t>{};
   sum_ = std::vector<uint16_t>{};
+  pattern_ = std::vector<uint16_t>{};
 }
 
 int32_t WindowCounts::PairWeight(const CellSpace& cells, int32_t radius, Weights weights, size_t c,
@@ -65,7 +75,8 @@ bool WindowCounts::Build(const CellSpace& cells, int32_t radius, Weights weights
   const size_t stride = size_t(groups) + 3;
   if (double(cells.size()) * double(stride) * sizeof(uint16_t) > kBudgetBytes) return false;
   try {
-    data_.assign(cells.size() * stride, 0);
+    // The padding takes the last block of a change at the table's end.
+    data_.assign(cells.size() * stride + kBlock, 0);
     sum_.assign(stride, 0);
   } catch (const std::bad_alloc&) {
     Clear();
@@ -144,14 +155,36 @@ void WindowCounts::ChangePlain(const CellSpace& cells, Span xs, Span ys, int32_t
   const uint16_t agents = uint16_t(((now != 0) - (before != 0)) * w);
   const uint16_t out = uint16_t(before ? w : 0), in = uint16_t(now ? w : 0);
   const size_t outSlot = 2 + size_t(before), inSlot = 2 + size_t(now);
-  for (int64_t y = ys.low; y <= ys.high; ++y) {
-    uint16_t* row = &data_[(size_t(y) * size_t(cells.ColCount) + size_t(xs.low)) * stride_];
-    for (int64_t x = xs.low; x <= xs.high; ++x, row += stride_) {
-      row[1] = uint16_t(row[1] + empty);
-      row[2] = uint16_t(row[2] + agents);
-      row[outSlot] = uint16_t(row[outSlot] - out);
-      row[inSlot] = uint16_t(row[inSlot] + in);
+  const size_t width = size_t(xs.high - xs.low + 1);
+  if (stride_ > kWholeRowStride) {
+    // Many groups: four counters of a long row are cheaper than the whole row.
+    for (int64_t y = ys.low; y <= ys.high; ++y) {
+      uint16_t* row = &data_[(size_t(y) * size_t(cells.ColCount) + size_t(xs.low)) * stride_];
+      for (size_t x = 0; x < width; ++x, row += stride_) {
+        row[1] = uint16_t(row[1] + empty);
+        row[2] = uint16_t(row[2] + agents);
+        row[outSlot] = uint16_t(row[outSlot] - out);
+        row[inSlot] = uint16_t(row[inSlot] + in);
+      }
     }
+    return;
+  }
+  // The window's cells of one grid row are adjacent in the table: one pattern, added to each
+  // row by a loop the compiler vectorises.
+  const size_t length = width * stride_;
+  const size_t blocks = (length + kBlock - 1) / kBlock * kBlock;
+  if (pattern_.size() < blocks) pattern_.resize(blocks);
+  uint16_t* pattern = pattern_.data();
+  std::fill(pattern, pattern + blocks, uint16_t(0));
+  for (size_t k = 0; k < length; k += stride_) {
+    pattern[k + 1] = empty;
+    pattern[k + 2] = agents;
+    pattern[k + outSlot] = uint16_t(pattern[k + outSlot] - out);
+    pattern[k + inSlot] = uint16_t(pattern[k + inSlot] + in);
+  }
+  for (int64_t y = ys.low; y <= ys.high; ++y) {
+    AddPattern(&data_[(size_t(y) * size_t(cells.ColCount) + size_t(xs.low)) * stride_], pattern,
+               blocks);
   }
 }
 
