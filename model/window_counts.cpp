@@ -196,33 +196,37 @@ bool WindowCounts::Change(const CellSpace& cells, int32_t radius, Weights weight
   data_[n * stride_] = uint16_t(now);
   const Span xs = Clipped(cells.XOf(n), radius, cells.ColCount);
   const Span ys = Clipped(cells.YOf(n), radius, cells.RowCount);
-  if (!weights.barriers || weights.barriers->empty()) {
-    ChangePlain(cells, xs, ys, weights.own ? weights.own[n] : 1, before, now);
-    return true;
-  }
+  // Every window counts n with its own weight, then the pairs behind a barrier are corrected.
+  const int32_t own = weights.own ? weights.own[n] : 1;
+  ChangePlain(cells, xs, ys, own, before, now);
+  if (!weights.barriers || weights.barriers->empty()) return true;
   // "Lies in the window of" is symmetric: the windows holding n are those around n's own.
   const BarrierWeights& b = *weights.barriers;
   const int64_t nx = cells.XOf(n), ny = cells.YOf(n), r = radius;
-  const int32_t own = weights.own ? weights.own[n] : 1;
   for (int64_t y = ys.low; y <= ys.high; ++y) {
     const size_t first = size_t(y) * size_t(cells.ColCount);
     const uint64_t row = uint64_t(ny - std::max<int64_t>(0, y - r));  // n's row in c's window
     for (int64_t x = xs.low; x <= xs.high; ++x) {
       const size_t c = first + size_t(x);
-      if (!weights.Used(c)) continue;
-      int32_t w = own;
-      if (b.start[c] != b.start[c + 1]) {
-        const int64_t low = std::max<int64_t>(0, x - r);
-        const uint64_t width = uint64_t(std::min<int64_t>(cells.ColCount - 1, x + r) - low + 1);
-        const uint32_t p = uint32_t(row * width + uint64_t(nx - low));
-        const uint32_t* begin = b.position.data() + b.start[c];
-        const uint32_t* end = b.position.data() + b.start[c + 1];
-        const uint32_t* at = std::lower_bound(begin, end, p);
-        if (at != end && *at == p) w = WholeOrZero(b.value[size_t(at - b.position.data())]);
-      }
+      if (b.start[c] == b.start[c + 1] || !weights.Used(c)) continue;
+      const int64_t low = std::max<int64_t>(0, x - r);
+      const uint64_t width = uint64_t(std::min<int64_t>(cells.ColCount - 1, x + r) - low + 1);
+      const uint32_t p = uint32_t(row * width + uint64_t(nx - low));
+      const uint32_t* begin = b.position.data() + b.start[c];
+      const uint32_t* end = b.position.data() + b.start[c + 1];
+      const uint32_t* at = std::lower_bound(begin, end, p);
+      if (at == end || *at != p) continue;
+      // Only the weighted counters: the empty one took the change above.
+      const uint16_t d = uint16_t(WholeOrZero(b.value[size_t(at - b.position.data())]) - own);
       uint16_t* counters = &data_[c * stride_];
-      Add(counters, before, w, -1);
-      Add(counters, now, w, 1);
+      if (before) {
+        counters[2] = uint16_t(counters[2] - d);
+        counters[2 + before] = uint16_t(counters[2 + before] - d);
+      }
+      if (now) {
+        counters[2] = uint16_t(counters[2] + d);
+        counters[2 + now] = uint16_t(counters[2 + now] + d);
+      }
     }
   }
   return true;
