@@ -46,6 +46,8 @@ void WindowCounts::Clear() {
   data_ = std::vector<uint16_t>{};
   sum_ = std::vector<uint16_t>{};
   pattern_ = std::vector<uint16_t>{};
+  pairStart_ = std::vector<uint64_t>{};
+  barrierPairs_ = std::vector<BarrierPair>{};
 }
 
 int32_t WindowCounts::PairWeight(const CellSpace& cells, int32_t radius, Weights weights, size_t c,
@@ -94,7 +96,12 @@ bool WindowCounts::Build(const CellSpace& cells, int32_t radius, Weights weights
   for (size_t i = 0; i < cells.size(); ++i) {
     data_[i * stride] = uint16_t(cells.Occupied[i] ? cells.State[i] : 0);
   }
-  CorrectBarriers(cells, radius, weights);
+  try {
+    CorrectBarriers(cells, radius, weights);
+  } catch (const std::bad_alloc&) {
+    Clear();
+    return false;
+  }
   return true;
 }
 
@@ -128,23 +135,36 @@ void WindowCounts::AddRow(const CellSpace& cells, int32_t radius, const int32_t*
 }
 
 // The rows above count every neighbour with its own weight; pairs behind a barrier weigh
-// otherwise.
+// otherwise. Each such pair is also listed under the neighbour, for its changes to correct.
 void WindowCounts::CorrectBarriers(const CellSpace& cells, int32_t radius, Weights weights) {
   const BarrierWeights* b = weights.barriers;
   if (!b || b->empty()) return;
-  for (size_t c = 0; c < cells.size(); ++c) {
-    if (b->start[c] == b->start[c + 1] || !weights.Used(c)) continue;
-    const Span xs = Clipped(cells.XOf(c), radius, cells.ColCount);
-    const Span ys = Clipped(cells.YOf(c), radius, cells.RowCount);
-    const uint64_t width = uint64_t(xs.high - xs.low + 1);
-    for (uint64_t e = b->start[c]; e < b->start[c + 1]; ++e) {
-      const size_t n = cells.Index(int32_t(xs.low + int64_t(b->position[e] % width)),
-                                   int32_t(ys.low + int64_t(b->position[e] / width)));
-      if (!cells.Occupied[n]) continue;
-      const int32_t own = weights.own ? weights.own[n] : 1;
-      Add(&data_[c * stride_], cells.State[n], WholeOrZero(b->value[e]) - own, 1);
+  auto each = [&](auto visit) {
+    for (size_t c = 0; c < cells.size(); ++c) {
+      if (b->start[c] == b->start[c + 1] || !weights.Used(c)) continue;
+      const Span xs = Clipped(cells.XOf(c), radius, cells.ColCount);
+      const Span ys = Clipped(cells.YOf(c), radius, cells.RowCount);
+      const uint64_t width = uint64_t(xs.high - xs.low + 1);
+      for (uint64_t e = b->start[c]; e < b->start[c + 1]; ++e) {
+        const size_t n = cells.Index(int32_t(xs.low + int64_t(b->position[e] % width)),
+                                     int32_t(ys.low + int64_t(b->position[e] / width)));
+        const int32_t own = weights.own ? weights.own[n] : 1;
+        const int32_t difference = WholeOrZero(b->value[e]) - own;
+        if (difference != 0) visit(c, n, difference);
+      }
     }
-  }
+  };
+  std::vector<uint64_t> start(cells.size() + 1, 0);
+  each([&](size_t, size_t n, int32_t) { ++start[n + 1]; });
+  for (size_t n = 0; n < cells.size(); ++n) start[n + 1] += start[n];
+  barrierPairs_.resize(start.back());
+  std::vector<uint64_t> next(start.begin(), start.end() - 1);
+  each([&](size_t c, size_t n, int32_t difference) {
+    if (cells.Occupied[n]) Add(&data_[c * stride_], cells.State[n], difference, 1);
+    // The budget keeps cell indices below 2^32.
+    barrierPairs_[next[n]++] = {uint32_t(c), difference};
+  });
+  pairStart_ = std::move(start);
 }
 
 // Every window weighs n alike: the same four counters change in each, without a branch (an
@@ -199,34 +219,18 @@ bool WindowCounts::Change(const CellSpace& cells, int32_t radius, Weights weight
   // Every window counts n with its own weight, then the pairs behind a barrier are corrected.
   const int32_t own = weights.own ? weights.own[n] : 1;
   ChangePlain(cells, xs, ys, own, before, now);
-  if (!weights.barriers || weights.barriers->empty()) return true;
-  // "Lies in the window of" is symmetric: the windows holding n are those around n's own.
-  const BarrierWeights& b = *weights.barriers;
-  const int64_t nx = cells.XOf(n), ny = cells.YOf(n), r = radius;
-  for (int64_t y = ys.low; y <= ys.high; ++y) {
-    const size_t first = size_t(y) * size_t(cells.ColCount);
-    const uint64_t row = uint64_t(ny - std::max<int64_t>(0, y - r));  // n's row in c's window
-    for (int64_t x = xs.low; x <= xs.high; ++x) {
-      const size_t c = first + size_t(x);
-      if (b.start[c] == b.start[c + 1] || !weights.Used(c)) continue;
-      const int64_t low = std::max<int64_t>(0, x - r);
-      const uint64_t width = uint64_t(std::min<int64_t>(cells.ColCount - 1, x + r) - low + 1);
-      const uint32_t p = uint32_t(row * width + uint64_t(nx - low));
-      const uint32_t* begin = b.position.data() + b.start[c];
-      const uint32_t* end = b.position.data() + b.start[c + 1];
-      const uint32_t* at = std::lower_bound(begin, end, p);
-      if (at == end || *at != p) continue;
-      // Only the weighted counters: the empty one took the change above.
-      const uint16_t d = uint16_t(WholeOrZero(b.value[size_t(at - b.position.data())]) - own);
-      uint16_t* counters = &data_[c * stride_];
-      if (before) {
-        counters[2] = uint16_t(counters[2] - d);
-        counters[2 + before] = uint16_t(counters[2 + before] - d);
-      }
-      if (now) {
-        counters[2] = uint16_t(counters[2] + d);
-        counters[2 + now] = uint16_t(counters[2 + now] + d);
-      }
+  if (pairStart_.empty()) return true;
+  for (uint64_t k = pairStart_[n]; k < pairStart_[n + 1]; ++k) {
+    // Only the weighted counters: the empty one took the change above.
+    const uint16_t d = uint16_t(barrierPairs_[k].difference);
+    uint16_t* counters = &data_[size_t(barrierPairs_[k].cell) * stride_];
+    if (before) {
+      counters[2] = uint16_t(counters[2] - d);
+      counters[2 + before] = uint16_t(counters[2 + before] - d);
+    }
+    if (now) {
+      counters[2] = uint16_t(counters[2] + d);
+      counters[2 + now] = uint16_t(counters[2 + now] + d);
     }
   }
   return true;

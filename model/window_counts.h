@@ -71,6 +71,14 @@ class WindowCounts {
   std::vector<uint16_t> data_;
   std::vector<uint16_t> sum_;      // scratch: the horizontal window sums of one row
   std::vector<uint16_t> pattern_;  // scratch: what a change adds to one row of its window
+  // The used windows where a cell weighs other than its own weight, by cell: the window's cell
+  // and the weight less the own one. Empty without barriers.
+  struct BarrierPair {
+    uint32_t cell;
+    int32_t difference;
+  };
+  std::vector<uint64_t> pairStart_;
+  std::vector<BarrierPair> barrierPairs_;
 };
 
 }  // namespace segwork
