@@ -22,9 +22,16 @@ int32_t WholeOrZero(double v) {
 // Whole blocks: no scalar remainder, the pattern's zeros past the window change nothing.
 constexpr size_t kBlock = 16;
 
-void AddPattern(uint16_t* __restrict row, const uint16_t* __restrict pattern, size_t length) {
+// A block of the pattern at a time down all rows: the block stays in registers.
+void AddPattern(uint16_t* first, size_t rowStep, size_t rows, const uint16_t* pattern,
+                size_t length) {
   for (size_t k = 0; k < length; k += kBlock) {
-    for (size_t j = 0; j < kBlock; ++j) row[k + j] = uint16_t(row[k + j] + pattern[k + j]);
+    uint16_t block[kBlock];
+    std::copy(pattern + k, pattern + k + kBlock, block);
+    uint16_t* row = first + k;
+    for (size_t y = 0; y < rows; ++y, row += rowStep) {
+      for (size_t j = 0; j < kBlock; ++j) row[j] = uint16_t(row[j] + block[j]);
+    }
   }
 }
 
@@ -202,10 +209,8 @@ void WindowCounts::ChangePlain(const CellSpace& cells, Span xs, Span ys, int32_t
     pattern[k + outSlot] = uint16_t(pattern[k + outSlot] - out);
     pattern[k + inSlot] = uint16_t(pattern[k + inSlot] + in);
   }
-  for (int64_t y = ys.low; y <= ys.high; ++y) {
-    AddPattern(&data_[(size_t(y) * size_t(cells.ColCount) + size_t(xs.low)) * stride_], pattern,
-               blocks);
-  }
+  AddPattern(&data_[(size_t(ys.low) * size_t(cells.ColCount) + size_t(xs.low)) * stride_],
+             size_t(cells.ColCount) * stride_, size_t(ys.high - ys.low + 1), pattern, blocks);
 }
 
 bool WindowCounts::Change(const CellSpace& cells, int32_t radius, Weights weights, size_t n) {
