@@ -77,6 +77,7 @@ class CellSpace {
   static int32_t WrapOne(int64_t v, int64_t size) {
     if (v >= 0 && v < size) return int32_t(v);
     if (v < 0 && v >= -size) return int32_t(v + size);
+    if (v >= size && v - size < size) return int32_t(v - size);
     v %= size;
     return int32_t(v < 0 ? v + size : v);
   }

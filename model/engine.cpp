@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstring>
 #include <type_traits>
 
 #include "model/window_counts.h"
@@ -24,6 +25,21 @@ Window Clip(const CellSpace& cells, int32_t radius, int32_t x, int32_t y) {
 
 double WindowEntries(const Window& w) {
   return double(w.xHigh - w.xLow + 1) * double(w.yHigh - w.yLow + 1);
+}
+
+// Clears the low bit of n bytes a word at a time. The words do not overlap: a load across a
+// recent narrower store would stall.
+void ClearLowBits(uint8_t* bytes, size_t n) {
+  auto clear = [&bytes](auto word) {
+    std::memcpy(&word, bytes, sizeof word);
+    word &= decltype(word)(~decltype(word)(0x0101010101010101ull));
+    std::memcpy(bytes, &word, sizeof word);
+    bytes += sizeof word;
+  };
+  for (; n >= 8; n -= 8) clear(uint64_t{});
+  if (n & 4) clear(uint32_t{});
+  if (n & 2) clear(uint16_t{});
+  if (n & 1) clear(uint8_t{});
 }
 
 // Stands for a weight of 1 in every position.
@@ -282,10 +298,12 @@ class FastEngine final : public NeighbourhoodEngine {
     if (!anyCurrent_) return;
     // The relation "lies in the neighbourhood of" is symmetric, so the cells whose result may
     // change are those of this cell's own neighbourhood.
+    static_assert(kCurrent == 1);
     const Window w = Clip(cells, radius, x, y);
+    if (w.xHigh < w.xLow) return;
     for (int64_t ny = w.yLow; ny <= w.yHigh; ++ny) {
-      uint8_t* row = &flags_[size_t(ny) * size_t(cells.ColCount)];
-      for (int64_t nx = w.xLow; nx <= w.xHigh; ++nx) row[nx] &= uint8_t(~kCurrent);
+      ClearLowBits(&flags_[size_t(ny) * size_t(cells.ColCount) + size_t(w.xLow)],
+                   size_t(w.xHigh - w.xLow + 1));
     }
   }
 

@@ -20,6 +20,8 @@ class Lcg {
   }
   // The new seed read as unsigned, times 2^-32: in [0, 1).
   double RandomReal() { return static_cast<double>(Advance()) * (1.0 / 4294967296.0); }
+  // The new seed itself: RandomReal() is it times 2^-32.
+  uint32_t Next() { return Advance(); }
 
  private:
   uint32_t Advance() { return seed_ = seed_ * 134775813u + 1u; }

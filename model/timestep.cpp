@@ -204,11 +204,25 @@ void Run::VisitAgent(TAgent& a, EmptyCellRule rule, bool streetOccupation) {
   bool found = false;
   GridPos target;
   size_t t = 0;
-  for (int tries = 0; tries < 1000 && !found; ++tries) {
-    a.ChangeHeading(Rng, 180, MoveDistance);
-    target = WrapToGrid(int64_t(a.CellX) + a.HeadingX, int64_t(a.CellY) + a.HeadingY);
-    t = Cells.Index(target.x, target.y);
-    found = !Cells.Occupied[t] && (streetOccupation || Cells.Street[t] == 0);
+  {
+    // The tries of TAgent::ChangeHeading on locals: the stores to the agent could otherwise
+    // make every try reload the generator.
+    Lcg rng = Rng;
+    const HeadingRange range(MoveDistance);
+    const int64_t x = a.CellX, y = a.CellY;
+    const uint8_t* occupied = Cells.Occupied.data();
+    const int32_t* street = Cells.Street.data();
+    int32_t headingX = a.HeadingX, headingY = a.HeadingY;
+    for (int tries = 0; tries < 1000 && !found; ++tries) {
+      headingX = range.Draw(rng);
+      headingY = range.Draw(rng);
+      target = WrapToGrid(x + headingX, y + headingY);
+      t = Cells.Index(target.x, target.y);
+      found = !occupied[t] && (streetOccupation || street[t] == 0);
+    }
+    Rng = rng;
+    a.HeadingX = headingX;
+    a.HeadingY = headingY;
   }
   if (found) Engine->Prefetch(Cells, NeighbourRadius, target.x, target.y);
   const double share = Engine->Evaluate(Cells, NeighbourRadius, rule, home.x, home.y);

@@ -19,6 +19,22 @@ int32_t WholeOrZero(double v) {
   return std::fabs(v) <= double(1 << 20) ? int32_t(v) : 0;
 }
 
+// Whole blocks: no scalar remainder, the pattern's zeros past the window change nothing.
+constexpr size_t kBlock = 16;
+
+// A block of the pattern at a time down all rows: the block stays in registers.
+void AddPattern(uint16_t* first, size_t rowStep, size_t rows, const uint16_t* pattern,
+                size_t length) {
+  for (size_t k = 0; k < length; k += kBlock) {
+    uint16_t block[kBlock];
+    std::copy(pattern + k, pattern + k + kBlock, block);
+    uint16_t* row = first + k;
+    for (size_t y = 0; y < rows; ++y, row += rowStep) {
+      for (size_t j = 0; j < kBlock; ++j) row[j] = uint16_t(row[j] + block[j]);
+    }
+  }
+}
+
 // Counters wrap: a window whose sums do not fit is never read, so its garbage is harmless.
 void Add(uint16_t* row, int32_t category, int32_t weight, int32_t sign) {
   if (category == 0) {
@@ -36,6 +52,9 @@ void WindowCounts::Clear() {
   stride_ = 0;
   data_ = std::vector<uint16_t>{};
   sum_ = std::vector<uint16_t>{};
+  pattern_ = std::vector<uint16_t>{};
+  pairStart_ = std::vector<uint64_t>{};
+  barrierPairs_ = std::vector<BarrierPair>{};
 }
 
 int32_t WindowCounts::PairWeight(const CellSpace& cells, int32_t radius, Weights weights, size_t c,
@@ -65,7 +84,8 @@ bool WindowCounts::Build(const CellSpace& cells, int32_t radius, Weights weights
   const size_t stride = size_t(groups) + 3;
   if (double(cells.size()) * double(stride) * sizeof(uint16_t) > kBudgetBytes) return false;
   try {
-    data_.assign(cells.size() * stride, 0);
+    // The padding takes the last block of a change at the table's end.
+    data_.assign(cells.size() * stride + kBlock, 0);
     sum_.assign(stride, 0);
   } catch (const std::bad_alloc&) {
     Clear();
@@ -83,7 +103,12 @@ bool WindowCounts::Build(const CellSpace& cells, int32_t radius, Weights weights
   for (size_t i = 0; i < cells.size(); ++i) {
     data_[i * stride] = uint16_t(cells.Occupied[i] ? cells.State[i] : 0);
   }
-  CorrectBarriers(cells, radius, weights);
+  try {
+    CorrectBarriers(cells, radius, weights);
+  } catch (const std::bad_alloc&) {
+    Clear();
+    return false;
+  }
   return true;
 }
 
@@ -117,23 +142,36 @@ void WindowCounts::AddRow(const CellSpace& cells, int32_t radius, const int32_t*
 }
 
 // The rows above count every neighbour with its own weight; pairs behind a barrier weigh
-// otherwise.
+// otherwise. Each such pair is also listed under the neighbour, for its changes to correct.
 void WindowCounts::CorrectBarriers(const CellSpace& cells, int32_t radius, Weights weights) {
   const BarrierWeights* b = weights.barriers;
   if (!b || b->empty()) return;
-  for (size_t c = 0; c < cells.size(); ++c) {
-    if (b->start[c] == b->start[c + 1] || !weights.Used(c)) continue;
-    const Span xs = Clipped(cells.XOf(c), radius, cells.ColCount);
-    const Span ys = Clipped(cells.YOf(c), radius, cells.RowCount);
-    const uint64_t width = uint64_t(xs.high - xs.low + 1);
-    for (uint64_t e = b->start[c]; e < b->start[c + 1]; ++e) {
-      const size_t n = cells.Index(int32_t(xs.low + int64_t(b->position[e] % width)),
-                                   int32_t(ys.low + int64_t(b->position[e] / width)));
-      if (!cells.Occupied[n]) continue;
-      const int32_t own = weights.own ? weights.own[n] : 1;
-      Add(&data_[c * stride_], cells.State[n], WholeOrZero(b->value[e]) - own, 1);
+  auto each = [&](auto visit) {
+    for (size_t c = 0; c < cells.size(); ++c) {
+      if (b->start[c] == b->start[c + 1] || !weights.Used(c)) continue;
+      const Span xs = Clipped(cells.XOf(c), radius, cells.ColCount);
+      const Span ys = Clipped(cells.YOf(c), radius, cells.RowCount);
+      const uint64_t width = uint64_t(xs.high - xs.low + 1);
+      for (uint64_t e = b->start[c]; e < b->start[c + 1]; ++e) {
+        const size_t n = cells.Index(int32_t(xs.low + int64_t(b->position[e] % width)),
+                                     int32_t(ys.low + int64_t(b->position[e] / width)));
+        const int32_t own = weights.own ? weights.own[n] : 1;
+        const int32_t difference = WholeOrZero(b->value[e]) - own;
+        if (difference != 0) visit(c, n, difference);
+      }
     }
-  }
+  };
+  std::vector<uint64_t> start(cells.size() + 1, 0);
+  each([&](size_t, size_t n, int32_t) { ++start[n + 1]; });
+  for (size_t n = 0; n < cells.size(); ++n) start[n + 1] += start[n];
+  barrierPairs_.resize(start.back());
+  std::vector<uint64_t> next(start.begin(), start.end() - 1);
+  each([&](size_t c, size_t n, int32_t difference) {
+    if (cells.Occupied[n]) Add(&data_[c * stride_], cells.State[n], difference, 1);
+    // The budget keeps cell indices below 2^32.
+    barrierPairs_[next[n]++] = {uint32_t(c), difference};
+  });
+  pairStart_ = std::move(start);
 }
 
 // Every window weighs n alike: the same four counters change in each, without a branch (an
@@ -144,15 +182,35 @@ void WindowCounts::ChangePlain(const CellSpace& cells, Span xs, Span ys, int32_t
   const uint16_t agents = uint16_t(((now != 0) - (before != 0)) * w);
   const uint16_t out = uint16_t(before ? w : 0), in = uint16_t(now ? w : 0);
   const size_t outSlot = 2 + size_t(before), inSlot = 2 + size_t(now);
-  for (int64_t y = ys.low; y <= ys.high; ++y) {
-    uint16_t* row = &data_[(size_t(y) * size_t(cells.ColCount) + size_t(xs.low)) * stride_];
-    for (int64_t x = xs.low; x <= xs.high; ++x, row += stride_) {
-      row[1] = uint16_t(row[1] + empty);
-      row[2] = uint16_t(row[2] + agents);
-      row[outSlot] = uint16_t(row[outSlot] - out);
-      row[inSlot] = uint16_t(row[inSlot] + in);
+  const size_t width = size_t(xs.high - xs.low + 1);
+  if (stride_ > kWholeRowStride) {
+    // Many groups: four counters of a long row are cheaper than the whole row.
+    for (int64_t y = ys.low; y <= ys.high; ++y) {
+      uint16_t* row = &data_[(size_t(y) * size_t(cells.ColCount) + size_t(xs.low)) * stride_];
+      for (size_t x = 0; x < width; ++x, row += stride_) {
+        row[1] = uint16_t(row[1] + empty);
+        row[2] = uint16_t(row[2] + agents);
+        row[outSlot] = uint16_t(row[outSlot] - out);
+        row[inSlot] = uint16_t(row[inSlot] + in);
+      }
     }
+    return;
   }
+  // The window's cells of one grid row are adjacent in the table: one pattern, added to each
+  // row by a loop the compiler vectorises.
+  const size_t length = width * stride_;
+  const size_t blocks = (length + kBlock - 1) / kBlock * kBlock;
+  if (pattern_.size() < blocks) pattern_.resize(blocks);
+  uint16_t* pattern = pattern_.data();
+  std::fill(pattern, pattern + blocks, uint16_t(0));
+  for (size_t k = 0; k < length; k += stride_) {
+    pattern[k + 1] = empty;
+    pattern[k + 2] = agents;
+    pattern[k + outSlot] = uint16_t(pattern[k + outSlot] - out);
+    pattern[k + inSlot] = uint16_t(pattern[k + inSlot] + in);
+  }
+  AddPattern(&data_[(size_t(ys.low) * size_t(cells.ColCount) + size_t(xs.low)) * stride_],
+             size_t(cells.ColCount) * stride_, size_t(ys.high - ys.low + 1), pattern, blocks);
 }
 
 bool WindowCounts::Change(const CellSpace& cells, int32_t radius, Weights weights, size_t n) {
@@ -163,33 +221,21 @@ bool WindowCounts::Change(const CellSpace& cells, int32_t radius, Weights weight
   data_[n * stride_] = uint16_t(now);
   const Span xs = Clipped(cells.XOf(n), radius, cells.ColCount);
   const Span ys = Clipped(cells.YOf(n), radius, cells.RowCount);
-  if (!weights.barriers || weights.barriers->empty()) {
-    ChangePlain(cells, xs, ys, weights.own ? weights.own[n] : 1, before, now);
-    return true;
-  }
-  // "Lies in the window of" is symmetric: the windows holding n are those around n's own.
-  const BarrierWeights& b = *weights.barriers;
-  const int64_t nx = cells.XOf(n), ny = cells.YOf(n), r = radius;
+  // Every window counts n with its own weight, then the pairs behind a barrier are corrected.
   const int32_t own = weights.own ? weights.own[n] : 1;
-  for (int64_t y = ys.low; y <= ys.high; ++y) {
-    const size_t first = size_t(y) * size_t(cells.ColCount);
-    const uint64_t row = uint64_t(ny - std::max<int64_t>(0, y - r));  // n's row in c's window
-    for (int64_t x = xs.low; x <= xs.high; ++x) {
-      const size_t c = first + size_t(x);
-      if (!weights.Used(c)) continue;
-      int32_t w = own;
-      if (b.start[c] != b.start[c + 1]) {
-        const int64_t low = std::max<int64_t>(0, x - r);
-        const uint64_t width = uint64_t(std::min<int64_t>(cells.ColCount - 1, x + r) - low + 1);
-        const uint32_t p = uint32_t(row * width + uint64_t(nx - low));
-        const uint32_t* begin = b.position.data() + b.start[c];
-        const uint32_t* end = b.position.data() + b.start[c + 1];
-        const uint32_t* at = std::lower_bound(begin, end, p);
-        if (at != end && *at == p) w = WholeOrZero(b.value[size_t(at - b.position.data())]);
-      }
-      uint16_t* counters = &data_[c * stride_];
-      Add(counters, before, w, -1);
-      Add(counters, now, w, 1);
+  ChangePlain(cells, xs, ys, own, before, now);
+  if (pairStart_.empty()) return true;
+  for (uint64_t k = pairStart_[n]; k < pairStart_[n + 1]; ++k) {
+    // Only the weighted counters: the empty one took the change above.
+    const uint16_t d = uint16_t(barrierPairs_[k].difference);
+    uint16_t* counters = &data_[size_t(barrierPairs_[k].cell) * stride_];
+    if (before) {
+      counters[2] = uint16_t(counters[2] - d);
+      counters[2 + before] = uint16_t(counters[2 + before] - d);
+    }
+    if (now) {
+      counters[2] = uint16_t(counters[2] + d);
+      counters[2 + now] = uint16_t(counters[2 + now] + d);
     }
   }
   return true;

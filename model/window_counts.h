@@ -28,6 +28,8 @@ class WindowCounts {
   static constexpr int32_t kMaxGroups = 4096;
   // Tables larger than this are not built: the engine sums instead.
   static constexpr double kBudgetBytes = double(uint64_t{4} << 30);
+  // Rows longer than this change counter by counter rather than whole.
+  static constexpr size_t kWholeRowStride = 32;
 
   struct Weights {
     const int32_t* own = nullptr;  // each cell's whole weight; null when every weight is 1
@@ -67,7 +69,16 @@ class WindowCounts {
 
   size_t stride_ = 0;
   std::vector<uint16_t> data_;
-  std::vector<uint16_t> sum_;  // scratch: the horizontal window sums of one row
+  std::vector<uint16_t> sum_;      // scratch: the horizontal window sums of one row
+  std::vector<uint16_t> pattern_;  // scratch: what a change adds to one row of its window
+  // The used windows where a cell weighs other than its own weight, by cell: the window's cell
+  // and the weight less the own one. Empty without barriers.
+  struct BarrierPair {
+    uint32_t cell;
+    int32_t difference;
+  };
+  std::vector<uint64_t> pairStart_;
+  std::vector<BarrierPair> barrierPairs_;
 };
 
 }  // namespace segwork

@@ -169,6 +169,41 @@ TEST(Lcg, RandomBetweenAndChangeHeading) {
   EXPECT_NEAR(offsets[1], 0.25, 0.01);
 }
 
+// The integer rounding against the doubles it stands for: ties and both ends of the exact range.
+TEST(Lcg, RoundedBetweenAsInDoubles) {
+  auto doubles = [](uint32_t draw, int32_t a, int32_t b) {
+    const double v = std::nearbyint(draw / kTwoTo32 * double(int64_t{b} - a + 1) + a);
+    return v > INT32_MAX ? INT32_MAX : int32_t(v);
+  };
+  const std::vector<std::pair<int32_t, int32_t>> ranges = {{-1, 0},
+                                                           {-2, 1},
+                                                           {0, 0},
+                                                           {5, 5},
+                                                           {-55, 54},
+                                                           {3, 1000},
+                                                           {-524289, 524288},
+                                                           {-(1 << 20), 0},
+                                                           {1 << 20, (1 << 21) - 1},
+                                                           {-(1 << 20) - 1, 1 << 20},
+                                                           {INT32_MIN, INT32_MAX - 1},
+                                                           {7, -9}};
+  Lcg rng(99);
+  for (const auto& [a, b] : ranges) {
+    const int64_t span = int64_t{b} - a + 1;
+    std::vector<uint32_t> draws = {0, 1, 1u << 31, 0xFFFFFFFFu};
+    for (int i = 0; i < 2000; ++i) {
+      draws.push_back(rng.Next());
+      // Draws whose product with the span lies at or beside a half.
+      const uint64_t tie =
+          ((uint64_t(rng.Next() % 64) << 32) + (1u << 31)) / uint64_t(span > 0 ? span : 1);
+      for (uint64_t d : {tie - 1, tie, tie + 1}) draws.push_back(uint32_t(d));
+    }
+    for (uint32_t d : draws) {
+      ASSERT_EQ(RoundedBetween(d, a, b), doubles(d, a, b)) << a << ".." << b << " draw " << d;
+    }
+  }
+}
+
 TEST(Conversions, IntegerTexts) {
   EXPECT_EQ(StrToInt("12000"), 12000);
   EXPECT_EQ(StrToInt("+7"), 7);
