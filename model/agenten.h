@@ -57,11 +57,13 @@ class HeadingRange {
         span_(int64_t{high_} - int64_t{low_} + 1),
         shifted_(int64_t{low_} * (1LL << 32)),
         exact_(ExactInIntegers(span_, low_)) {}
-  int32_t Draw(Lcg& rng) const {
-    const uint32_t draw = rng.Next();
+  int32_t Draw(Lcg& rng) const { return FromDraw(rng.Next()); }
+  int32_t FromDraw(uint32_t draw) const {
     return exact_ ? RoundOver32(int64_t(draw) * span_ + shifted_)
                   : RoundedBetween(draw, low_, high_);
   }
+  // Every offset lies in -size..size - 1 for a grid side `size`, so one addition wraps it.
+  bool WithinOneSize(int64_t size) const { return low_ >= -size && int64_t{high_} + 1 <= size; }
 
  private:
   int32_t low_, high_;

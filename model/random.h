@@ -1,8 +1,27 @@
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 
 namespace segwork {
+
+constexpr uint32_t kLcgMul = 134775813u;
+
+// k draws at once: seed * mul + add, with mul = kLcgMul^k and add = kLcgMul^(k-1) + ... + 1.
+struct LcgJump {
+  uint32_t mul, add;
+};
+template <int N>
+constexpr std::array<LcgJump, N> LcgJumps() {
+  std::array<LcgJump, N> jumps{};
+  LcgJump j{1, 0};
+  for (int k = 0; k < N; ++k) {
+    j = {j.mul * kLcgMul, j.add * kLcgMul + 1u};
+    jumps[size_t(k)] = j;
+  }
+  return jumps;
+}
 
 // The one pseudo-random generator of a run: a 32-bit linear congruential generator,
 // seed <- seed * 134775813 + 1 (mod 2^32). Every draw advances the seed once.
@@ -23,8 +42,19 @@ class Lcg {
   // The new seed itself: RandomReal() is it times 2^-32.
   uint32_t Next() { return Advance(); }
 
+  // The seeds after 1, 2, ... kAhead more draws, each computed from this one alone, so that the
+  // draws of several tries need not wait for one another. The generator does not move.
+  static constexpr int kAhead = 8;
+  std::array<uint32_t, kAhead> SeedsAhead() const {
+    constexpr std::array<LcgJump, kAhead> kJumps = LcgJumps<kAhead>();
+    std::array<uint32_t, kAhead> seeds{};
+    for (size_t k = 0; k < kJumps.size(); ++k) seeds[k] = seed_ * kJumps[k].mul + kJumps[k].add;
+    return seeds;
+  }
+
  private:
-  uint32_t Advance() { return seed_ = seed_ * 134775813u + 1u; }
+  uint32_t Advance() { return seed_ = seed_ * kLcgMul + 1u; }
+
   uint32_t seed_;
 };
 

@@ -149,6 +149,9 @@ class Run : public RunData {
   void RelocateAgents();
   double EvaluateCell(int32_t x, int32_t y);
   void MoveAgent(TAgent& agent, GridPos from, GridPos to);
+  // An unsatisfied agent's search: up to 1000 tries of ChangeHeading until a free admissible
+  // cell; false when none was found (`target` is then the last try's).
+  bool DrawTarget(TAgent& a, bool streetOccupation, GridPos& target);
   // Cells were edited directly (tests, tools): drop what the engine remembers of them.
   void CellsEdited() { Engine->Forget(); }
   GridPos WrapToGrid(int64_t x, int64_t y) const { return Cells.Wrap(x, y); }

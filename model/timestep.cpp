@@ -201,29 +201,8 @@ void Run::VisitAgent(TAgent& a, EmptyCellRule rule, bool streetOccupation) {
     Engine->Evaluate(Cells, NeighbourRadius, rule, home.x, home.y);
     return;
   }
-  bool found = false;
   GridPos target;
-  size_t t = 0;
-  {
-    // The tries of TAgent::ChangeHeading on locals: the stores to the agent could otherwise
-    // make every try reload the generator.
-    Lcg rng = Rng;
-    const HeadingRange range(MoveDistance);
-    const int64_t x = a.CellX, y = a.CellY;
-    const uint8_t* occupied = Cells.Occupied.data();
-    const int32_t* street = Cells.Street.data();
-    int32_t headingX = a.HeadingX, headingY = a.HeadingY;
-    for (int tries = 0; tries < 1000 && !found; ++tries) {
-      headingX = range.Draw(rng);
-      headingY = range.Draw(rng);
-      target = WrapToGrid(x + headingX, y + headingY);
-      t = Cells.Index(target.x, target.y);
-      found = !occupied[t] && (streetOccupation || street[t] == 0);
-    }
-    Rng = rng;
-    a.HeadingX = headingX;
-    a.HeadingY = headingY;
-  }
+  const bool found = DrawTarget(a, streetOccupation, target);
   if (found) Engine->Prefetch(Cells, NeighbourRadius, target.x, target.y);
   const double share = Engine->Evaluate(Cells, NeighbourRadius, rule, home.x, home.y);
   // Without a free admissible target the agent stays: no trial, so no occupant is overwritten.
@@ -234,6 +213,55 @@ void Run::VisitAgent(TAgent& a, EmptyCellRule rule, bool streetOccupation) {
   }
   ++MoversInStep;
   if (DrawWhileRunning) a.DrawAgent(*CellImage);
+}
+
+// The tries of TAgent::ChangeHeading until a free admissible target: the agent's heading is left
+// at the last try and the generator after its draws, as the tries one by one leave them.
+bool Run::DrawTarget(TAgent& a, bool streetOccupation, GridPos& target) {
+  const HeadingRange range(MoveDistance);
+  const uint8_t* occupied = Cells.Occupied.data();
+  const int32_t* street = Cells.Street.data();
+  const int64_t x = a.CellX, y = a.CellY, cols = ColCount, rows = RowCount;
+  auto admissible = [&](size_t t) { return !occupied[t] && (streetOccupation || street[t] == 0); };
+  if (!range.WithinOneSize(cols) || !range.WithinOneSize(rows)) {
+    bool found = false;
+    for (int tries = 0; tries < 1000 && !found; ++tries) {
+      a.ChangeHeading(Rng, 180, MoveDistance);
+      target = WrapToGrid(x + a.HeadingX, y + a.HeadingY);
+      found = admissible(Cells.Index(target.x, target.y));
+    }
+    return found;
+  }
+  // Four tries at a time from seeds computed side by side, then the first that finds a cell.
+  constexpr int kBatch = Lcg::kAhead / 2;
+  static_assert(1000 % kBatch == 0);
+  Lcg rng = Rng;
+  for (int tries = 0; tries < 1000; tries += kBatch) {
+    const std::array<uint32_t, Lcg::kAhead> seeds = rng.SeedsAhead();
+    int32_t dx[kBatch], dy[kBatch];
+    int64_t tx[kBatch], ty[kBatch];
+    int first = kBatch;
+    for (int j = kBatch - 1; j >= 0; --j) {
+      dx[j] = range.FromDraw(seeds[size_t(2 * j)]);
+      dy[j] = range.FromDraw(seeds[size_t(2 * j + 1)]);
+      tx[j] = x + dx[j];
+      ty[j] = y + dy[j];
+      tx[j] += (tx[j] < 0 ? cols : 0) - (tx[j] >= cols ? cols : 0);
+      ty[j] += (ty[j] < 0 ? rows : 0) - (ty[j] >= rows ? rows : 0);
+      if (admissible(size_t(ty[j]) * size_t(cols) + size_t(tx[j]))) first = j;
+    }
+    const int last = first < kBatch ? first : kBatch - 1;
+    rng.Seed(seeds[size_t(2 * last + 1)]);
+    a.HeadingX = dx[last];
+    a.HeadingY = dy[last];
+    target = {int32_t(tx[last]), int32_t(ty[last])};
+    if (first < kBatch) {
+      Rng = rng;
+      return true;
+    }
+  }
+  Rng = rng;
+  return false;
 }
 
 void Run::MoveAgent(TAgent& agent, GridPos from, GridPos to) {

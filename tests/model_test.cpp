@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <functional>
 #include <map>
@@ -200,6 +201,41 @@ TEST(Lcg, RoundedBetweenAsInDoubles) {
     }
     for (uint32_t d : draws) {
       ASSERT_EQ(RoundedBetween(d, a, b), doubles(d, a, b)) << a << ".." << b << " draw " << d;
+    }
+  }
+}
+
+// Tries drawn several at a time must leave the generator, the heading and the target exactly as
+// the tries one by one: empty, half-full and full worlds, streets, distances past half the grid.
+TEST(Lcg, TriesOfATurnAreTheTriesOneByOne) {
+  for (int world = 0; world < 16; ++world) {
+    Model m;
+    m.PanelWidth = m.PanelHeight = 60;
+    m.ClockSeed = [world] { return uint32_t(world + 1); };
+    m.Controls.Text(Field::Edit_cellSiz) = "2";
+    m.Controls.Text(Field::Edit_anzAg) = std::to_string(std::array{0, 450, 855, 899}[world % 4]);
+    m.Controls.Text(Field::Edit_mDist) = std::to_string(std::array{1, 5, 14, 40}[world / 4]);
+    m.Controls.CB_strOcc = world % 3 == 0;
+    m.StartProgram(world % 2 ? StreetLayout::Grid : StreetLayout::None);
+    for (size_t i = 0; i < std::min<size_t>(m.Agents.size(), 40); ++i) {
+      TAgent expected = m.Agents[i];
+      Lcg rng = m.Rng;
+      bool found = false;
+      GridPos last;
+      for (int tries = 0; tries < 1000 && !found; ++tries) {
+        expected.ChangeHeading(rng, 180, m.MoveDistance);
+        last = m.WrapToGrid(int64_t(expected.CellX) + expected.HeadingX,
+                            int64_t(expected.CellY) + expected.HeadingY);
+        const size_t t = m.Cells.Index(last.x, last.y);
+        found = !m.Cells.Occupied[t] && (m.Controls.CB_strOcc || m.Cells.Street[t] == 0);
+      }
+      GridPos target;
+      ASSERT_EQ(m.DrawTarget(m.Agents[i], m.Controls.CB_strOcc, target), found) << world;
+      EXPECT_EQ(m.Rng.State(), rng.State()) << world << " agent " << i;
+      EXPECT_EQ(m.Agents[i].HeadingX, expected.HeadingX) << world << " agent " << i;
+      EXPECT_EQ(m.Agents[i].HeadingY, expected.HeadingY) << world << " agent " << i;
+      EXPECT_EQ(target.x, last.x) << world << " agent " << i;
+      EXPECT_EQ(target.y, last.y) << world << " agent " << i;
     }
   }
 }
