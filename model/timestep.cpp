@@ -77,6 +77,7 @@ void Run::RelocateAgents() {
   const double threshold = Threshold;
   const size_t cols = size_t(ColCount);
   TAgent* agents = Agents.data();
+  size_t turns = 0;  // more than the comparison
   for (size_t i = 0; i < count; ++i) {
     TAgent& a = agents[i];
     const size_t h = size_t(a.CellY) * cols + size_t(a.CellX);
@@ -90,13 +91,16 @@ void Run::RelocateAgents() {
       a.Satisfied = true;
       continue;
     }
-    if (i + 1 < count) {
+    if (ahead && i + 1 < count) {
       Engine->Prefetch(Cells, NeighbourRadius, agents[i + 1].CellX, agents[i + 1].CellY);
     }
     VisitAgent(a, rule, streetOccupation);
+    ++turns;
     if (current) current = Engine->CurrentMarks(rule);
   }
-  MakePlan(rule, streetOccupation);
+  // After a busy step another follows: a plan would not be followed.
+  Plan.valid = false;
+  if (turns * 16 <= count) MakePlan(rule, streetOccupation);
 }
 
 // Worth following only when few agents need a turn: each move then also marks two windows.
@@ -112,11 +116,7 @@ void Run::MakePlan(EmptyCellRule rule, bool streetOccupation) {
   VisitPlan& p = Plan;
   p.valid = false;
   const uint8_t* current = Engine->CurrentMarks(rule);
-  // A busy step is followed by another; the plan would not be used.
-  if (Engine->Epoch() == 0 || !current || Agents.size() > size_t(INT32_MAX) ||
-      size_t(MoversInStep) * 16 > Agents.size()) {
-    return;
-  }
+  if (Engine->Epoch() == 0 || !current || Agents.size() > size_t(INT32_MAX)) return;
   // A group left in an empty cell (cells edited by hand) goes at a trial move's undo, which
   // moves no agent and so marks none.
   for (size_t c = 0; c < Cells.size(); ++c) {
