@@ -248,7 +248,10 @@ bool Run::DrawTarget(TAgent& a, bool streetOccupation, GridPos& target) {
       ty[j] = y + dy[j];
       tx[j] += (tx[j] < 0 ? cols : 0) - (tx[j] >= cols ? cols : 0);
       ty[j] += (ty[j] < 0 ? rows : 0) - (ty[j] >= rows ? rows : 0);
-      if (admissible(size_t(ty[j]) * size_t(cols) + size_t(tx[j]))) first = j;
+      // Without branches: which try finds a cell is hard to predict.
+      const size_t t = size_t(ty[j]) * size_t(cols) + size_t(tx[j]);
+      const bool free = (occupied[t] == 0) & (streetOccupation | (street[t] == 0));
+      first = free ? j : first;
     }
     const int last = first < kBatch ? first : kBatch - 1;
     rng.Seed(seeds[size_t(2 * last + 1)]);
