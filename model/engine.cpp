@@ -361,9 +361,11 @@ class FastEngine final : public NeighbourhoodEngine {
 
   double BytesPerCell() const override { return 1 + sizeof(int32_t) + 4; }
   double BytesPerEntry() const override { return 0; }
+  // With the index of pairs behind a barrier, which streets add.
   double GroupTableBytes(double cells, int64_t groups) const override {
-    const double bytes = cells * double(groups + 3) * sizeof(uint16_t);
-    return groups <= WindowCounts::kMaxGroups && bytes <= WindowCounts::kBudgetBytes ? bytes : 0;
+    const double table = cells * double(groups + 3) * sizeof(uint16_t);
+    const bool built = groups <= WindowCounts::kMaxGroups && table <= WindowCounts::kBudgetBytes;
+    return built ? table + cells * sizeof(uint64_t) : 0;
   }
 
  private:
