@@ -39,8 +39,12 @@ void Run::GrowPopulation() {
 
 namespace {
 
-bool TestBit(const std::vector<uint64_t>& bits, size_t i) {
-  return bits[i / 64] >> (i % 64) & 1;
+// An agent on cell h whose share is current and above the threshold would only be found
+// satisfied again, with no evaluation and no draw: its turn is the comparison alone.
+bool PassedOver(const uint8_t* current, const double* share, const int32_t* street, size_t h,
+                double threshold, bool streetOccupation) {
+  return current && (current[h] & 1) && share[h] > threshold &&
+         (streetOccupation || street[h] == 0);
 }
 
 // The first set bit at or after `from`, or `end`.
@@ -66,8 +70,6 @@ void Run::RelocateAgents() {
     return;
   }
   const size_t count = Agents.size();
-  // An agent whose share is current and above the threshold would only be found satisfied
-  // again, with no evaluation and no draw: its turn is the comparison alone.
   const uint8_t* current = StepCount != 0 ? Engine->CurrentMarks(rule) : nullptr;
   const double* share = Cells.SimilarShare.data();
   const int32_t* street = Cells.Street.data();
@@ -86,8 +88,7 @@ void Run::RelocateAgents() {
       __builtin_prefetch(&share[f]);
       if (current) __builtin_prefetch(&current[f]);
     }
-    if (current && (current[h] & 1) && share[h] > threshold &&
-        (streetOccupation || street[h] == 0)) {
+    if (PassedOver(current, share, street, h, threshold, streetOccupation)) {
       a.Satisfied = true;
       continue;
     }
@@ -129,8 +130,8 @@ void Run::MakePlan(EmptyCellRule rule, bool streetOccupation) {
     const TAgent& a = Agents[i];
     const size_t h = Cells.Index(a.CellX, a.CellY);
     p.agentAt[h] = int32_t(i);
-    if (!(a.Satisfied && (current[h] & 1) && Cells.SimilarShare[h] > Threshold &&
-          (streetOccupation || Cells.Street[h] == 0))) {
+    if (!(a.Satisfied && PassedOver(current, Cells.SimilarShare.data(), Cells.Street.data(), h,
+                                    Threshold, streetOccupation))) {
       p.pending[i / 64] |= uint64_t{1} << (i % 64);
       ++p.pendingCount;
     }
@@ -148,9 +149,8 @@ void Run::RelocatePlanned(EmptyCellRule rule, bool streetOccupation) {
   VisitPlan& p = Plan;
   const uint8_t* current = Engine->CurrentMarks(rule);
   auto passable = [&](const TAgent& a) {
-    const size_t h = Cells.Index(a.CellX, a.CellY);
-    return current && (current[h] & 1) && Cells.SimilarShare[h] > Threshold &&
-           (streetOccupation || Cells.Street[h] == 0);
+    return PassedOver(current, Cells.SimilarShare.data(), Cells.Street.data(),
+                      Cells.Index(a.CellX, a.CellY), Threshold, streetOccupation);
   };
   auto clear = [&](size_t i) {
     p.pending[i / 64] &= ~(uint64_t{1} << (i % 64));
@@ -167,7 +167,8 @@ void Run::RelocatePlanned(EmptyCellRule rule, bool streetOccupation) {
     }
     VisitAgent(a, rule, streetOccupation);
     current = Engine->CurrentMarks(rule);
-    if (a.Satisfied && passable(a) && TestBit(p.pending, i)) clear(i);
+    // The agent's own bit is still set: marks only ever add.
+    if (a.Satisfied && passable(a)) clear(i);
   }
   p.marking = false;
 }
@@ -222,7 +223,10 @@ bool Run::DrawTarget(TAgent& a, bool streetOccupation, GridPos& target) {
   const uint8_t* occupied = Cells.Occupied.data();
   const int32_t* street = Cells.Street.data();
   const int64_t x = a.CellX, y = a.CellY, cols = ColCount, rows = RowCount;
-  auto admissible = [&](size_t t) { return !occupied[t] && (streetOccupation || street[t] == 0); };
+  // Without branches: which try finds a cell is hard to predict.
+  auto admissible = [&](size_t t) {
+    return (occupied[t] == 0) & (streetOccupation | (street[t] == 0));
+  };
   if (!range.WithinOneSize(cols) || !range.WithinOneSize(rows)) {
     bool found = false;
     for (int tries = 0; tries < 1000 && !found; ++tries) {
@@ -248,10 +252,7 @@ bool Run::DrawTarget(TAgent& a, bool streetOccupation, GridPos& target) {
       ty[j] = y + dy[j];
       tx[j] += (tx[j] < 0 ? cols : 0) - (tx[j] >= cols ? cols : 0);
       ty[j] += (ty[j] < 0 ? rows : 0) - (ty[j] >= rows ? rows : 0);
-      // Without branches: which try finds a cell is hard to predict.
-      const size_t t = size_t(ty[j]) * size_t(cols) + size_t(tx[j]);
-      const bool free = (occupied[t] == 0) & (streetOccupation | (street[t] == 0));
-      first = free ? j : first;
+      first = admissible(size_t(ty[j]) * size_t(cols) + size_t(tx[j])) ? j : first;
     }
     const int last = first < kBatch ? first : kBatch - 1;
     rng.Seed(seeds[size_t(2 * last + 1)]);
