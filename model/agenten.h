@@ -64,6 +64,10 @@ class HeadingRange {
   }
   // Every offset lies in -size..size - 1 for a grid side `size`, so one addition wraps it.
   bool WithinOneSize(int64_t size) const { return low_ >= -size && int64_t{high_} + 1 <= size; }
+  // Whether offsets round in integers, from Span() and Low().
+  bool Exact() const { return exact_; }
+  int64_t Span() const { return span_; }
+  int32_t Low() const { return low_; }
 
  private:
   int32_t low_, high_;

@@ -2,6 +2,7 @@
 
 #include "model/CellForm.h"
 #include "model/convert.h"
+#include "model/wide_tries.h"
 
 namespace segwork {
 
@@ -235,6 +236,18 @@ bool Run::DrawTarget(TAgent& a, bool streetOccupation, GridPos& target) {
       found = admissible(Cells.Index(target.x, target.y));
     }
     return found;
+  }
+  constexpr int64_t kWideSide = int64_t{1} << 29;
+  if (range.Exact() && cols <= kWideSide && rows <= kWideSide && cols * rows <= INT32_MAX &&
+      WideTriesAvailable()) {
+    const TryOutcome o =
+        WideTries({occupied, street, streetOccupation, int32_t(cols), int32_t(rows)}, a.CellX,
+                  a.CellY, Rng.State(), range.Span(), range.Low(), 1000 / 8);
+    Rng.Seed(o.seed);
+    a.HeadingX = o.dx;
+    a.HeadingY = o.dy;
+    target = {o.tx, o.ty};
+    return o.found;
   }
   // Four tries at a time from seeds computed side by side, then the first that finds a cell.
   constexpr int kBatch = Lcg::kAhead / 2;

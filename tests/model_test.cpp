@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <functional>
@@ -18,6 +19,7 @@
 #include "model/convert.h"
 #include "model/errors.h"
 #include "model/random.h"
+#include "model/wide_tries.h"
 #include "tests/soak.h"
 
 namespace segwork {
@@ -205,16 +207,19 @@ TEST(Lcg, RoundedBetweenAsInDoubles) {
   }
 }
 
-// Tries drawn several at a time must leave the generator, the heading and the target exactly as
-// the tries one by one: empty, half-full and full worlds, streets, distances past half the grid.
+// Tries drawn several at a time (four, or eight with AVX2) must leave the generator, the heading
+// and the target exactly as the tries one by one: empty, half-full and full worlds, streets,
+// distances past half the grid.
 TEST(Lcg, TriesOfATurnAreTheTriesOneByOne) {
-  for (int world = 0; world < 16; ++world) {
+  const bool wide = WideTriesAvailable();
+  for (int world = 0; world < 32; ++world) {
+    SetWideTries(world >= 16);
     Model m;
     m.PanelWidth = m.PanelHeight = 60;
     m.ClockSeed = [world] { return uint32_t(world + 1); };
     m.Controls.Text(Field::Edit_cellSiz) = "2";
     m.Controls.Text(Field::Edit_anzAg) = std::to_string(std::array{0, 450, 855, 899}[world % 4]);
-    m.Controls.Text(Field::Edit_mDist) = std::to_string(std::array{1, 5, 14, 40}[world / 4]);
+    m.Controls.Text(Field::Edit_mDist) = std::to_string(std::array{1, 5, 14, 40}[world % 16 / 4]);
     m.Controls.CB_strOcc = world % 3 == 0;
     m.StartProgram(world % 2 ? StreetLayout::Grid : StreetLayout::None);
     for (size_t i = 0; i < std::min<size_t>(m.Agents.size(), 40); ++i) {
@@ -236,6 +241,51 @@ TEST(Lcg, TriesOfATurnAreTheTriesOneByOne) {
       EXPECT_EQ(m.Agents[i].HeadingY, expected.HeadingY) << world << " agent " << i;
       EXPECT_EQ(target.x, last.x) << world << " agent " << i;
       EXPECT_EQ(target.y, last.y) << world << " agent " << i;
+    }
+  }
+  SetWideTries(wide);
+}
+
+// Offsets at and beside a half round as one by one in the even and the odd lanes: seeds are chosen
+// so that such a draw falls on the last two tries of a batch; one cell is free, the one the
+// second-last try aims at.
+TEST(Lcg, WideTriesRoundHalvesAsOneByOne) {
+  if (!WideTriesAvailable()) GTEST_SKIP() << "no AVX2";
+  constexpr int32_t kSide = 64;
+  const std::vector<int32_t> street(kSide * kSide, 0);
+  constexpr std::array<LcgJump, 16> jumps = LcgJumps<16>();
+  for (int32_t distance : {1, 3, 5, 20}) {
+    const HeadingRange range(distance);
+    for (size_t draws = 13; draws <= 16; ++draws) {
+      uint32_t inverse = jumps[draws - 1].mul;  // Newton's iteration for the inverse mod 2^32
+      for (int i = 0; i < 5; ++i) inverse *= 2 - jumps[draws - 1].mul * inverse;
+      for (uint64_t m = 0; m < 6; ++m) {
+        const uint64_t tie = ((m << 32) + (1u << 31)) / uint64_t(range.Span());
+        for (uint64_t d : {tie - 1, tie, tie + 1}) {
+          const uint32_t seed = (uint32_t(d) - jumps[draws - 1].add) * inverse;
+          Lcg rng(seed);
+          std::array<size_t, 8> aimed{};
+          std::array<std::array<int32_t, 4>, 8> tries{};
+          for (size_t j = 0; j < 8; ++j) {
+            const int32_t dx = range.Draw(rng), dy = range.Draw(rng);
+            const int32_t tx = (3 + dx + kSide) % kSide, ty = (60 + dy + kSide) % kSide;
+            tries[j] = {dx, dy, tx, ty};
+            aimed[j] = size_t(ty) * kSide + size_t(tx);
+          }
+          std::vector<uint8_t> occupied(street.size(), 1);
+          occupied[aimed[6]] = 0;
+          const size_t first =
+              size_t(std::find(aimed.begin(), aimed.end(), aimed[6]) - aimed.begin());
+          Lcg expected(seed);
+          for (size_t j = 0; j <= first; ++j) expected.Next(), expected.Next();
+          const TryOutcome o = WideTries({occupied.data(), street.data(), false, kSide, kSide}, 3,
+                                         60, seed, range.Span(), range.Low(), 1);
+          ASSERT_TRUE(o.found);
+          EXPECT_EQ(o.seed, expected.State()) << distance << " draw " << d;
+          EXPECT_EQ((std::array{o.dx, o.dy, o.tx, o.ty}), tries[first])
+              << distance << " draw " << d;
+        }
+      }
     }
   }
 }
