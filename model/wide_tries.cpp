@@ -39,8 +39,8 @@ void SetWideTries(bool on) {
 
 #if defined(__x86_64__)
 
-#pragma GCC push_options
-#pragma GCC target("avx2")
+// Compiled for AVX2 whatever the build's target; called only where the processor has it.
+#define SEGWORK_AVX2 __attribute__((target("avx2")))
 
 namespace {
 
@@ -59,7 +59,7 @@ constexpr std::array<uint32_t, 8> Lanes() {
 alignas(32) constexpr std::array<uint32_t, 8> kMulX = Lanes<0, true>(), kAddX = Lanes<0, false>(),
                                               kMulY = Lanes<1, true>(), kAddY = Lanes<1, false>();
 
-__m256i Load(const std::array<uint32_t, 8>& lanes) {
+SEGWORK_AVX2 __m256i Load(const std::array<uint32_t, 8>& lanes) {
   return _mm256_load_si256(reinterpret_cast<const __m256i*>(lanes.data()));
 }
 
@@ -69,20 +69,20 @@ struct OffsetConstants {
 
 // RoundOver32(draw * span + low * 2^32) in each lane: the product in 64 bits, even and odd lanes
 // apart, and the result the high half of each rounded sum.
-__m256i RoundedHigh(__m256i product, const OffsetConstants& k) {
+SEGWORK_AVX2 __m256i RoundedHigh(__m256i product, const OffsetConstants& k) {
   const __m256i sum = _mm256_add_epi64(product, k.shifted);
   const __m256i odd = _mm256_and_si256(_mm256_srli_epi64(sum, 32), k.one);
   return _mm256_add_epi64(_mm256_add_epi64(sum, k.bias), odd);
 }
 
-__m256i Offsets(__m256i draws, const OffsetConstants& k) {
+SEGWORK_AVX2 __m256i Offsets(__m256i draws, const OffsetConstants& k) {
   const __m256i even = RoundedHigh(_mm256_mul_epu32(draws, k.span), k);
   const __m256i odd = RoundedHigh(_mm256_mul_epu32(_mm256_srli_epi64(draws, 32), k.span), k);
   return _mm256_blend_epi32(_mm256_srli_epi64(even, 32), odd, 0xAA);
 }
 
 // One addition brings an offset target back onto the torus.
-__m256i Wrapped(__m256i v, __m256i size) {
+SEGWORK_AVX2 __m256i Wrapped(__m256i v, __m256i size) {
   const __m256i below = _mm256_cmpgt_epi32(_mm256_setzero_si256(), v);
   const __m256i above = _mm256_cmpgt_epi32(v, _mm256_sub_epi32(size, _mm256_set1_epi32(1)));
   return _mm256_sub_epi32(_mm256_add_epi32(v, _mm256_and_si256(below, size)),
@@ -91,8 +91,8 @@ __m256i Wrapped(__m256i v, __m256i size) {
 
 }  // namespace
 
-TryOutcome WideTries(const TryWorld& world, int32_t x, int32_t y, uint32_t seed, int64_t span,
-                     int32_t low, int batches) {
+SEGWORK_AVX2 TryOutcome WideTries(const TryWorld& world, int32_t x, int32_t y, uint32_t seed,
+                                  int64_t span, int32_t low, int batches) {
   const __m256i mulX = Load(kMulX), addX = Load(kAddX), mulY = Load(kMulY), addY = Load(kAddY);
   const OffsetConstants k{_mm256_set1_epi64x(span), _mm256_set1_epi64x(int64_t(low) * (1LL << 32)),
                           _mm256_set1_epi64x((1LL << 31) - 1), _mm256_set1_epi64x(1)};
@@ -128,8 +128,6 @@ TryOutcome WideTries(const TryWorld& world, int32_t x, int32_t y, uint32_t seed,
     s = s * kJumps[15].mul + kJumps[15].add;
   }
 }
-
-#pragma GCC pop_options
 
 #else
 
