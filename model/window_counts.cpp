@@ -23,8 +23,10 @@ int32_t WholeOrZero(double v) {
 constexpr size_t kBlock = 16;
 
 // A block of the pattern at a time down all rows: the block stays in registers.
-__attribute__((target_clones("avx2", "default"))) void AddPattern(uint16_t* first, size_t rowStep, size_t rows, const uint16_t* pattern,
-                size_t length) {
+__attribute__((target_clones("avx2", "default"))) void AddPattern(uint16_t* first, size_t rowStep,
+                                                                  size_t rows,
+                                                                  const uint16_t* pattern,
+                                                                  size_t length) {
   for (size_t k = 0; k < length; k += kBlock) {
     uint16_t block[kBlock];
     std::copy(pattern + k, pattern + k + kBlock, block);
