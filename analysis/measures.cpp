@@ -105,56 +105,39 @@ SegregationIndices ComputeIndices(const CellSpace& cells, int32_t tileSize,
   return result;
 }
 
-namespace {
-
-struct Frame {
-  size_t cell;
-  uint8_t links;     // which of the four neighbours this cell brought into the cluster
-  uint8_t nextLink;  // the next of them to expand
-};
-
-}  // namespace
-
-// Depth-first like the nested form (a cell's links are expanded in neighbour order, each
-// completely, before the next), but on an explicit stack: one cluster may cover the whole grid.
+// A cluster's size does not depend on the order its cells are reached in: a plain stack of cells
+// with their coordinates, so that no neighbour needs a division. One cluster may cover the grid.
 std::vector<std::vector<int32_t>> ClusterSizesOf(const CellSpace& cells,
                                                  std::vector<uint8_t>& visited, int32_t groups) {
   std::vector<std::vector<int32_t>> sizes(size_t(std::max(groups, 0)));
   visited.assign(cells.size(), 0);
-  // Links the unvisited like neighbours of a cell, returning them as a mask over FourNeighbours.
-  auto addLikeNeighbours = [&](size_t centre) -> uint8_t {
-    const int32_t state = cells.State[centre];
-    const auto neighbours = cells.FourNeighbours(cells.XOf(centre), cells.YOf(centre));
-    uint8_t links = 0;
-    for (int k = 0; k < 4; ++k) {
-      const size_t n = cells.Index(neighbours[size_t(k)].x, neighbours[size_t(k)].y);
-      if (cells.State[n] == state && !visited[n]) {
-        links |= uint8_t(1u << k);
-        visited[n] = 1;
-        ++sizes[size_t(state - 1)].back();
-      }
-    }
-    return links;
+  const uint32_t cols = uint32_t(std::max(cells.ColCount, 0)),
+                 rows = uint32_t(std::max(cells.RowCount, 0));
+  const int32_t* state = cells.State.data();
+  struct Cell {
+    uint32_t x, y;
   };
-  std::vector<Frame> stack;
+  std::vector<Cell> stack;
   for (size_t i = 0; i < cells.size(); ++i) {
-    const int32_t state = cells.State[i];
-    if (state <= 0 || state > groups || visited[i]) continue;
+    const int32_t group = state[i];
+    if (group <= 0 || group > groups || visited[i]) continue;
     visited[i] = 1;
-    sizes[size_t(state - 1)].push_back(1);
-    stack.push_back({i, addLikeNeighbours(i), 0});
+    int32_t size = 1;
+    stack.push_back({uint32_t(i % cols), uint32_t(i / cols)});
     while (!stack.empty()) {
-      Frame& top = stack.back();
-      while (top.nextLink < 4 && !(top.links & (1u << top.nextLink))) ++top.nextLink;
-      if (top.nextLink == 4) {
-        stack.pop_back();
-        continue;
+      const Cell c = stack.back();
+      stack.pop_back();
+      const uint32_t up = c.y + 1 == rows ? 0 : c.y + 1, down = c.y == 0 ? rows - 1 : c.y - 1;
+      const uint32_t right = c.x + 1 == cols ? 0 : c.x + 1, left = c.x == 0 ? cols - 1 : c.x - 1;
+      for (const Cell n : {Cell{c.x, up}, Cell{c.x, down}, Cell{right, c.y}, Cell{left, c.y}}) {
+        const size_t k = size_t(n.y) * cols + n.x;
+        if (state[k] != group || visited[k]) continue;
+        visited[k] = 1;
+        ++size;
+        stack.push_back(n);
       }
-      const GridPos next =
-          cells.FourNeighbours(cells.XOf(top.cell), cells.YOf(top.cell))[top.nextLink++];
-      const size_t n = cells.Index(next.x, next.y);
-      stack.push_back({n, addLikeNeighbours(n), 0});
     }
+    sizes[size_t(group - 1)].push_back(size);
   }
   return sizes;
 }
