@@ -22,11 +22,16 @@ int32_t WholeOrZero(double v) {
 // Whole blocks: no scalar remainder, the pattern's zeros past the window change nothing.
 constexpr size_t kBlock = 16;
 
+// Built also for AVX2, taken where the processor has it: a block is then one register.
+#if defined(__x86_64__)
+#define SEGWORK_AVX2_CLONE __attribute__((target_clones("avx2", "default")))
+#else
+#define SEGWORK_AVX2_CLONE
+#endif
+
 // A block of the pattern at a time down all rows: the block stays in registers.
-__attribute__((target_clones("avx2", "default"))) void AddPattern(uint16_t* first, size_t rowStep,
-                                                                  size_t rows,
-                                                                  const uint16_t* pattern,
-                                                                  size_t length) {
+SEGWORK_AVX2_CLONE void AddPattern(uint16_t* first, size_t rowStep, size_t rows,
+                                   const uint16_t* pattern, size_t length) {
   for (size_t k = 0; k < length; k += kBlock) {
     uint16_t block[kBlock];
     std::copy(pattern + k, pattern + k + kBlock, block);
