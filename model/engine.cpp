@@ -492,6 +492,13 @@ class FastEngine final : public NeighbourhoodEngine {
       const int32_t same = counts_.Group(i, s);
       return Combine(cells, i, rule, same, counts_.Agents(i) - same, counts_.Empty(i));
     }
+    return SumInScanOrder(cells, radius, rule, x, y);
+  }
+
+  // Out of line: the counted evaluations above, nearly all of them, need none of its registers.
+  __attribute__((noinline)) double SumInScanOrder(CellSpace& cells, int32_t radius,
+                                                  EmptyCellRule rule, int32_t x, int32_t y) const {
+    const size_t i = cells.Index(x, y);
     const Window w = Clip(cells, radius, x, y);
     if (w.xHigh < w.xLow || w.yHigh < w.yLow) return Share(cells, i, 0, 0);
     if ((flags_[i] & kIntegralCell) && allUnit_) {

@@ -193,8 +193,9 @@ class Run : public RunData {
 
  private:
   int32_t RandomStreetType();
-  // One agent's turn in a step, as the step makes it.
+  // One agent's turn in a step, as the step makes it; an unsatisfied agent's part is TryToMove.
   void VisitAgent(TAgent& a, EmptyCellRule rule, bool streetOccupation);
+  void TryToMove(TAgent& a, EmptyCellRule rule, bool streetOccupation);
   bool PlanHolds(EmptyCellRule rule, bool streetOccupation) const;
   void RelocatePlanned(EmptyCellRule rule, bool streetOccupation);
   void MakePlan(EmptyCellRule rule, bool streetOccupation);

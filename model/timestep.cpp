@@ -96,9 +96,9 @@ void Run::RelocateAgents() {
     if (ahead && i + 1 < count) {
       Engine->Prefetch(Cells, NeighbourRadius, agents[i + 1].CellX, agents[i + 1].CellY);
     }
+    // The marks stay where they are: a step neither rebuilds the weights nor changes the rule.
     VisitAgent(a, rule, streetOccupation);
     ++turns;
-    if (current) current = Engine->CurrentMarks(rule);
   }
   // After a busy step another follows: a plan would not be followed.
   Plan.valid = false;
@@ -203,6 +203,13 @@ void Run::VisitAgent(TAgent& a, EmptyCellRule rule, bool streetOccupation) {
     Engine->Evaluate(Cells, NeighbourRadius, rule, home.x, home.y);
     return;
   }
+  TryToMove(a, rule, streetOccupation);
+}
+
+// Apart from the satisfied agents' turns, which are most turns and short.
+__attribute__((noinline)) void Run::TryToMove(TAgent& a, EmptyCellRule rule,
+                                              bool streetOccupation) {
+  const GridPos home{a.CellX, a.CellY};
   GridPos target;
   const bool found = DrawTarget(a, streetOccupation, target);
   if (found) Engine->Prefetch(Cells, NeighbourRadius, target.x, target.y);
