@@ -194,7 +194,9 @@ void Run::MarkAround(GridPos cell) {
   }
 }
 
-void Run::VisitAgent(TAgent& a, EmptyCellRule rule, bool streetOccupation) {
+// Inline: most turns are this short one.
+__attribute__((always_inline)) inline void Run::VisitAgent(TAgent& a, EmptyCellRule rule,
+                                                           bool streetOccupation) {
   const GridPos home{a.CellX, a.CellY};
   const size_t h = Cells.Index(home.x, home.y);
   if (StepCount == 0) Engine->Evaluate(Cells, NeighbourRadius, rule, home.x, home.y);
