@@ -111,9 +111,12 @@ SEGWORK_AVX2 TryOutcome WideTries(const TryWorld& world, int32_t x, int32_t y, u
     _mm256_store_si256(reinterpret_cast<__m256i*>(index),
                        _mm256_add_epi32(_mm256_mullo_epi32(ty, cols), tx));
     uint32_t found = 0;
-    for (int j = 0; j < 8; ++j) {
-      const size_t t = size_t(uint32_t(index[j]));
-      found |= uint32_t((world.occupied[t] == 0) & (streets | (world.street[t] == 0))) << j;
+    for (int j = 0; j < 8; ++j) found |= uint32_t(world.occupied[uint32_t(index[j])] == 0) << j;
+    // Street cells are read only for the free targets, in order, up to the first admissible one.
+    for (uint32_t left = streets ? 0 : found; left; left &= left - 1) {
+      const int j = __builtin_ctz(left);
+      if (world.street[uint32_t(index[j])] == 0) break;
+      found &= ~(1u << j);
     }
     if (found || b + 1 >= batches) {
       const int j = found ? __builtin_ctz(found) : 7;
