@@ -96,7 +96,8 @@ void Run::RelocateAgents() {
     if (ahead && i + 1 < count) {
       Engine->Prefetch(Cells, NeighbourRadius, agents[i + 1].CellX, agents[i + 1].CellY);
     }
-    // The marks stay where they are: a step neither rebuilds the weights nor changes the rule.
+    // The marks stay where they are: a step neither rebuilds the weights nor changes the rule,
+    // and a mark cleared meanwhile reads as cleared.
     VisitAgent(a, rule, streetOccupation);
     ++turns;
   }
@@ -208,7 +209,7 @@ __attribute__((always_inline)) inline void Run::VisitAgent(TAgent& a, EmptyCellR
   TryToMove(a, rule, streetOccupation);
 }
 
-// Apart from the satisfied agents' turns, which are most turns and short.
+// Out of line, so that the short turns of satisfied agents save and restore few registers.
 __attribute__((noinline)) void Run::TryToMove(TAgent& a, EmptyCellRule rule,
                                               bool streetOccupation) {
   const GridPos home{a.CellX, a.CellY};
