@@ -111,26 +111,19 @@ std::vector<std::vector<int32_t>> ClusterSizesOf(const CellSpace& cells,
                                                  std::vector<uint8_t>& visited, int32_t groups) {
   std::vector<std::vector<int32_t>> sizes(size_t(std::max(groups, 0)));
   visited.assign(cells.size(), 0);
-  const uint32_t cols = uint32_t(std::max(cells.ColCount, 0)),
-                 rows = uint32_t(std::max(cells.RowCount, 0));
   const int32_t* state = cells.State.data();
-  struct Cell {
-    uint32_t x, y;
-  };
-  std::vector<Cell> stack;
+  std::vector<GridPos> stack;
   for (size_t i = 0; i < cells.size(); ++i) {
     const int32_t group = state[i];
     if (group <= 0 || group > groups || visited[i]) continue;
     visited[i] = 1;
     int32_t size = 1;
-    stack.push_back({uint32_t(i % cols), uint32_t(i / cols)});
+    stack.push_back({cells.XOf(i), cells.YOf(i)});
     while (!stack.empty()) {
-      const Cell c = stack.back();
+      const GridPos c = stack.back();
       stack.pop_back();
-      const uint32_t up = c.y + 1 == rows ? 0 : c.y + 1, down = c.y == 0 ? rows - 1 : c.y - 1;
-      const uint32_t right = c.x + 1 == cols ? 0 : c.x + 1, left = c.x == 0 ? cols - 1 : c.x - 1;
-      for (const Cell n : {Cell{c.x, up}, Cell{c.x, down}, Cell{right, c.y}, Cell{left, c.y}}) {
-        const size_t k = size_t(n.y) * cols + n.x;
+      for (const GridPos n : cells.FourNeighbours(c.x, c.y)) {
+        const size_t k = cells.Index(n.x, n.y);
         if (state[k] != group || visited[k]) continue;
         visited[k] = 1;
         ++size;
