@@ -120,9 +120,9 @@ SEGWORK_AVX2 TryOutcome WideTries(const TryWorld& world, int32_t x, int32_t y, u
     }
     if (found || b + 1 >= batches) {
       const int j = found ? __builtin_ctz(found) : 7;
+      const __m256i values[5] = {dx, dy, tx, ty, drawsY};
       alignas(32) int32_t lanes[5][8];
       for (int v = 0; v < 5; ++v) {
-        const __m256i values[5] = {dx, dy, tx, ty, drawsY};
         _mm256_store_si256(reinterpret_cast<__m256i*>(lanes[v]), values[v]);
       }
       return {found != 0,  uint32_t(lanes[4][j]), lanes[0][j],
