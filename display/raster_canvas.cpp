@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "model/large_arrays.h"
+
 namespace segwork {
 
 namespace {
@@ -36,8 +38,9 @@ RasterCanvas::RasterCanvas(int width, int height, bool seeThroughWhite)
     : width_(std::max(width, 1)),
       height_(std::max(height, 1)),
       seeThroughWhite_(seeThroughWhite),
-      pixels_(size_t(width_) * size_t(height_), Argb(kWhite)),
-      touched_{0, 0, width_, height_} {}
+      touched_{0, 0, width_, height_} {
+  AssignLarge(pixels_, size_t(width_) * size_t(height_), Argb(kWhite));
+}
 
 uint32_t RasterCanvas::Argb(TColor colour) const {
   if (seeThroughWhite_ && colour == kWhite) return 0;

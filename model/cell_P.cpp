@@ -1,5 +1,7 @@
 #include "model/cell_P.h"
 
+#include "model/large_arrays.h"
+
 namespace segwork {
 
 void DrawCellAt(Canvas& canvas, int32_t positionX, int32_t positionY, int32_t size, TColor colour) {
@@ -18,15 +20,15 @@ void CellSpace::Create(int32_t cols, int32_t rows, int32_t cellSize, int32_t hal
   CellSize = cellSize;
   HalfCell = halfCell;
   const size_t n = size_t(cols) * size_t(rows);
-  State.assign(n, 0);
-  Occupied.assign(n, 0);
-  Street.assign(n, 0);
-  Weight.assign(n, 0.0);
-  SimilarShare.assign(n, 0.0);
-  SimilarWeight.assign(n, 0.0);
-  OtherWeight.assign(n, 0.0);
-  DrawColor.assign(n, 0);
-  ClusterVisited.assign(n, 0);
+  AssignLarge(State, n, 0);
+  AssignLarge(Occupied, n, 0);
+  AssignLarge(Street, n, 0);
+  AssignLarge(Weight, n, 0.0);
+  AssignLarge(SimilarShare, n, 0.0);
+  AssignLarge(SimilarWeight, n, 0.0);
+  AssignLarge(OtherWeight, n, 0.0);
+  AssignLarge(DrawColor, n, 0);
+  AssignLarge(ClusterVisited, n, 0);
 }
 
 TCell CellSpace::operator[](size_t i) {

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <type_traits>
 
+#include "model/large_arrays.h"
 #include "model/window_counts.h"
 
 namespace segwork {
@@ -188,7 +189,7 @@ class FastEngine final : public NeighbourhoodEngine {
   void InstallWeights(const CellSpace& cells, int32_t radius, BarrierWeights barriers) override {
     barriers_ = std::move(barriers);
     const size_t n = cells.size();
-    flags_.assign(n, 0);
+    AssignLarge(flags_, n, 0);
     anyCurrent_ = false;
     Dropped();
     // Without streets every weight is 1: the sums are counts and no weight needs reading.
@@ -206,7 +207,7 @@ class FastEngine final : public NeighbourhoodEngine {
       }
       return;
     }
-    intWeight_.assign(n, 0);
+    AssignLarge(intWeight_, n, 0);
     // Count the cells with a fractional weight over every window. Empty cells add 1 whatever the
     // weights.
     double maxMagnitude = 1;

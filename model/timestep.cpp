@@ -2,6 +2,7 @@
 
 #include "model/CellForm.h"
 #include "model/convert.h"
+#include "model/large_arrays.h"
 #include "model/wide_tries.h"
 
 namespace segwork {
@@ -125,7 +126,7 @@ void Run::MakePlan(EmptyCellRule rule, bool streetOccupation) {
   for (size_t c = 0; c < Cells.size(); ++c) {
     if (!Cells.Occupied[c] && Cells.State[c] != 0) return;
   }
-  p.agentAt.assign(Cells.size(), -1);
+  AssignLarge(p.agentAt, Cells.size(), -1);
   p.pending.assign((Agents.size() + 63) / 64, 0);
   p.pendingCount = 0;
   for (size_t i = 0; i < Agents.size(); ++i) {

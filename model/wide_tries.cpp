@@ -99,6 +99,7 @@ SEGWORK_AVX2 TryOutcome WideTries(const TryWorld& world, int32_t x, int32_t y, u
   const __m256i cols = _mm256_set1_epi32(world.cols), rows = _mm256_set1_epi32(world.rows);
   const __m256i homeX = _mm256_set1_epi32(x), homeY = _mm256_set1_epi32(y);
   const uint32_t streets = world.streetOccupation ? 1 : 0;
+  const bool farStreets = !streets && int64_t(world.cols) * world.rows >= (int64_t{1} << 22);
   alignas(32) int32_t index[8];
   uint32_t s = seed;
   for (int b = 0;; ++b) {
@@ -110,6 +111,10 @@ SEGWORK_AVX2 TryOutcome WideTries(const TryWorld& world, int32_t x, int32_t y, u
     const __m256i ty = Wrapped(_mm256_add_epi32(homeY, dy), rows);
     _mm256_store_si256(reinterpret_cast<__m256i*>(index),
                        _mm256_add_epi32(_mm256_mullo_epi32(ty, cols), tx));
+    if (farStreets) {
+      // Far beyond the caches a street cell read after its occupancy would be a second wait.
+      for (int j = 0; j < 8; ++j) __builtin_prefetch(&world.street[uint32_t(index[j])]);
+    }
     uint32_t found = 0;
     for (int j = 0; j < 8; ++j) found |= uint32_t(world.occupied[uint32_t(index[j])] == 0) << j;
     // Street cells are read only for the free targets, in order, up to the first admissible one.

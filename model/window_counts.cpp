@@ -4,6 +4,8 @@
 #include <cmath>
 #include <new>
 
+#include "model/large_arrays.h"
+
 namespace segwork {
 
 namespace {
@@ -92,7 +94,7 @@ bool WindowCounts::Build(const CellSpace& cells, int32_t radius, Weights weights
   if (double(cells.size()) * double(stride) * sizeof(uint16_t) > kBudgetBytes) return false;
   try {
     // The padding takes the last block of a change at the table's end.
-    data_.assign(cells.size() * stride + kBlock, 0);
+    AssignLarge(data_, cells.size() * stride + kBlock, 0);
     sum_.assign(stride, 0);
   } catch (const std::bad_alloc&) {
     Clear();

@@ -18,6 +18,7 @@
 #include "model/controls.h"
 #include "model/convert.h"
 #include "model/errors.h"
+#include "model/large_arrays.h"
 #include "model/random.h"
 #include "model/wide_tries.h"
 #include "tests/soak.h"
@@ -1052,6 +1053,19 @@ TEST(ExtremeSettings, CellSizeOneOnTheDefaultPanelNeedsWhatItsEstimateSays) {
   EXPECT_LE(after - before, int64_t(estimate / 1024 * 5 / 4) + 16 * 1024)
       << "estimate " << estimate / 1024 << " KiB";
 #endif
+}
+
+// A large array is placed fresh before it is filled: its old content must not survive.
+TEST(ExtremeSettings, LargeArraysAreFilledWhateverTheyHeldBefore) {
+  const size_t large = (size_t(16) << 20) / sizeof(int32_t) + 5;
+  std::vector<int32_t> v{1, 2, 3};
+  AssignLarge(v, large, 7);
+  ASSERT_EQ(v.size(), large);
+  EXPECT_EQ(std::count(v.begin(), v.end(), 7), int64_t(large));
+  AssignLarge(v, 4, -1);
+  EXPECT_EQ(v, std::vector<int32_t>(4, -1));
+  AssignLarge(v, large + 1, 0);
+  EXPECT_EQ(std::count(v.begin(), v.end(), 0), int64_t(large + 1));
 }
 
 TEST(ExtremeSettings, AThousandGroups) {

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstddef>
+#include <type_traits>
+#include <vector>
+
+namespace segwork {
+
+// Asks the system to back [p, p + bytes) with huge pages where it can: a world of many millions
+// of cells reads its arrays at random, and with small pages nearly every read also misses the
+// address translation. Only a hint; nothing changes but the time.
+void AdviseHugePages(void* p, size_t bytes);
+
+// v.assign(n, value), with a large array placed fresh and advised before its pages are first
+// written, so that they are huge pages from the start.
+template <class T>
+void AssignLarge(std::vector<T>& v, size_t n, const std::type_identity_t<T>& value) {
+  constexpr size_t kLarge = size_t(16) << 20;
+  if (n * sizeof(T) >= kLarge && v.capacity() < n) {
+    std::vector<T>().swap(v);
+    v.reserve(n);
+    AdviseHugePages(v.data(), v.capacity() * sizeof(T));
+  }
+  v.assign(n, value);
+}
+
+}  // namespace segwork
