@@ -310,7 +310,7 @@ class FastEngine final : public NeighbourhoodEngine {
 
   void Prefetch(const CellSpace& cells, int32_t radius, int32_t x, int32_t y) const override {
     // Only a large world misses the cache on every row of a neighbourhood.
-    if (cells.size() < (size_t(1) << 22)) return;
+    if (cells.size() < kFarCells) return;
     if (counts_.Built()) {
       // Counted windows read one row of the table; the rest is the cell's own.
       const size_t i = cells.Index(x, y);

@@ -6,6 +6,10 @@
 
 namespace segwork {
 
+// From this many cells on, a world's per-cell arrays lie far beyond the caches: reads at random
+// miss them, and fetching ahead pays.
+constexpr size_t kFarCells = size_t(1) << 22;
+
 // Asks the system to back [p, p + bytes) with huge pages where it can: a world of many millions
 // of cells reads its arrays at random, and with small pages nearly every read also misses the
 // address translation. Only a hint; nothing changes but the time.

@@ -76,7 +76,7 @@ void Run::RelocateAgents() {
   const double* share = Cells.SimilarShare.data();
   const int32_t* street = Cells.Street.data();
   // Far beyond the caches, the cells of agents a little ahead are fetched early.
-  const size_t ahead = Cells.size() >= (size_t(1) << 22) ? 16 : 0;
+  const size_t ahead = Cells.size() >= kFarCells ? 16 : 0;
   // Copies: the stores to the agents could otherwise make every turn read these again.
   const double threshold = Threshold;
   const size_t cols = size_t(ColCount);

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdlib>
 
+#include "model/large_arrays.h"
 #include "model/random.h"
 
 #if defined(__x86_64__)
@@ -99,7 +100,7 @@ SEGWORK_AVX2 TryOutcome WideTries(const TryWorld& world, int32_t x, int32_t y, u
   const __m256i cols = _mm256_set1_epi32(world.cols), rows = _mm256_set1_epi32(world.rows);
   const __m256i homeX = _mm256_set1_epi32(x), homeY = _mm256_set1_epi32(y);
   const uint32_t streets = world.streetOccupation ? 1 : 0;
-  const bool farStreets = !streets && int64_t(world.cols) * world.rows >= (int64_t{1} << 22);
+  const bool farStreets = !streets && size_t(world.cols) * size_t(world.rows) >= kFarCells;
   alignas(32) int32_t index[8];
   uint32_t s = seed;
   for (int b = 0;; ++b) {
