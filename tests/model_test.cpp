@@ -1057,7 +1057,7 @@ TEST(ExtremeSettings, CellSizeOneOnTheDefaultPanelNeedsWhatItsEstimateSays) {
 
 // A large array is placed fresh before it is filled: its old content must not survive.
 TEST(ExtremeSettings, LargeArraysAreFilledWhateverTheyHeldBefore) {
-  const size_t large = (size_t(16) << 20) / sizeof(int32_t) + 5;
+  const size_t large = kLargeBytes / sizeof(int32_t) + 5;
   std::vector<int32_t> v{1, 2, 3};
   AssignLarge(v, large, 7);
   ASSERT_EQ(v.size(), large);
