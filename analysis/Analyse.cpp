@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "model/convert.h"
+#include "core/convert.h"
 
 namespace segwork {
 

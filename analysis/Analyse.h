@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "analysis/measures.h"
-#include "display/canvas.h"
+#include "core/canvas.h"
 
 namespace segwork {
 

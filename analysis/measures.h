@@ -4,7 +4,7 @@
 #include <optional>
 #include <vector>
 
-#include "model/cell_P.h"
+#include "core/cell_P.h"
 
 namespace segwork {
 

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "model/CellForm.h"
+#include "window/CellForm.h"
 
 namespace {
 

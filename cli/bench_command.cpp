@@ -4,7 +4,7 @@
 
 #include "cli/output.h"
 #include "cli/run_command.h"
-#include "model/CellForm.h"
+#include "window/CellForm.h"
 
 namespace segwork::cli {
 

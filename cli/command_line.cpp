@@ -9,8 +9,8 @@
 #include "cli/run_command.h"
 #include "cli/run_saved.h"
 #include "cli/sweep_command.h"
+#include "core/errors.h"
 #include "files/scenario.h"
-#include "model/errors.h"
 
 // The build passes the project's version; one number for --version, the man page and the package.
 #ifndef SEGWORK_VERSION

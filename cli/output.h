@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "model/errors.h"
+#include "core/errors.h"
 
 namespace segwork::cli {
 

@@ -11,12 +11,12 @@
 
 #include "cli/output.h"
 #include "cli/run_saved.h"
+#include "core/convert.h"
+#include "core/errors.h"
 #include "files/atomic_file.h"
 #include "files/saved_run.h"
 #include "files/scenario.h"
-#include "model/CellForm.h"
-#include "model/convert.h"
-#include "model/errors.h"
+#include "window/CellForm.h"
 
 namespace segwork::cli {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "cli/run_pictures.h"
-#include "model/controls.h"
+#include "core/controls.h"
 
 namespace CLI {
 class App;

@@ -6,14 +6,14 @@
 
 #include "cli/output.h"
 #include "cli/run_command.h"
+#include "core/convert.h"
+#include "core/errors.h"
 #include "display/raster_canvas.h"
 #include "display/rendering.h"
 #include "files/atomic_file.h"
 #include "files/movie.h"
 #include "files/picture.h"
-#include "model/CellForm.h"
-#include "model/convert.h"
-#include "model/errors.h"
+#include "window/CellForm.h"
 
 namespace segwork::cli {
 

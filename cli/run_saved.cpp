@@ -6,9 +6,9 @@
 
 #include "cli/output.h"
 #include "cli/run_command.h"
+#include "core/errors.h"
 #include "files/saved_run.h"
-#include "model/CellForm.h"
-#include "model/errors.h"
+#include "window/CellForm.h"
 
 namespace segwork::cli {
 

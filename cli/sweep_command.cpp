@@ -17,11 +17,11 @@
 
 #include "cli/output.h"
 #include "cli/sweep_file.h"
+#include "core/convert.h"
+#include "core/errors.h"
 #include "experiments/sweep_core.h"
 #include "files/scenario.h"
-#include "model/CellForm.h"
-#include "model/convert.h"
-#include "model/errors.h"
+#include "window/CellForm.h"
 
 namespace segwork::cli {
 

@@ -10,8 +10,8 @@
 #include <map>
 #include <sstream>
 
+#include "core/errors.h"
 #include "files/atomic_file.h"
-#include "model/errors.h"
 
 namespace segwork::cli {
 namespace {

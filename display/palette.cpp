@@ -1,6 +1,6 @@
 #include "display/palette.h"
 
-#include "model/convert.h"
+#include "core/convert.h"
 
 namespace segwork {
 

@@ -3,8 +3,8 @@
 #include <array>
 #include <cstdint>
 
-#include "display/canvas.h"
-#include "model/agenten.h"
+#include "core/agenten.h"
+#include "core/canvas.h"
 
 namespace segwork {
 

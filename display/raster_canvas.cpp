@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "model/large_arrays.h"
+#include "core/large_arrays.h"
 
 namespace segwork {
 

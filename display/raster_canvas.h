@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "display/canvas.h"
+#include "core/canvas.h"
 
 namespace segwork {
 

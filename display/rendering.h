@@ -2,9 +2,9 @@
 
 #include <vector>
 
-#include "display/canvas.h"
-#include "model/agenten.h"
-#include "model/cell_P.h"
+#include "core/agenten.h"
+#include "core/canvas.h"
+#include "core/cell_P.h"
 
 namespace segwork {
 

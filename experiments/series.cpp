@@ -5,7 +5,7 @@
 #include <limits>
 #include <utility>
 
-#include "model/errors.h"
+#include "core/errors.h"
 
 namespace segwork {
 

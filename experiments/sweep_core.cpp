@@ -4,9 +4,9 @@
 #include <exception>
 #include <functional>
 
-#include "model/CellForm.h"
-#include "model/convert.h"
-#include "model/errors.h"
+#include "core/convert.h"
+#include "core/errors.h"
+#include "window/CellForm.h"
 
 namespace segwork {
 

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "analysis/measures.h"
+#include "core/controls.h"
 #include "experiments/series.h"
-#include "model/controls.h"
 
 namespace segwork {
 

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "model/errors.h"
+#include "core/errors.h"
 
 namespace segwork {
 

@@ -13,8 +13,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "core/errors.h"
 #include "files/replace_file.h"
-#include "model/errors.h"
 
 extern char** environ;
 

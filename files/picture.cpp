@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "core/errors.h"
 #include "files/replace_file.h"
-#include "model/errors.h"
 
 namespace segwork {
 

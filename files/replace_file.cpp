@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "model/errors.h"
+#include "core/errors.h"
 
 namespace segwork {
 

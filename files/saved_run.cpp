@@ -9,11 +9,11 @@
 #include <cstring>
 #include <nlohmann/json.hpp>
 
+#include "core/convert.h"
+#include "core/errors.h"
 #include "display/palette.h"
 #include "files/atomic_file.h"
 #include "files/scenario.h"
-#include "model/convert.h"
-#include "model/errors.h"
 
 namespace segwork {
 

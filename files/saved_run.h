@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "model/CellForm.h"
+#include "window/CellForm.h"
 
 namespace segwork {
 

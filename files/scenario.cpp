@@ -11,9 +11,9 @@
 #include <sstream>
 #include <tuple>
 
+#include "core/convert.h"
+#include "core/errors.h"
 #include "files/atomic_file.h"
-#include "model/convert.h"
-#include "model/errors.h"
 
 namespace segwork {
 

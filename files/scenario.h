@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "model/CellForm.h"
-#include "model/controls.h"
-#include "model/run.h"
+#include "core/controls.h"
+#include "sim/simulation.h"
+#include "window/CellForm.h"
 
 namespace segwork {
 

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "cli/command_line.h"
+#include "core/convert.h"
+#include "core/errors.h"
 #include "fuzz/fuzz_argv.h"
-#include "model/convert.h"
-#include "model/errors.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <string_view>
 
-#include "model/convert.h"
-#include "model/errors.h"
+#include "core/convert.h"
+#include "core/errors.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "core/errors.h"
 #include "files/saved_run.h"
-#include "model/errors.h"
 
 namespace {
 

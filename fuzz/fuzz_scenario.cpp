@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "core/errors.h"
 #include "files/scenario.h"
-#include "model/errors.h"
 
 namespace {
 

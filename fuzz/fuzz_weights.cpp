@@ -15,9 +15,9 @@
 #include <set>
 #include <string>
 
-#include "model/CellForm.h"
-#include "model/convert.h"
-#include "model/errors.h"
+#include "core/convert.h"
+#include "core/errors.h"
+#include "window/CellForm.h"
 
 namespace {
 

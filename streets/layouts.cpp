@@ -1,6 +1,6 @@
 #include <climits>
 
-#include "model/convert.h"
+#include "core/convert.h"
 #include "streets/streets.h"
 
 namespace segwork {

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "model/convert.h"
-#include "model/errors.h"
+#include "core/convert.h"
+#include "core/errors.h"
 
 namespace segwork {
 

@@ -7,11 +7,20 @@
 #include <string>
 #include <vector>
 
-#include "model/cell_P.h"
-#include "model/engine.h"
-#include "model/random.h"
+#include "core/cell_P.h"
+#include "core/random.h"
 
 namespace segwork {
+
+// The neighbour weights that differ from the neighbour's own Weight (pairs behind a barrier),
+// per cell in scan order, as compressed rows: cell i owns entries start[i] .. start[i + 1] - 1.
+// Empty when no pair differs.
+struct BarrierWeights {
+  std::vector<uint64_t> start;
+  std::vector<uint32_t> position;  // index in the cell's neighbour list
+  std::vector<double> value;
+  bool empty() const { return position.empty(); }
+};
 
 struct StreetLine {
   int32_t StartX = 0;

@@ -11,10 +11,10 @@
 #include <utility>
 #include <vector>
 
+#include "core/convert.h"
+#include "core/errors.h"
 #include "display/palette.h"
-#include "model/CellForm.h"
-#include "model/convert.h"
-#include "model/errors.h"
+#include "window/CellForm.h"
 
 namespace segwork {
 namespace {

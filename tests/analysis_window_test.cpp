@@ -17,8 +17,8 @@
 #include <memory>
 #include <vector>
 
-#include "model/CellForm.h"
 #include "ui/AnalyseForm.h"
+#include "window/CellForm.h"
 
 namespace segwork::ui {
 namespace {

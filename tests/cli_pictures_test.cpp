@@ -12,10 +12,10 @@
 
 #include "cli/command_line.h"
 #include "cli/run_pictures.h"
+#include "core/errors.h"
 #include "display/raster_canvas.h"
 #include "files/movie.h"
 #include "files/picture.h"
-#include "model/errors.h"
 #include "tests/cli_capture.h"
 
 namespace segwork::cli {

@@ -8,11 +8,11 @@
 
 #include "cli/run_command.h"
 #include "cli/sweep_command.h"
-#include "experiments/AnaStreets.h"
-#include "experiments/AnalyseGrowth.h"
-#include "experiments/Parameterspace.h"
-#include "model/CellForm.h"
 #include "tests/cli_capture.h"
+#include "window/AnaStreets.h"
+#include "window/AnalyseGrowth.h"
+#include "window/CellForm.h"
+#include "window/Parameterspace.h"
 
 namespace segwork::cli {
 namespace {

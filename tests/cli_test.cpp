@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "cli/run_command.h"
-#include "model/CellForm.h"
 #include "tests/cli_capture.h"
+#include "window/CellForm.h"
 
 namespace segwork::cli {
 namespace {

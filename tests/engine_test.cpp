@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "model/CellForm.h"
+#include "window/CellForm.h"
 
 #ifndef SEGWORK_LONG_RUN
 #define SEGWORK_LONG_RUN 0

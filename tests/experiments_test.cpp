@@ -3,11 +3,11 @@
 #include <memory>
 #include <string>
 
-#include "experiments/AnaStreets.h"
-#include "experiments/AnalyseGrowth.h"
-#include "experiments/Parameterspace.h"
-#include "model/CellForm.h"
-#include "model/errors.h"
+#include "core/errors.h"
+#include "window/AnaStreets.h"
+#include "window/AnalyseGrowth.h"
+#include "window/CellForm.h"
+#include "window/Parameterspace.h"
 
 namespace segwork {
 namespace {

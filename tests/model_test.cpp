@@ -13,15 +13,15 @@
 #include <utility>
 #include <vector>
 
-#include "model/CellForm.h"
-#include "model/agenten.h"
-#include "model/controls.h"
-#include "model/convert.h"
-#include "model/errors.h"
-#include "model/large_arrays.h"
-#include "model/random.h"
-#include "model/wide_tries.h"
+#include "core/agenten.h"
+#include "core/controls.h"
+#include "core/convert.h"
+#include "core/errors.h"
+#include "core/large_arrays.h"
+#include "core/random.h"
+#include "sim/wide_tries.h"
 #include "tests/soak.h"
+#include "window/CellForm.h"
 
 namespace segwork {
 namespace {

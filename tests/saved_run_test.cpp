@@ -12,8 +12,8 @@
 
 #include "cli/command_line.h"
 #include "cli/run_command.h"
+#include "core/errors.h"
 #include "files/saved_run.h"
-#include "model/errors.h"
 #include "tests/cli_capture.h"
 
 namespace segwork {

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "cli/command_line.h"
+#include "core/errors.h"
 #include "files/scenario.h"
-#include "model/errors.h"
 #include "tests/cli_capture.h"
 
 namespace segwork {

@@ -4,8 +4,8 @@
 #include <memory>
 #include <vector>
 
+#include "core/errors.h"
 #include "experiments/series.h"
-#include "model/errors.h"
 
 namespace segwork {
 namespace {

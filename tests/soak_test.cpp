@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <memory>
 
-#include "model/CellForm.h"
 #include "tests/soak.h"
+#include "window/CellForm.h"
 
 namespace segwork {
 namespace {

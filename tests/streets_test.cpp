@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "core/errors.h"
 #include "display/palette.h"
-#include "model/CellForm.h"
-#include "model/errors.h"
+#include "window/CellForm.h"
 
 namespace segwork {
 namespace {

@@ -21,12 +21,12 @@
 #include <memory>
 #include <vector>
 
-#include "model/CellForm.h"
 #include "ui/AnalyseForm.h"
 #include "ui/ExperimentForms.h"
 #include "ui/MainForm.h"
 #include "ui/error_reporter.h"
 #include "ui/qt_canvas.h"
+#include "window/CellForm.h"
 
 namespace segwork::ui::testing {
 

@@ -6,8 +6,8 @@
 #include <sstream>
 
 #include "cli/command_line.h"
+#include "core/errors.h"
 #include "files/movie.h"
-#include "model/errors.h"
 #include "tests/cli_capture.h"
 #include "tests/ui_desktop.h"
 

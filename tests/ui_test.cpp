@@ -24,7 +24,6 @@
 #include <cstdio>
 #include <memory>
 
-#include "model/CellForm.h"
 #include "ui/AnalyseForm.h"
 #include "ui/ExperimentForms.h"
 #include "ui/MainForm.h"
@@ -33,6 +32,7 @@
 #include "ui/program.h"
 #include "ui/qt_canvas.h"
 #include "ui/series_chart.h"
+#include "window/CellForm.h"
 
 #include "tests/ui_desktop.h"
 

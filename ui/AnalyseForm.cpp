@@ -28,10 +28,10 @@
 #include <utility>
 #include <vector>
 
-#include "model/CellForm.h"
 #include "ui/chart_axes.h"
 #include "ui/chart_export.h"
 #include "ui/look.h"
+#include "window/CellForm.h"
 
 namespace segwork::ui {
 

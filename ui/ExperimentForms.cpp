@@ -12,13 +12,13 @@
 #include <QSpinBox>
 #include <QTimer>
 
-#include "model/CellForm.h"
-#include "model/convert.h"
+#include "core/convert.h"
 #include "ui/MainForm.h"
 #include "ui/chart_export.h"
 #include "ui/error_reporter.h"
 #include "ui/look.h"
 #include "ui/series_chart.h"
+#include "window/CellForm.h"
 
 namespace segwork::ui {
 

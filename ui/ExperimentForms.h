@@ -4,10 +4,10 @@
 #include <array>
 #include <functional>
 
-#include "experiments/AnaStreets.h"
-#include "experiments/AnalyseGrowth.h"
-#include "experiments/Parameterspace.h"
 #include "files/scenario.h"
+#include "window/AnaStreets.h"
+#include "window/AnalyseGrowth.h"
+#include "window/Parameterspace.h"
 
 class QCheckBox;
 class QComboBox;

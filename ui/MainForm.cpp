@@ -25,12 +25,12 @@
 #include <QToolButton>
 #include <new>
 
+#include "core/convert.h"
+#include "core/errors.h"
 #include "display/raster_canvas.h"
 #include "files/movie.h"
 #include "files/saved_run.h"
 #include "files/scenario.h"
-#include "model/convert.h"
-#include "model/errors.h"
 #include "ui/error_reporter.h"
 #include "ui/look.h"
 #include "ui/qt_canvas.h"

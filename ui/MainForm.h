@@ -7,7 +7,7 @@
 #include <array>
 #include <functional>
 
-#include "model/CellForm.h"
+#include "window/CellForm.h"
 
 class QCheckBox;
 class QComboBox;

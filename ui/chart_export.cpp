@@ -18,10 +18,10 @@
 #include <set>
 #include <utility>
 
-#include "experiments/AnaStreets.h"
-#include "experiments/AnalyseGrowth.h"
-#include "experiments/Parameterspace.h"
 #include "ui/error_reporter.h"
+#include "window/AnaStreets.h"
+#include "window/AnalyseGrowth.h"
+#include "window/Parameterspace.h"
 
 namespace segwork::ui {
 

@@ -4,7 +4,7 @@
 #include <QFont>
 #include <QFontDatabase>
 
-#include "display/canvas.h"
+#include "core/canvas.h"
 
 namespace segwork::ui {
 

@@ -3,11 +3,11 @@
 #include <QFileInfo>
 #include <QPushButton>
 
+#include "core/errors.h"
 #include "display/raster_canvas.h"
 #include "display/rendering.h"
 #include "files/movie.h"
 #include "files/picture.h"
-#include "model/errors.h"
 #include "ui/MainForm.h"
 #include "ui/qt_canvas.h"
 

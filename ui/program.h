@@ -3,10 +3,10 @@
 #include <QApplication>
 #include <QDateTime>
 
-#include "model/CellForm.h"
 #include "ui/AnalyseForm.h"
 #include "ui/ExperimentForms.h"
 #include "ui/MainForm.h"
+#include "window/CellForm.h"
 
 namespace segwork::ui {
 

@@ -2,8 +2,8 @@
 #include <cmath>
 #include <string>
 
-#include "model/errors.h"
-#include "model/run.h"
+#include "core/errors.h"
+#include "sim/simulation.h"
 
 namespace segwork {
 

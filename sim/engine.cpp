@@ -1,4 +1,4 @@
-#include "model/engine.h"
+#include "sim/engine.h"
 
 #include <algorithm>
 #include <atomic>
@@ -6,8 +6,8 @@
 #include <cstring>
 #include <type_traits>
 
-#include "model/large_arrays.h"
-#include "model/window_counts.h"
+#include "core/large_arrays.h"
+#include "sim/window_counts.h"
 
 namespace segwork {
 

@@ -1,13 +1,13 @@
-#include "model/run.h"
+#include "sim/simulation.h"
 
 #include <algorithm>
 #include <cmath>
 #include <utility>
 
+#include "core/convert.h"
+#include "core/errors.h"
 #include "display/palette.h"
 #include "display/rendering.h"
-#include "model/convert.h"
-#include "model/errors.h"
 
 namespace segwork {
 

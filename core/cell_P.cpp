@@ -1,6 +1,6 @@
-#include "model/cell_P.h"
+#include "core/cell_P.h"
 
-#include "model/large_arrays.h"
+#include "core/large_arrays.h"
 
 namespace segwork {
 

@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "display/canvas.h"
-#include "model/agenten.h"
-#include "model/cell_P.h"
-#include "model/controls.h"
-#include "model/engine.h"
-#include "model/random.h"
+#include "core/agenten.h"
+#include "core/canvas.h"
+#include "core/cell_P.h"
+#include "core/controls.h"
+#include "core/random.h"
+#include "sim/engine.h"
 #include "streets/streets.h"
 
 namespace segwork {

@@ -1,10 +1,10 @@
-#include "experiments/AnalyseGrowth.h"
+#include "window/AnalyseGrowth.h"
 
 #include <algorithm>
 
-#include "model/CellForm.h"
-#include "model/convert.h"
-#include "model/errors.h"
+#include "core/convert.h"
+#include "core/errors.h"
+#include "window/CellForm.h"
 
 namespace segwork {
 

@@ -1,8 +1,8 @@
 #include <algorithm>
 
-#include "model/CellForm.h"
-#include "model/convert.h"
-#include "model/errors.h"
+#include "core/convert.h"
+#include "core/errors.h"
+#include "window/CellForm.h"
 
 namespace segwork {
 

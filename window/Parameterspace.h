@@ -1,7 +1,7 @@
 #pragma once
 
-#include "experiments/sweep.h"
 #include "experiments/sweep_core.h"
+#include "window/sweep.h"
 
 namespace segwork {
 

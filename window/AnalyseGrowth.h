@@ -3,7 +3,7 @@
 #include <memory>
 #include <vector>
 
-#include "experiments/sweep.h"
+#include "window/sweep.h"
 
 namespace segwork {
 

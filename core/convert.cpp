@@ -1,4 +1,4 @@
-#include "model/convert.h"
+#include "core/convert.h"
 
 #include <algorithm>
 #include <charconv>
@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "model/errors.h"
+#include "core/errors.h"
 
 namespace segwork {
 

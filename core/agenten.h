@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "display/canvas.h"
-#include "model/random.h"
+#include "core/canvas.h"
+#include "core/random.h"
 
 namespace segwork {
 

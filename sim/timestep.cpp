@@ -1,9 +1,9 @@
 #include <algorithm>
 
-#include "model/CellForm.h"
-#include "model/convert.h"
-#include "model/large_arrays.h"
-#include "model/wide_tries.h"
+#include "core/convert.h"
+#include "core/large_arrays.h"
+#include "sim/wide_tries.h"
+#include "window/CellForm.h"
 
 namespace segwork {
 

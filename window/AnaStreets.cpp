@@ -1,9 +1,9 @@
-#include "experiments/AnaStreets.h"
+#include "window/AnaStreets.h"
 
 #include <exception>
 
-#include "model/CellForm.h"
-#include "model/errors.h"
+#include "core/errors.h"
+#include "window/CellForm.h"
 
 namespace segwork {
 

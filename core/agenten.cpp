@@ -1,4 +1,4 @@
-#include "model/agenten.h"
+#include "core/agenten.h"
 
 #include <cmath>
 

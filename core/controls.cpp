@@ -1,8 +1,8 @@
-#include "model/controls.h"
+#include "core/controls.h"
 
 #include <cmath>
 
-#include "model/convert.h"
+#include "core/convert.h"
 
 namespace segwork {
 

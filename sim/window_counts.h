@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "model/cell_P.h"
-#include "model/engine.h"
+#include "core/cell_P.h"
+#include "sim/engine.h"
 
 namespace segwork {
 

@@ -10,9 +10,9 @@
 
 #include "analysis/Analyse.h"
 #include "analysis/measures.h"
-#include "display/canvas.h"
-#include "model/controls.h"
-#include "model/run.h"
+#include "core/canvas.h"
+#include "core/controls.h"
+#include "sim/simulation.h"
 
 namespace segwork {
 

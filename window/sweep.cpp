@@ -1,12 +1,12 @@
-#include "experiments/sweep.h"
+#include "window/sweep.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
-#include "model/CellForm.h"
-#include "model/convert.h"
-#include "model/errors.h"
+#include "core/convert.h"
+#include "core/errors.h"
+#include "window/CellForm.h"
 
 namespace segwork {
 

@@ -2,9 +2,9 @@
 #include <cmath>
 #include <exception>
 
-#include "model/CellForm.h"
-#include "model/convert.h"
-#include "model/errors.h"
+#include "core/convert.h"
+#include "core/errors.h"
+#include "window/CellForm.h"
 
 namespace segwork {
 

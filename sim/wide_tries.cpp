@@ -1,11 +1,11 @@
-#include "model/wide_tries.h"
+#include "sim/wide_tries.h"
 
 #include <array>
 #include <atomic>
 #include <cstdlib>
 
-#include "model/large_arrays.h"
-#include "model/random.h"
+#include "core/large_arrays.h"
+#include "core/random.h"
 
 #if defined(__x86_64__)
 #include <immintrin.h>

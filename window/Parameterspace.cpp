@@ -1,8 +1,8 @@
-#include "experiments/Parameterspace.h"
+#include "window/Parameterspace.h"
 
-#include "model/CellForm.h"
-#include "model/convert.h"
-#include "model/errors.h"
+#include "core/convert.h"
+#include "core/errors.h"
+#include "window/CellForm.h"
 
 namespace segwork {
 

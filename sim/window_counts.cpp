@@ -1,10 +1,10 @@
-#include "model/window_counts.h"
+#include "sim/window_counts.h"
 
 #include <algorithm>
 #include <cmath>
 #include <new>
 
-#include "model/large_arrays.h"
+#include "core/large_arrays.h"
 
 namespace segwork {
 

@@ -1,12 +1,12 @@
-#include "model/CellForm.h"
+#include "window/CellForm.h"
 
 #include <algorithm>
 #include <cmath>
 #include <utility>
 
+#include "core/convert.h"
+#include "core/errors.h"
 #include "display/palette.h"
-#include "model/convert.h"
-#include "model/errors.h"
 
 namespace segwork {
 

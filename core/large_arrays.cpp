@@ -1,4 +1,4 @@
-#include "model/large_arrays.h"
+#include "core/large_arrays.h"
 
 #include <cstdint>
 

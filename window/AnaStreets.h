@@ -1,7 +1,7 @@
 #pragma once
 
 #include "experiments/series.h"
-#include "experiments/sweep.h"
+#include "window/sweep.h"
 
 namespace segwork {
 
