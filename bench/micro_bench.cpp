@@ -33,11 +33,11 @@ namespace {
 
 std::unique_ptr<Model> DefaultModel(EngineKind engine, int layout = 0) {
   auto m = std::make_unique<Model>();
-  m->EngineChoice = engine;
-  m->ClockSeed = [] { return 1u; };
+  m->Sim.EngineChoice = engine;
+  m->Sim.ClockSeed = [] { return 1u; };
   m->CreateMainWindow();
-  if (layout == 1) m->LayOutStreetGrid();
-  if (layout == 2) m->LayOutRandomStreets();
+  if (layout == 1) m->Sim.LayOutStreetGrid();
+  if (layout == 2) m->Sim.LayOutRandomStreets();
   m->SetUpRun();
   return m;
 }
@@ -50,17 +50,17 @@ EngineKind EngineOf(const benchmark::State& state) {
 void BM_EvaluateAll(benchmark::State& state) {
   auto m = DefaultModel(EngineOf(state), int(state.range(1)));
   for (auto _ : state) {
-    m->CellsEdited();
-    for (const TAgent& a : m->Agents) benchmark::DoNotOptimize(m->EvaluateCell(a.CellX, a.CellY));
+    m->Sim.CellsEdited();
+    for (const TAgent& a : m->Sim.Agents) benchmark::DoNotOptimize(m->Sim.EvaluateCell(a.CellX, a.CellY));
   }
-  state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(m->Agents.size()));
+  state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(m->Sim.Agents.size()));
 }
 BENCHMARK(BM_EvaluateAll)->ArgsProduct({{0, 1}, {0, 2}})->ArgNames({"fast", "layout"});
 
 // Weight building with the grid layout (8 lines) and the random one (19 lines).
 void BM_BuildWeights(benchmark::State& state) {
   auto m = DefaultModel(EngineOf(state), int(state.range(1)));
-  for (auto _ : state) m->BuildNeighbourhoodWeights();
+  for (auto _ : state) m->Sim.BuildNeighbourhoodWeights();
 }
 BENCHMARK(BM_BuildWeights)
     ->ArgsProduct({{0, 1}, {0, 1, 2}})
@@ -97,7 +97,7 @@ void BM_Step(benchmark::State& state) {
   for (int i = 0; i < warmUp; ++i) m->AdvanceOneStep();
   uint64_t allocated = 0, steps = 0;
   for (auto _ : state) {
-    if (m->StepCount >= warmUp + 50) {
+    if (m->Sim.StepCount >= warmUp + 50) {
       state.PauseTiming();
       m = DefaultModel(EngineOf(state), 1);
       for (int i = 0; i < warmUp; ++i) m->AdvanceOneStep();
@@ -109,7 +109,7 @@ void BM_Step(benchmark::State& state) {
     ++steps;
   }
   state.counters["allocs_per_step"] = double(allocated) / double(steps);
-  state.counters["agents"] = double(m->Agents.size());
+  state.counters["agents"] = double(m->Sim.Agents.size());
 }
 BENCHMARK(BM_Step)
     ->ArgsProduct({{0, 1}, {0, 400}})

@@ -4,7 +4,6 @@
 
 #include "cli/output.h"
 #include "cli/run_command.h"
-#include "window/CellForm.h"
 
 namespace segwork::cli {
 
@@ -18,14 +17,14 @@ struct Timing {
 int Bench(const RunOptions& o, std::FILE* out, std::ostream& err) {
   RunOptions options = o;
   if (!options.seed) options.seed = "1";
-  const std::unique_ptr<Model> literal = PrepareModel(options, EngineKind::Literal, err, false);
-  const std::unique_ptr<Model> fast = PrepareModel(options, EngineKind::Fast, err, true);
+  const std::unique_ptr<HeadlessRun> literal = PrepareRun(options, EngineKind::Literal, err, false);
+  const std::unique_ptr<HeadlessRun> fast = PrepareRun(options, EngineKind::Fast, err, true);
   Timing timing[2];
   bool equal = StateDigest(*literal) == StateDigest(*fast);
   int64_t firstDifference = equal ? -1 : 0;
   // Interleaved step by step, so that a busy machine slows both alike.
   for (int step = 1; step <= 500; ++step) {
-    Model* models[2] = {literal.get(), fast.get()};
+    Simulation* models[2] = {literal.get(), fast.get()};
     for (int e = 0; e < 2; ++e) {
       const auto begin = std::chrono::steady_clock::now();
       models[e]->AdvanceOneStep();

@@ -16,7 +16,6 @@
 #include "files/atomic_file.h"
 #include "files/saved_run.h"
 #include "files/scenario.h"
-#include "window/CellForm.h"
 
 namespace segwork::cli {
 
@@ -266,7 +265,7 @@ const char* OptionOf(Field field) {
 
 // The clock is read once and given to every setup, like --seed: the reported seed then repeats
 // the whole run, also a layout drawn from the program-start generator. Reported once.
-void InjectClocks(Model& model, std::optional<uint32_t> seed, bool quiet, std::ostream& err) {
+void InjectClocks(Simulation& model, std::optional<uint32_t> seed, bool quiet, std::ostream& err) {
   bool report = !seed && !quiet;
   if (!seed) {
     const auto now = std::chrono::system_clock::now().time_since_epoch();
@@ -277,14 +276,22 @@ void InjectClocks(Model& model, std::optional<uint32_t> seed, bool quiet, std::o
     report = false;
     return s;
   };
-  model.TickCount = SteadyTickCount();
 }
 
 }  // namespace
 
-std::unique_ptr<Model> PrepareModel(const RunOptions& o, EngineKind engine, std::ostream& err,
-                                    bool quiet) {
-  auto model = std::make_unique<Model>();
+std::unique_ptr<HeadlessRun> PrepareRun(const RunOptions& o, EngineKind engine,
+                                        std::ostream& err, bool quiet) {
+  auto run = std::make_unique<HeadlessRun>();
+  PrepareSimulation(*run, o, engine, err, quiet);
+  run->Analysis.ResetAnalysisWindow(run->GroupColours, run->GroupSizes,
+                                    run->Controls.Text(Field::E_nbSize));
+  return run;
+}
+
+void PrepareSimulation(Simulation& sim, const RunOptions& o, EngineKind engine, std::ostream& err,
+                       bool quiet) {
+  Simulation* model = &sim;
   model->EngineChoice = engine;
   std::ostringstream silenced;
   std::ostream& warn = quiet ? silenced : err;
@@ -329,10 +336,9 @@ std::unique_ptr<Model> PrepareModel(const RunOptions& o, EngineKind engine, std:
     warn << "segwork-cli: placed " << model->Agents.size() << " of " << model->AgentsRequested
          << " agents: no free admissible cell was left\n";
   }
-  return model;
 }
 
-uint64_t StateDigest(const Model& model) {
+uint64_t StateDigest(const Simulation& model) {
   uint64_t hash = 0xcbf29ce484222325ull;
   for (int32_t y = 0; y < model.RowCount; ++y) {
     for (int32_t x = 0; x < model.ColCount; ++x) {
@@ -359,15 +365,14 @@ int Execute(const RunOptions& o, std::FILE* out, std::ostream& err) {
   if (o.saveRun) CheckWritableTarget(*o.saveRun);
   const EngineKind engine = o.engine == "literal" ? EngineKind::Literal : EngineKind::Fast;
   RunPictures pictures(o);
-  const std::unique_ptr<Model> prepared =
-      o.openRun ? OpenSavedModel(o, engine) : PrepareModel(o, engine, err, false);
-  Model& model = *prepared;
+  const std::unique_ptr<HeadlessRun> prepared =
+      o.openRun ? OpenSavedRun(o, engine) : PrepareRun(o, engine, err, false);
+  HeadlessRun& model = *prepared;
   if (o.saveScenario) {
     SaveScenario(ScenarioOf(model), *o.saveScenario);
     return 0;
   }
-  model.KeepAllMeasures = false;
-  model.AnalysisShown = false;
+  model.History = MeasureHistory::LatestOnly;
   const bool large = model.Cells.size() >= 4'000'000;
   pictures.AfterSetup(model, steps);
 
@@ -394,7 +399,7 @@ int Execute(const RunOptions& o, std::FILE* out, std::ostream& err) {
   }
   pictures.AtEnd(model);
   model.FindClusters();
-  if (o.saveRun) SaveRun(model, *o.saveRun);
+  if (o.saveRun) SaveRun(model, model.Analysis, *o.saveRun);
   char tail[80];
   std::snprintf(tail, sizeof tail, "clusters,%" PRId64 "\ndigest,%016" PRIx64 "\n",
                 model.Measures.LastClusterCount.value_or(0), StateDigest(model));

@@ -10,14 +10,15 @@
 #include <vector>
 
 #include "cli/run_pictures.h"
+#include "analysis/Analyse.h"
 #include "core/controls.h"
+#include "sim/simulation.h"
 
 namespace CLI {
 class App;
 }
 
 namespace segwork {
-class Model;
 enum class EngineKind;
 struct Scenario;
 }  // namespace segwork
@@ -93,13 +94,21 @@ std::function<uint32_t()> SteadyTickCount();
 // The text of --seed: decimal digits for 0..4294967295, otherwise a SegworkError.
 uint32_t ParseSeed(const std::string& text);
 
+// A run without a window, and the analysis window's tables a saved run of it keeps: those of its
+// setup, or of the file it was opened from.
+struct HeadlessRun : Simulation {
+  AnalysisWindow Analysis;
+};
+
 // Program start, the layout button if one is given, and "new Setup", with the options in the
 // controls; warnings and the clock seed go to `err` unless quiet.
-std::unique_ptr<Model> PrepareModel(const RunOptions& options, EngineKind engine, std::ostream& err,
-                                    bool quiet);
+void PrepareSimulation(Simulation& sim, const RunOptions& options, EngineKind engine,
+                       std::ostream& err, bool quiet);
+std::unique_ptr<HeadlessRun> PrepareRun(const RunOptions& options, EngineKind engine,
+                                        std::ostream& err, bool quiet);
 
 // FNV-1a over every cell's State as 32-bit little-endian integers, rows outer.
-uint64_t StateDigest(const Model& model);
+uint64_t StateDigest(const Simulation& sim);
 
 // Runs the model as the contract of `segwork-cli run` says: CSV rows on `out`, warnings, the clock
 // seed and errors on `err`. Returns the exit status.

@@ -13,7 +13,6 @@
 #include "files/atomic_file.h"
 #include "files/movie.h"
 #include "files/picture.h"
-#include "window/CellForm.h"
 
 namespace segwork::cli {
 
@@ -92,13 +91,13 @@ RunPictures::RunPictures(const RunOptions& run) : options_(run.pictures) {
 
 RunPictures::~RunPictures() = default;
 
-const RasterCanvas& RunPictures::Paint(const Model& model) {
+const RasterCanvas& RunPictures::Paint(const Simulation& model) {
   if (!canvas_) canvas_ = std::make_unique<RasterCanvas>(model.PanelWidth, model.PanelHeight);
   RepaintAll(model.Cells, model.Agents, *canvas_);
   return *canvas_;
 }
 
-void RunPictures::TakeFrame(const Model& model) {
+void RunPictures::TakeFrame(const Simulation& model) {
   const RasterCanvas& picture = Paint(model);
   if (options_.frames) {
     SavePng(picture, (fs::path(*options_.frames) / FrameName(model.StepCount, lastStep_)).string());
@@ -106,7 +105,7 @@ void RunPictures::TakeFrame(const Model& model) {
   if (movie_) movie_->AddFrame(picture);
 }
 
-void RunPictures::AfterSetup(const Model& model, int64_t steps) {
+void RunPictures::AfterSetup(const Simulation& model, int64_t steps) {
   lastStep_ = model.StepCount + steps;
   if (options_.movie) {
     movie_ = std::make_unique<MovieWriter>(*options_.movie, model.PanelWidth, model.PanelHeight);
@@ -114,11 +113,11 @@ void RunPictures::AfterSetup(const Model& model, int64_t steps) {
   if (Active()) TakeFrame(model);
 }
 
-void RunPictures::AfterStep(const Model& model) {
+void RunPictures::AfterStep(const Simulation& model) {
   if (Active() && model.StepCount % every_ == 0) TakeFrame(model);
 }
 
-void RunPictures::AtEnd(const Model& model) {
+void RunPictures::AtEnd(const Simulation& model) {
   if (options_.picture) SavePng(Paint(model), *options_.picture);
   if (movie_) movie_->Finish();
 }

@@ -10,7 +10,7 @@ class App;
 }
 
 namespace segwork {
-class Model;
+class Simulation;
 class MovieWriter;
 class RasterCanvas;
 }  // namespace segwork
@@ -42,15 +42,15 @@ class RunPictures {
   ~RunPictures();
 
   // The run is set up and will make `steps` steps: the movie starts, frame 0 is taken.
-  void AfterSetup(const Model& model, int64_t steps);
-  void AfterStep(const Model& model);
+  void AfterSetup(const Simulation& model, int64_t steps);
+  void AfterStep(const Simulation& model);
   // After the last step: the picture is written, the movie finished.
-  void AtEnd(const Model& model);
+  void AtEnd(const Simulation& model);
 
  private:
   bool Active() const { return options_.frames || options_.movie; }
-  const RasterCanvas& Paint(const Model& model);
-  void TakeFrame(const Model& model);
+  const RasterCanvas& Paint(const Simulation& model);
+  void TakeFrame(const Simulation& model);
 
   PictureOptions options_;
   int64_t every_ = 1;

@@ -8,7 +8,6 @@
 #include "cli/run_command.h"
 #include "core/errors.h"
 #include "files/saved_run.h"
-#include "window/CellForm.h"
 
 namespace segwork::cli {
 
@@ -25,13 +24,13 @@ void CheckOpenRunOptions(const CLI::App& run) {
   }
 }
 
-std::unique_ptr<Model> OpenSavedModel(const RunOptions& o, EngineKind engine) {
-  auto model = std::make_unique<Model>();
+std::unique_ptr<HeadlessRun> OpenSavedRun(const RunOptions& o, EngineKind engine) {
+  auto model = std::make_unique<HeadlessRun>();
   model->EngineChoice = engine;
-  model->TickCount = SteadyTickCount();
   model->InitStreetControls();
   SavedRunPtr run = LoadSavedRun(*o.openRun, model->MemoryLimitBytes, engine);
   InstallSavedRun(*model, *run);
+  model->Analysis = TakeAnalysis(*run);
   return model;
 }
 

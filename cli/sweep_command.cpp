@@ -21,7 +21,6 @@
 #include "core/errors.h"
 #include "experiments/sweep_core.h"
 #include "files/scenario.h"
-#include "window/CellForm.h"
 
 namespace segwork::cli {
 
@@ -208,8 +207,7 @@ RunResult DoRun(const Plan& plan, const RunOptions& base, uint64_t r) {
   std::ostringstream warnings;
   try {
     const RunOptions o = RunOptionsOf(plan, base, r);
-    const std::unique_ptr<Model> model = PrepareModel(o, plan.engine, warnings, false);
-    model->AnalysisShown = false;
+    const std::unique_ptr<HeadlessRun> model = PrepareRun(o, plan.engine, warnings, false);
     for (int32_t s = 0; s < plan.steps; ++s) model->AdvanceOneStep();
     // The street sweep counts the clusters of the run's end, as its window does.
     if (plan.experiment == Experiment::Streets) model->FindClusters();
@@ -539,7 +537,7 @@ void CheckLargestValue(const Plan& plan, const RunOptions& base) {
   }
   if (plan.control != SweptControl::Groups && plan.control != SweptControl::Radius) return;
   std::ostringstream silenced;
-  PrepareModel(RunOptionsOf(plan, base, plan.end - 1), plan.engine, silenced, true);
+  PrepareRun(RunOptionsOf(plan, base, plan.end - 1), plan.engine, silenced, true);
 }
 
 uint64_t Fnv1a(const std::string& text) {

@@ -6,7 +6,7 @@
 
 #include "core/convert.h"
 #include "core/errors.h"
-#include "window/CellForm.h"
+#include "sim/simulation.h"
 
 namespace segwork {
 
@@ -42,24 +42,6 @@ void ApplySweptValue(ControlValues& controls, SweptControl control, int32_t valu
     case SweptControl::RandomStreets:
       controls.UpD_nrStr = position;
       return;
-  }
-}
-
-void ApplySweptValue(Model& model, SweptControl control, int32_t value) {
-  ApplySweptValue(model.Controls, control, value);
-  switch (control) {
-    case SweptControl::Groups:
-      return model.Edit_anzGrChange();
-    case SweptControl::Radius:
-      return model.Edit_nRadChange();
-    case SweptControl::MoveDistance:
-      return model.Edit_mDistChange();
-    case SweptControl::Threshold:
-      return model.TrB_threshChange(value);
-    case SweptControl::GridRowsCols:
-      return model.LayOutStreetGrid();
-    case SweptControl::RandomStreets:
-      return model.LayOutRandomStreets();
   }
 }
 
@@ -127,7 +109,7 @@ std::vector<SeriesPoint> GroupMeanLine(const MeasuresLog& log, int32_t groups, s
 
 }  // namespace
 
-RunMeasures MeasureRun(const Model& model, Experiment experiment, int32_t steps) {
+RunMeasures MeasureRun(const Simulation& model, Experiment experiment, int32_t steps) {
   const MeasuresLog& log = model.Measures;
   RunMeasures run;
   run.clusters = log.LastClusterCount.value_or(0);

@@ -11,7 +11,7 @@
 
 namespace segwork {
 
-class Model;
+class Simulation;
 
 // The three batch experiments, in the windows and headless alike.
 enum class Experiment { Parameter, Growth, Streets };
@@ -32,10 +32,6 @@ enum class SweptControl { Groups, Radius, MoveDistance, Threshold, GridRowsCols,
 // Writes the value into its control as a window does; the field's own check is the caller's.
 // Spinners and the track bar hold the value within their range.
 void ApplySweptValue(ControlValues& controls, SweptControl control, int32_t value);
-
-// The same in the main window's controls, followed by what the control does when set by hand: the
-// field's check, the threshold's labels, the layout button (which may fail on a weight text).
-void ApplySweptValue(Model& model, SweptControl control, int32_t value);
 
 // The seed of run r of a sweep with seed s: the first output of splitmix64 started at
 // s * 2^32 + r, its low 32 bits.
@@ -71,7 +67,7 @@ struct RunMeasures {
   std::vector<SeriesPoint> meanLine;
   std::vector<SeriesPoint> density;
 };
-RunMeasures MeasureRun(const Model& model, Experiment experiment, int32_t steps);
+RunMeasures MeasureRun(const Simulation& model, Experiment experiment, int32_t steps);
 
 // The derived series of the parameter sweep: per run the clusters and the mean index against the
 // value, their averages per value, trends and fitted polynomials.

@@ -205,7 +205,7 @@ class Inflater {
 
 // ----- writing -----
 
-void WriteCells(Deflater& out, const Run& run) {
+void WriteCells(Deflater& out, const Simulation& run) {
   const CellSpace& c = run.Cells;
   std::vector<int8_t> codes(run.StreetTypes.begin(), run.StreetTypes.end());
   out.Column(codes);
@@ -294,8 +294,7 @@ void WriteBars(Deflater& out, const BarSeries& series) {
   }
 }
 
-void WriteAnalysis(Deflater& out, const Model& model) {
-  const AnalysisWindow& a = model.Analysis;
+void WriteAnalysis(Deflater& out, const Simulation& model, const AnalysisWindow& a) {
   for (const auto* table : {&a.SatisfactionSeries, &a.SegregationSeries,
                             &a.DensitySegregationSeries, &a.ChangeSeries}) {
     WriteLines(out, *table);
@@ -316,7 +315,7 @@ void WriteAnalysis(Deflater& out, const Model& model) {
   }
 }
 
-Json HeaderOf(const Model& m) {
+Json HeaderOf(const Simulation& m) {
   Json h;
   h["format"] = kSavedRunFormat;
   h["version"] = kSavedRunVersion;
@@ -352,7 +351,7 @@ Json HeaderOf(const Model& m) {
 
 }  // namespace
 
-void SaveRun(const Model& model, const std::string& path) {
+void SaveRun(const Simulation& model, const AnalysisWindow& analysis, const std::string& path) {
   if (model.Cells.size() == 0 || model.StreetTypes.size() != model.Cells.size()) {
     throw SegworkError(path + ": there is no run to save: press \"new Setup\" first");
   }
@@ -364,7 +363,7 @@ void SaveRun(const Model& model, const std::string& path) {
   WriteAgents(out, model.Agents);
   WriteBarriers(out, model.Engine->Barriers(), model.Cells.size());
   WriteMeasures(out, model.Measures.Steps());
-  WriteAnalysis(out, model);
+  WriteAnalysis(out, model, analysis);
   out.Finish();
   file.Commit();
 }
@@ -707,12 +706,11 @@ SavedRunPtr LoadSavedRun(const std::string& path, uint64_t memoryLimit, EngineKi
   return ParseSavedRun(ReadWholeFile(path), path, memoryLimit, engine);
 }
 
-void InstallSavedRun(Model& m, SavedRun& s) {
+void InstallSavedRun(Simulation& m, SavedRun& s) {
   // Everything that allocates happens before the old run goes.
   std::unique_ptr<NeighbourhoodEngine> engine = MakeEngine(m.EngineChoice);
   engine->InstallWeights(s.data.Cells, s.data.NeighbourRadius, std::move(s.barriers));
   s.data.Engine = std::move(engine);
-  m.CancelStroke();
   auto rewritten = std::move(m.Controls.onFieldRewritten);
   m.Controls = s.scenario.controls;
   m.Controls.onFieldRewritten = std::move(rewritten);
@@ -725,26 +723,16 @@ void InstallSavedRun(Model& m, SavedRun& s) {
   m.Measures.Restore(std::move(s.measures));
   m.Measures.LastClusterCount = s.lastClusterCount;
   m.ClusterSizes = std::move(s.clusterSizes);
-  AnalysisWindow& a = m.Analysis;
-  const uint64_t resets = a.ResetCount, clusterCharts = a.ClusterChartCount,
-                 grids = a.DissimiGridCount;
-  a = std::move(s.analysis);
-  a.ResetCount = resets + 1;
-  a.ClusterChartCount = clusterCharts + 1;
-  a.DissimiGridCount = grids + 1;
   m.CreateCellImage();
   m.RepaintAll();
-  WindowOutputs& w = m.Window;
-  w.lbl_Steps = std::to_string(m.StepCount);
-  if (m.StepCount > 0) w.Lbl_nrAgents = std::to_string(int64_t(m.Agents.size()) - 1);
-  w.Lbl_P = std::to_string(m.Threshold);
-  w.Lbl_cellS = std::to_string(m.RowCount) + " x " + std::to_string(m.ColCount) + " = " +
-                std::to_string(int64_t(m.RowCount) * m.ColCount);
-  w.Lbl_strCell = std::to_string(m.StreetCells);
-  w.PanelEnabled = true;
 }
 
-void OpenRun(Model& model, const std::string& path) {
+AnalysisWindow TakeAnalysis(SavedRun& run) {
+  return std::move(run.analysis);
+}
+
+AnalysisWindow OpenRun(Simulation& model, const std::string& path,
+                       const std::function<void()>& beforeInstall) {
   SavedRunPtr run = LoadSavedRun(path, model.MemoryLimitBytes, model.EngineChoice);
   const GridPos panel = SavedPanel(*run);
   if (panel.x != model.PanelWidth || panel.y != model.PanelHeight) {
@@ -753,7 +741,9 @@ void OpenRun(Model& model, const std::string& path) {
                        std::to_string(model.PanelWidth) + " x " +
                        std::to_string(model.PanelHeight));
   }
+  if (beforeInstall) beforeInstall();
   InstallSavedRun(model, *run);
+  return TakeAnalysis(*run);
 }
 
 }  // namespace segwork

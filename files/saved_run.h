@@ -1,10 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
-#include "window/CellForm.h"
+#include "analysis/Analyse.h"
+#include "sim/simulation.h"
 
 namespace segwork {
 
@@ -21,7 +23,7 @@ using SavedRunPtr = std::unique_ptr<SavedRun, SavedRunDeleter>;
 // Writes everything the run's next steps and its analysis charts read: the controls, the
 // streets, every cell's fields, the agents in list order, the generator, the measures. A text
 // header, then a compressed payload. The file appears complete or not at all.
-void SaveRun(const Model& model, const std::string& path);
+void SaveRun(const Simulation& sim, const AnalysisWindow& analysis, const std::string& path);
 
 // Reads a saved run from its bytes; `name` (the file) begins every message. A text that is not a
 // saved run, of another version, truncated, corrupt or not fitting its own sizes throws one
@@ -33,12 +35,15 @@ SavedRunPtr LoadSavedRun(const std::string& path, uint64_t memoryLimit, EngineKi
 // The panel the saved run was made on.
 GridPos SavedPanel(const SavedRun& run);
 
-// Puts the saved run in place of the model's: controls, seed field, streets, cells, agents,
-// generator, measures and the analysis window's tables. The old run goes only once the new one
-// is complete.
-void InstallSavedRun(Model& model, SavedRun& run);
+// Puts the saved run in place of the simulation's: controls, seed field, streets, cells, agents,
+// generator and measures. The old run goes only once the new one is complete. The analysis
+// window's tables stay in `run` for a face that shows them (TakeAnalysis).
+void InstallSavedRun(Simulation& sim, SavedRun& run);
+AnalysisWindow TakeAnalysis(SavedRun& run);
 
-// LoadSavedRun, then InstallSavedRun; a file whose panel is not the model's is refused.
-void OpenRun(Model& model, const std::string& path);
+// LoadSavedRun, `beforeInstall`, then InstallSavedRun; a file whose panel is not the
+// simulation's is refused. Returns the analysis window's tables of the file.
+AnalysisWindow OpenRun(Simulation& sim, const std::string& path,
+                       const std::function<void()>& beforeInstall = nullptr);
 
 }  // namespace segwork

@@ -383,7 +383,7 @@ void SaveScenario(const Scenario& scenario, const std::string& path) {
   file.Commit();
 }
 
-Scenario SettingsOf(const Model& model) {
+Scenario SettingsOf(const Simulation& model) {
   Scenario s;
   s.controls = model.Controls;
   s.controls.onFieldRewritten = nullptr;
@@ -393,7 +393,7 @@ Scenario SettingsOf(const Model& model) {
   return s;
 }
 
-Scenario ScenarioOf(const Model& model) {
+Scenario ScenarioOf(const Simulation& model) {
   Scenario s = SettingsOf(model);
   s.lines = model.StreetLines;
   // A cell size typed since the last setup: the grid as the next setup keeps it, positions in

@@ -7,7 +7,6 @@
 
 #include "core/controls.h"
 #include "sim/simulation.h"
-#include "window/CellForm.h"
 
 namespace segwork {
 
@@ -54,9 +53,9 @@ std::string ScenarioText(const Scenario& scenario);
 void SaveScenario(const Scenario& scenario, const std::string& path);
 
 // The controls, panel and seed of a run, without its streets.
-Scenario SettingsOf(const Model& model);
+Scenario SettingsOf(const Simulation& model);
 // The scenario of a run as it stands: its controls, panel, seed and streets.
-Scenario ScenarioOf(const Model& model);
+Scenario ScenarioOf(const Simulation& model);
 
 // The streets a run of the scenario starts with: the saved grid, or the lines as strokes.
 StartStreets StartStreetsOf(const Scenario& scenario, const std::string& name);

@@ -31,9 +31,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (std::string(e.what()).rfind("fuzz.segrun: ", 0) != 0) Fail("a message without the file");
     return 0;
   }
-  Model model;
+  Simulation model;
   model.InitStreetControls();
   InstallSavedRun(model, *run);
+  const AnalysisWindow analysis = TakeAnalysis(*run);
   try {
     for (int i = 0; i < 2; ++i) model.AdvanceOneStep();
   } catch (const SegworkError&) {
@@ -41,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   const std::string path = "/tmp/fuzz_saved_run_" + std::to_string(getpid()) + ".segrun";
   try {
-    SaveRun(model, path);
+    SaveRun(model, analysis, path);
     LoadSavedRun(path, uint64_t(256) << 20, EngineKind::Literal);
   } catch (const SegworkError& e) {
     std::fprintf(stderr, "%s\n", e.what());

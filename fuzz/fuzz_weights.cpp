@@ -81,16 +81,16 @@ struct Digest {
 
 // Every cell's full weight list, then one step; adds both to the trace.
 void CheckRunIsWhole(Model& m, Digest& trace) {
-  if (m.Cells.size() != size_t(m.ColCount) * size_t(m.RowCount)) Fail("cell count");
-  trace.Add(m.Cells.size());
-  if (m.Cells.size() == 0) return;
-  if (!m.Engine) Fail("run without engine");
-  const int32_t r = m.NeighbourRadius;
-  for (int32_t y = 0; y < m.RowCount; ++y) {
-    for (int32_t x = 0; x < m.ColCount; ++x) {
-      const int64_t width = std::min(m.ColCount - 1, x + r) - std::max(0, x - r) + 1;
-      const int64_t height = std::min(m.RowCount - 1, y + r) - std::max(0, y - r) + 1;
-      const std::vector<double> weights = m.NeighbourWeightsOf(x, y);
+  if (m.Sim.Cells.size() != size_t(m.Sim.ColCount) * size_t(m.Sim.RowCount)) Fail("cell count");
+  trace.Add(m.Sim.Cells.size());
+  if (m.Sim.Cells.size() == 0) return;
+  if (!m.Sim.Engine) Fail("run without engine");
+  const int32_t r = m.Sim.NeighbourRadius;
+  for (int32_t y = 0; y < m.Sim.RowCount; ++y) {
+    for (int32_t x = 0; x < m.Sim.ColCount; ++x) {
+      const int64_t width = std::min(m.Sim.ColCount - 1, x + r) - std::max(0, x - r) + 1;
+      const int64_t height = std::min(m.Sim.RowCount - 1, y + r) - std::max(0, y - r) + 1;
+      const std::vector<double> weights = m.Sim.NeighbourWeightsOf(x, y);
       if (int64_t(weights.size()) != std::max<int64_t>(0, width) * std::max<int64_t>(0, height)) {
         Fail("neighbour weight list not full length");
       }
@@ -100,27 +100,27 @@ void CheckRunIsWhole(Model& m, Digest& trace) {
       }
     }
   }
-  const int32_t before = m.StepCount;
+  const int32_t before = m.Sim.StepCount;
   try {
     m.AdvanceOneStep();
   } catch (const SegworkError& e) {
     std::fprintf(stderr, "step refused: %s\n", e.what());
     Fail("a step failed after a rebuild");
   }
-  if (m.StepCount != before + 1) Fail("step not counted");
-  for (size_t i = 0; i < m.Cells.size(); ++i) {
-    if (std::isnan(m.Cells.SimilarShare[i])) Fail("share undefined");
+  if (m.Sim.StepCount != before + 1) Fail("step not counted");
+  for (size_t i = 0; i < m.Sim.Cells.size(); ++i) {
+    if (std::isnan(m.Sim.Cells.SimilarShare[i])) Fail("share undefined");
   }
-  for (size_t i = 0; i < m.Cells.size(); ++i) trace.Add(m.Cells.State[i]);
-  trace.Add(m.MoversInStep);
+  for (size_t i = 0; i < m.Sim.Cells.size(); ++i) trace.Add(m.Sim.Cells.State[i]);
+  trace.Add(m.Sim.MoversInStep);
 }
 
 uint64_t Scenario(const uint8_t* data, size_t size, EngineKind engine) {
   FuzzedDataProvider in(data, size);
   Digest trace;
   Model m;
-  m.PanelWidth = m.PanelHeight = 60;
-  m.EngineChoice = engine;
+  m.Sim.PanelWidth = m.Sim.PanelHeight = 60;
+  m.Sim.EngineChoice = engine;
   ControlValues& c = m.Controls;
   c.Text(Field::Edit_cellSiz) = "6";
   c.Text(Field::Edit_nRad) = std::to_string(in.ConsumeIntegralInRange(0, 6));
@@ -136,7 +136,7 @@ uint64_t Scenario(const uint8_t* data, size_t size, EngineKind engine) {
   c.UpD_nrStr = in.ConsumeIntegralInRange<int16_t>(-2, 12);
   c.UpD_strType = in.ConsumeIntegralInRange<int16_t>(-3, 3);
   c.CB_strType = in.ConsumeIntegralInRange(-1, 6);
-  m.ClockSeed = [seed = in.ConsumeIntegral<uint32_t>()] { return seed; };
+  m.Sim.ClockSeed = [seed = in.ConsumeIntegral<uint32_t>()] { return seed; };
   m.CreateMainWindow();  // the default table: nothing can fail
   CheckRunIsWhole(m, trace);
 
@@ -145,15 +145,15 @@ uint64_t Scenario(const uint8_t* data, size_t size, EngineKind engine) {
   // A few of the operations that rebuild the weights, in the order the input gives.
   const int operations = in.ConsumeIntegralInRange(1, 4);
   for (int op = 0; op < operations; ++op) {
-    const bool wasChanged = m.StreetsChanged;
+    const bool wasChanged = m.Sim.StreetsChanged;
     bool built = false;
     bool rebuilds = true;
     switch (in.ConsumeIntegralInRange(0, 6)) {
       case 0:
-        built = Rebuild(m, [&] { m.LayOutStreetGrid(); });
+        built = Rebuild(m, [&] { m.Sim.LayOutStreetGrid(); });
         break;
       case 1:
-        built = Rebuild(m, [&] { m.LayOutRandomStreets(); });
+        built = Rebuild(m, [&] { m.Sim.LayOutRandomStreets(); });
         break;
       case 2: {
         // A stroke across the panel, its ends possibly off the panel.
@@ -174,10 +174,10 @@ uint64_t Scenario(const uint8_t* data, size_t size, EngineKind engine) {
         break;
       case 4: {
         // The old run goes first only when every row parses; otherwise it is kept.
-        m.KeepOldRunBytes = in.ConsumeBool() ? 0 : m.KeepOldRunBytes;
-        const size_t cellsBefore = m.Cells.size();
+        m.Sim.KeepOldRunBytes = in.ConsumeBool() ? 0 : m.Sim.KeepOldRunBytes;
+        const size_t cellsBefore = m.Sim.Cells.size();
         built = Rebuild(m, [&] { m.SetUpRun(); });
-        if (!built && m.Cells.size() != cellsBefore) Fail("a refused setup changed the run");
+        if (!built && m.Sim.Cells.size() != cellsBefore) Fail("a refused setup changed the run");
         break;
       }
       case 5: {
@@ -189,11 +189,11 @@ uint64_t Scenario(const uint8_t* data, size_t size, EngineKind engine) {
         break;
       }
       default:
-        built = Rebuild(m, [&] { m.BuildNeighbourhoodWeights(); });
+        built = Rebuild(m, [&] { m.Sim.BuildNeighbourhoodWeights(); });
         break;
     }
-    if (rebuilds && built && m.StreetsChanged) Fail("completed rebuild left streets changed");
-    if (!built && !m.StreetsChanged && m.Cells.size()) {
+    if (rebuilds && built && m.Sim.StreetsChanged) Fail("completed rebuild left streets changed");
+    if (!built && !m.Sim.StreetsChanged && m.Sim.Cells.size()) {
       // Only the checks before any rebuild leave the flag as it was.
       if (wasChanged) Fail("refused rebuild cleared the changed flag");
     }

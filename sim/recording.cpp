@@ -2,20 +2,19 @@
 
 #include "core/convert.h"
 #include "core/errors.h"
-#include "window/CellForm.h"
+#include "analysis/Analyse.h"
+#include "sim/simulation.h"
 
 namespace segwork {
 
-void Model::ResetAnalysis() {
-  if (AnalysisShown) {
-    Analysis.ResetAnalysisWindow(GroupColours, GroupSizes, Controls.Text(Field::E_nbSize));
-  }
+void Simulation::ResetMeasures() {
+  if (Observer) Observer->MeasuresReset();
   Measures.Clear();
 }
 
-void Model::RecordStepMeasures() {
-  if (StepCount == 1) ResetAnalysis();
-  if (AnalysisShown) Analysis.EnsureSeries(GroupColours);
+void Simulation::RecordStepMeasures() {
+  if (StepCount == 1) ResetMeasures();
+  if (Observer) Observer->StepRecording();
   StepMeasures m;
   m.Step = StepCount;
   m.AgentCount = int64_t(Agents.size());
@@ -29,7 +28,7 @@ void Model::RecordStepMeasures() {
     cache.satisfactionGroups = GroupCount;
   }
   m.Satisfaction = cache.satisfaction;
-  if (AnalysisShown) Analysis.ShowSatisfaction(m);
+  if (Observer) Observer->SatisfactionMeasured(m);
   if ((int64_t(StepCount) - 1) % 30 == 0) {
     FindClusters();
     m.Clusters = Measures.LastClusterCount;
@@ -37,18 +36,19 @@ void Model::RecordStepMeasures() {
   MeasureIndices(m);
   // The experiments read back the steps of the planned run; they set the stop step to its length.
   const size_t exact = size_t(std::max<int32_t>(StopStep, 0));
-  Measures.Append(std::move(m), KeepAllMeasures ? exact + LineSeries::kTailPoints : 0);
-  if (AnalysisShown) Analysis.BoundSeries(exact);
+  Measures.Append(std::move(m),
+                  History == MeasureHistory::PlannedRun ? exact + LineSeries::kTailPoints : 0);
+  if (Observer) Observer->StepRecorded();
 }
 
-void Model::ComputeSegregationIndices() {
+void Simulation::ComputeSegregationIndices() {
   StepMeasures m;
   m.Step = StepCount;
   m.AgentCount = int64_t(Agents.size());
   MeasureIndices(m);
 }
 
-void Model::MeasureIndices(StepMeasures& m) {
+void Simulation::MeasureIndices(StepMeasures& m) {
   const int64_t wanted = StrToInt(Controls.Text(Field::Edit_anzAg));
   if (TileSize < 1) {
     throw SegworkError("'" + std::to_string(TileSize) +
@@ -71,13 +71,10 @@ void Model::MeasureIndices(StepMeasures& m) {
   m.Movers = MoversInStep;
   m.MoversPercent = a != 0 ? double(MoversInStep) / double(a) * 100 : 0;
   m.Density = cells != 0 ? double(a) / cells * 100 : 0;
-  if (AnalysisShown) {
-    Analysis.EnsureSeries(GroupColours);
-    Analysis.ShowIndices(m, indices);
-  }
+  if (Observer) Observer->IndicesMeasured(m, indices);
 }
 
-void Model::FindClusters() {
+void Simulation::FindClusters() {
   MeasureCache& cache = Cached;
   const uint64_t version = Engine ? Engine->Version() : 0;
   if (version == 0 || version != cache.clustersVersion || cache.clusterGroups != GroupCount) {
@@ -85,10 +82,7 @@ void Model::FindClusters() {
     cache.clustersVersion = version;
     cache.clusterGroups = GroupCount;
   }
-  if (AnalysisShown) {
-    Analysis.ShowClusterSizes(Controls.Text(Field::E_clusterT), StepCount, GroupColours, GroupSizes,
-                              ClusterSizes);
-  }
+  if (Observer) Observer->ClustersFound();
   Measures.LastClusterCount =
       CountClustersAbove(ClusterSizes, StrToInt(Controls.Text(Field::E_clusterT)));
 }

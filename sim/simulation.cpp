@@ -45,28 +45,28 @@ uint64_t EstimateSetupBytes(EngineKind engine, int64_t colCount, int64_t rowCoun
 
 // Converts and checks every field a setup reads before anything is freed, in the order the
 // setup reads them, so the message is the one the setup itself would give.
-uint64_t Run::CheckSetupFields() const {
-  const int32_t cellSize = StrToInt(controls_.Text(Field::Edit_cellSiz));
-  const int32_t radius = StrToInt(controls_.Text(Field::Edit_nRad));
-  StrToInt(controls_.Text(Field::Edit_mDist));
+uint64_t Simulation::CheckSetupFields() const {
+  const int32_t cellSize = StrToInt(Controls.Text(Field::Edit_cellSiz));
+  const int32_t radius = StrToInt(Controls.Text(Field::Edit_nRad));
+  StrToInt(Controls.Text(Field::Edit_mDist));
   if (cellSize < 1) throw SegworkError("cell size " + std::to_string(cellSize) + " is below 1");
   const int64_t cols = RoundHalfEven(double(PanelWidth) / cellSize);
   const int64_t rows = RoundHalfEven(double(PanelHeight) / cellSize);
   if (cols < 1 || rows < 1) {
     throw SegworkError("cell size " + std::to_string(cellSize) + " leaves no cell on the panel");
   }
-  const int32_t groups = StrToInt(controls_.Text(Field::Edit_anzGr));
+  const int32_t groups = StrToInt(Controls.Text(Field::Edit_anzGr));
   if (groups < 1) {
     throw SegworkError("number of groups " + std::to_string(groups) + " is below 1");
   }
   const int32_t agents =
-      StrToInt(controls_.Text(controls_.CB_actiGrow ? Field::E_startGrowWith : Field::Edit_anzAg));
-  const int32_t tileSize = StrToInt(controls_.Text(Field::E_nbSize));
+      StrToInt(Controls.Text(Controls.CB_actiGrow ? Field::E_startGrowWith : Field::Edit_anzAg));
+  const int32_t tileSize = StrToInt(Controls.Text(Field::E_nbSize));
   if (tileSize < 1) {
-    throw SegworkError("'" + controls_.Text(Field::E_nbSize) +
+    throw SegworkError("'" + Controls.Text(Field::E_nbSize) +
                        "' is not a valid grid size: it must be at least 1");
   }
-  StrToInt(controls_.Text(Field::E_stopT));
+  StrToInt(Controls.Text(Field::E_stopT));
   const int64_t placed = std::min<int64_t>(int64_t(agents) + 1, cols * rows);
   const uint64_t bytes = EstimateSetupBytes(EngineChoice, cols, rows, radius, placed, groups);
   if (bytes > MemoryLimitBytes) {
@@ -94,7 +94,7 @@ bool AllWeightRowsParse(const ControlValues& controls) {
 
 }  // namespace
 
-void Run::ReplaceRun(const std::function<void()>& build) {
+void Simulation::ReplaceRun(const std::function<void()>& build) {
   const uint64_t newBytes = CheckSetupFields();
   const Lcg oldRng = Rng;
   // Keep the old run aside until the new one is complete. Only when both would not fit together
@@ -104,7 +104,7 @@ void Run::ReplaceRun(const std::function<void()>& build) {
       Cells.size() ? EstimateSetupBytes(Engine->Kind(), ColCount, RowCount, NeighbourRadius,
                                         int64_t(Agents.size()), GroupCount)
                    : 0;
-  if (oldBytes + newBytes > KeepOldRunBytes && AllWeightRowsParse(controls_)) {
+  if (oldBytes + newBytes > KeepOldRunBytes && AllWeightRowsParse(Controls)) {
     Cells = CellSpace{};
     Agents = std::vector<TAgent>{};
     Engine.reset();
@@ -138,18 +138,18 @@ void Run::ReplaceRun(const std::function<void()>& build) {
   }
 }
 
-void Run::Build(uint32_t seed) {
+void Simulation::Build(uint32_t seed) {
   Rng.Seed(seed);
   Seed = seed;
-  CellSize = StrToInt(controls_.Text(Field::Edit_cellSiz));
-  NeighbourRadius = StrToInt(controls_.Text(Field::Edit_nRad));
-  MoveDistance = StrToInt(controls_.Text(Field::Edit_mDist));
+  CellSize = StrToInt(Controls.Text(Field::Edit_cellSiz));
+  NeighbourRadius = StrToInt(Controls.Text(Field::Edit_nRad));
+  MoveDistance = StrToInt(Controls.Text(Field::Edit_mDist));
   AgentRadius = CellSize / 2 - 1;
   HalfCell = (CellSize + 1) / 2;
   const int32_t oldCols = ColCount, oldRows = RowCount;
   ColCount = int32_t(RoundHalfEven(double(PanelWidth) / CellSize));
   RowCount = int32_t(RoundHalfEven(double(PanelHeight) / CellSize));
-  GroupCount = StrToInt(controls_.Text(Field::Edit_anzGr));
+  GroupCount = StrToInt(Controls.Text(Field::Edit_anzGr));
   StreetsChanged = false;
   GroupColours = MakeGroupPalette(GroupCount);
   GroupSizes.assign(size_t(GroupCount), 0);
@@ -169,18 +169,18 @@ void Run::Build(uint32_t seed) {
   CreateCells();
   CreateAgents();
   StepCount = 0;
-  TileSize = StrToInt(controls_.Text(Field::E_nbSize));
-  StopStep = StrToInt(controls_.Text(Field::E_stopT));
-  Threshold = controls_.TrB_thresh;
-  DrawWhileRunning = controls_.CB_graphicUpd;
+  TileSize = StrToInt(Controls.Text(Field::E_nbSize));
+  StopStep = StrToInt(Controls.Text(Field::E_stopT));
+  Threshold = Controls.TrB_thresh;
+  DrawWhileRunning = Controls.CB_graphicUpd;
 }
 
-void Run::CreateCells() {
+void Simulation::CreateCells() {
   Cells.Create(ColCount, RowCount, CellSize, HalfCell);
   ResetCells();
 }
 
-void Run::ResetCells() {
+void Simulation::ResetCells() {
   const size_t n = Cells.size();
   for (size_t i = 0; i < n; ++i) {
     Cells.Occupied[i] = 0;
@@ -194,9 +194,9 @@ void Run::ResetCells() {
   ImprintStreetTypes();
 }
 
-void Run::CreateAgents() {
+void Simulation::CreateAgents() {
   const int32_t n =
-      StrToInt(controls_.Text(controls_.CB_actiGrow ? Field::E_startGrowWith : Field::Edit_anzAg));
+      StrToInt(Controls.Text(Controls.CB_actiGrow ? Field::E_startGrowWith : Field::Edit_anzAg));
   AgentsRequested = n >= 0 ? int64_t(n) + 1 : 0;
   if (n < 0) return;
   Agents.reserve(size_t(std::min<int64_t>(AgentsRequested, int64_t(Cells.size()) + 1)));
@@ -208,8 +208,8 @@ void Run::CreateAgents() {
   }
 }
 
-bool Run::PlaceAgent(size_t index) {
-  const bool streetOccupation = controls_.CB_strOcc;
+bool Simulation::PlaceAgent(size_t index) {
+  const bool streetOccupation = Controls.CB_strOcc;
   auto admissible = [&](size_t i) {
     return !Cells.Occupied[i] && (streetOccupation || !Cells.Street[i]);
   };
@@ -251,17 +251,83 @@ bool Run::PlaceAgent(size_t index) {
   return true;
 }
 
-void Run::CreateCellImage() {
+void Simulation::CreateCellImage() {
   if (CreateCanvas) CellImage = CreateCanvas(PanelWidth, PanelHeight);
   if (!CellImage) CellImage = std::make_unique<NullCanvas>();
 }
 
-void Run::DrawCells() {
+void Simulation::DrawCells() {
   segwork::DrawCells(Cells, *CellImage);
 }
 
-void Run::RepaintAll() {
+void Simulation::RepaintAll() {
   segwork::RepaintAll(Cells, Agents, *CellImage);
+}
+
+}  // namespace segwork
+
+namespace segwork {
+
+void Simulation::StartProgram(const StartStreets& streets) {
+  InitStreetControls();
+  BuildModel();
+  ClearStreets();
+  if (streets.saved) InstallStreets(*streets.saved);
+  if (streets.layout == StreetLayout::Grid) LayOutStreetGrid();
+  if (streets.layout == StreetLayout::Random) LayOutRandomStreets();
+  for (const StreetStroke& stroke : streets.strokes) DrawStroke(stroke);
+  SetUpRun();
+}
+
+void Simulation::InitStreetControls() {
+  // The type column as it opens; the weights are the controls' own (their defaults at program
+  // start, or what a headless run was given). The digits-only style of the numeric fields belongs
+  // to the window (kDigitsOnlyFields).
+  Controls.SG_weight[0] = ControlValues{}.SG_weight[0];
+  SwatchColours = {kStreetColours[0], kStreetColours[1], kStreetColours[2], kWhite,
+                   kStreetColours[3], kStreetColours[4], kStreetColours[5]};
+}
+
+void Simulation::CheckSeedField() const {
+  if (!NextRunSeed && !SeedField.empty()) StrToSeed(SeedField);
+}
+
+void Simulation::SetUpRun() {
+  CheckSeedField();
+  ReplaceRun([this] { BuildModel(); });
+  ResetMeasures();
+}
+
+void Simulation::SetUpOnStreets(const SavedStreets& streets) {
+  CheckSeedField();
+  std::vector<StreetLine> oldLines = StreetLines;
+  try {
+    ReplaceRun([&] {
+      // Build keeps every street code of positions in both grids: the saved grid is the new one.
+      StreetTypes = streets.types;
+      ColCount = streets.columns;
+      RowCount = streets.rows;
+      StreetLines = streets.lines;
+      BuildModel();
+    });
+  } catch (...) {
+    StreetLines = std::move(oldLines);
+    throw;
+  }
+  ResetMeasures();
+}
+
+void Simulation::BuildModel() {
+  CheckSetupFields();
+  uint32_t seed = 0;
+  if (NextRunSeed) {
+    seed = *NextRunSeed;
+    NextRunSeed.reset();
+  } else {
+    seed = SeedField.empty() ? ClockSeed() : StrToSeed(SeedField);
+  }
+  Build(seed);
+  if (Observer) Observer->RunBuilt();
 }
 
 }  // namespace segwork

@@ -4,9 +4,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "analysis/measures.h"
 #include "core/agenten.h"
 #include "core/canvas.h"
 #include "core/cell_P.h"
@@ -85,15 +87,50 @@ struct StreetStroke {
   std::string name;  // how messages call it
 };
 
-// One run: its cells, agents, streets, engine and generator, and what changes them: building a
-// run, the agents' moves, the street weights and layouts. It reads the controls it is given at
-// the moment of use and paints on its canvas; it knows nothing of windows.
-class Run : public RunData {
+enum class StreetLayout { None, Grid, Random };
+
+// The streets a run starts with, in the order they are laid: a saved layout, a layout button,
+// then pointer strokes.
+struct StartStreets {
+  const SavedStreets* saved = nullptr;
+  StreetLayout layout = StreetLayout::None;
+  std::vector<StreetStroke> strokes;
+};
+
+// What a face showing a run is told, at the points where it shows it. Every hook is called in the
+// order the run makes its effects, so a failure half way leaves a face as it leaves the run.
+class SimulationObserver {
  public:
-  explicit Run(const ControlValues& controls) : controls_(controls) {}
-  Run(const Run&) = delete;
-  Run& operator=(const Run&) = delete;
-  virtual ~Run() = default;
+  virtual ~SimulationObserver() = default;
+  virtual void RunBuilt() {}
+  virtual void PopulationGrown() {}
+  virtual void StepCounted() {}
+  virtual void StreetCellsChanged() {}
+  virtual void MeasuresReset() {}
+  virtual void StepRecording() {}
+  virtual void SatisfactionMeasured(const StepMeasures&) {}
+  virtual void ClustersFound() {}
+  virtual void IndicesMeasured(const StepMeasures&, const SegregationIndices&) {}
+  virtual void StepRecorded() {}
+};
+
+// How much of the measures log a run keeps: the steps of the planned run, which the experiments
+// read back, or the newest only, for a face that handles each step as it comes.
+enum class MeasureHistory { PlannedRun, LatestOnly };
+
+// One run and everything that makes it: the controls it reads, its cells, agents, streets, engine
+// and generator, the seed choice, setup, the agents' moves, the street weights and layouts, and
+// the measures of every step. It knows no window: a face follows it through its observer.
+class Simulation : public RunData {
+ public:
+  Simulation() = default;
+  Simulation(const Simulation&) = delete;
+  Simulation& operator=(const Simulation&) = delete;
+  ~Simulation() = default;
+
+  // The controls a run reads, some at setup and some at the moment of use.
+  ControlValues Controls;
+  SimulationObserver* Observer = nullptr;
 
   // ----- injected -----
   std::function<std::unique_ptr<Canvas>(int width, int height)> CreateCanvas;
@@ -106,6 +143,11 @@ class Run : public RunData {
   uint64_t KeepOldRunBytes = uint64_t{4} << 30;
   // The engine every setup gives its run.
   EngineKind EngineChoice = EngineKind::Fast;
+  std::function<uint32_t()> ClockSeed = [] { return 0u; };  // seed for every setup, unless one is given
+  // The main window's seed field: a setup takes its seed from here unless it is empty.
+  std::string SeedField;
+  // An experiment's seed for the next setup only; before the field and the clock.
+  std::optional<uint32_t> NextRunSeed;
   // Told how far long phases (setup, weight build) have come, when set.
   ProgressFunction Progress;
 
@@ -118,6 +160,24 @@ class Run : public RunData {
   GridPos LineEndCell;
   double LineAngle = 0;
 
+  MeasuresLog Measures;
+  MeasureHistory History = MeasureHistory::PlannedRun;
+  std::vector<std::vector<int32_t>> ClusterSizes;
+  // The last measures and what they were computed from, reused while the engine's version says
+  // the cells are as they were (version 0: always computed).
+  struct MeasureCache {
+    uint64_t satisfactionVersion = 0;
+    int32_t satisfactionGroups = 0;
+    std::vector<std::optional<double>> satisfaction;
+    uint64_t indicesVersion = 0;
+    int32_t tileSize = 0;
+    int64_t agentsWanted = 0;
+    std::vector<int32_t> groupSizes;
+    SegregationIndices indices;
+    uint64_t clustersVersion = 0;
+    int32_t clusterGroups = 0;
+  } Cached;
+
   TCell CellAt(int32_t x, int32_t y) { return Cells.At(x, y); }
   // The full weight list of a cell, whichever engine holds it.
   std::vector<double> NeighbourWeightsOf(int32_t x, int32_t y) const {
@@ -129,6 +189,21 @@ class Run : public RunData {
   int32_t StreetTypeAt(int32_t x, int32_t y) const {
     return StreetTypes[size_t(y) * size_t(ColCount) + size_t(x)];
   }
+
+  // ----- program start and setup -----
+  // A run from the controls as they stand: program start (the street controls, a first run, no
+  // streets), the streets given, and "new Setup".
+  void StartProgram(const StartStreets& streets = {});
+  void InitStreetControls();
+  // "new Setup": a new run from the controls; on failure the old run stays.
+  void SetUpRun();
+  // "new Setup" on a saved street layout, as opening a scenario does; on failure the old run and
+  // its streets stay.
+  void SetUpOnStreets(const SavedStreets& streets);
+  // The fields checked, the seed chosen, the run built.
+  void BuildModel();
+  // A seed field that holds no seed fails a setup before it may free the old run.
+  void CheckSeedField() const;
 
   // ----- building a run -----
   // Converts and checks every field a setup reads; returns the estimated bytes of the new run.
@@ -145,6 +220,8 @@ class Run : public RunData {
   bool PlaceAgent(size_t index);  // false when no admissible cell is left: the agent is dropped
 
   // ----- the agents' moves -----
+  // Growth, the moves, the step counted and its measures recorded.
+  void AdvanceOneStep();
   void GrowPopulation();
   void RelocateAgents();
   double EvaluateCell(int32_t x, int32_t y);
@@ -180,18 +257,24 @@ class Run : public RunData {
   // a cell outside the grid or a type outside -3..-1, 1..3.
   void DrawStroke(const StreetStroke& stroke);
 
+  // ----- measures -----
+  void RecordStepMeasures();
+  void ComputeSegregationIndices();
+  void FindClusters();
+  // An empty measures log, for a new run.
+  void ResetMeasures();
+
   // ----- painting -----
   void CreateCellImage();
   void DrawCells();
   void RepaintAll();
 
- protected:
-  // Told whenever StreetCells changes.
-  virtual void StreetCellsChanged() {}
-
-  const ControlValues& controls_;
-
  private:
+  void StreetCellsChanged() {
+    if (Observer) Observer->StreetCellsChanged();
+  }
+  // The segregation indices, movers and density into `m`.
+  void MeasureIndices(StepMeasures& m);
   int32_t RandomStreetType();
   // One agent's turn in a step, as the step makes it; an unsatisfied agent's part is TryToMove.
   void VisitAgent(TAgent& a, EmptyCellRule rule, bool streetOccupation);

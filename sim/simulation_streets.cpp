@@ -7,21 +7,21 @@
 
 namespace segwork {
 
-double Run::StreetWeight(int32_t type) const {
-  return segwork::StreetWeight(controls_.SG_weight[1], type);
+double Simulation::StreetWeight(int32_t type) const {
+  return segwork::StreetWeight(Controls.SG_weight[1], type);
 }
 
-TColor Run::StreetColour(int32_t type) const {
+TColor Simulation::StreetColour(int32_t type) const {
   if (type < -3 || type > 3) return kWhite;
   return SwatchColours[size_t(type + 3)];
 }
 
-int32_t Run::StreetCellCount() const {
+int32_t Simulation::StreetCellCount() const {
   return int32_t(std::count_if(Cells.Street.begin(), Cells.Street.end(),
                                [](int32_t street) { return street != 0; }));
 }
 
-void Run::ClearStreets() {
+void Simulation::ClearStreets() {
   Plan.valid = false;
   std::fill(StreetTypes.begin(), StreetTypes.end(), 0);
   std::fill(Cells.Street.begin(), Cells.Street.end(), 0);
@@ -29,7 +29,7 @@ void Run::ClearStreets() {
   BuildNeighbourhoodWeights();
 }
 
-void Run::ImprintStreetTypes() {
+void Simulation::ImprintStreetTypes() {
   Plan.valid = false;
   for (size_t i = 0; i < Cells.size(); ++i) {
     Cells.Street[i] = StreetTypes[i];
@@ -45,9 +45,9 @@ void Run::ImprintStreetTypes() {
 
 // Every weight is computed into new storage and installed only when every row of the table it
 // needed could be read; on failure nothing changes and the layout counts as changed.
-void Run::BuildNeighbourhoodWeights() try {
+void Simulation::BuildNeighbourhoodWeights() try {
   NeighbourhoodWeights built = ComputeNeighbourhoodWeights(Cells, StreetLines, NeighbourRadius,
-                                                           controls_.SG_weight[1], Progress);
+                                                           Controls.SG_weight[1], Progress);
   Cells.Weight = std::move(built.weight);
   for (size_t i = 0; i < Cells.size(); ++i) {
     if (built.grey[i]) {
@@ -65,7 +65,7 @@ void Run::BuildNeighbourhoodWeights() try {
   throw;
 }
 
-void Run::MarkStreetPath(int32_t x, int32_t y, int32_t street) {
+void Simulation::MarkStreetPath(int32_t x, int32_t y, int32_t street) {
   // Street cells decide who is satisfied; the engine does not see this change.
   Plan.valid = false;
   for (size_t i : StreetPath(Cells, {x, y}, LineStartCell, LineAngle)) {
@@ -76,7 +76,7 @@ void Run::MarkStreetPath(int32_t x, int32_t y, int32_t street) {
   }
 }
 
-int32_t Run::RandomStreetType() {
+int32_t Simulation::RandomStreetType() {
   const int32_t r = Rng.Random(6);
   return r + 1 <= 3 ? r + 1 : r - 6;
 }
@@ -91,21 +91,21 @@ void CheckStreetTypeSpinner(const ControlValues& controls) {
 
 }  // namespace
 
-void Run::LayOutStreetGrid() {
-  CheckStreetTypeSpinner(controls_);
-  PlaceLines(GridLayoutLines(RowCount, controls_.UpD_rows, controls_.UpD_cols, [this] {
-    return controls_.CB_rndTyp ? RandomStreetType() : int32_t(controls_.UpD_strType);
+void Simulation::LayOutStreetGrid() {
+  CheckStreetTypeSpinner(Controls);
+  PlaceLines(GridLayoutLines(RowCount, Controls.UpD_rows, Controls.UpD_cols, [this] {
+    return Controls.CB_rndTyp ? RandomStreetType() : int32_t(Controls.UpD_strType);
   }));
 }
 
-void Run::LayOutRandomStreets() {
-  CheckStreetTypeSpinner(controls_);
-  PlaceLines(RandomLayoutLines(RowCount, controls_.UpD_nrStr, Rng, [this] {
-    return controls_.CB_rndTyp ? RandomStreetType() : int32_t(controls_.UpD_strType);
+void Simulation::LayOutRandomStreets() {
+  CheckStreetTypeSpinner(Controls);
+  PlaceLines(RandomLayoutLines(RowCount, Controls.UpD_nrStr, Rng, [this] {
+    return Controls.CB_rndTyp ? RandomStreetType() : int32_t(Controls.UpD_strType);
   }));
 }
 
-void Run::PlaceLines(const std::vector<StreetLine>& lines) {
+void Simulation::PlaceLines(const std::vector<StreetLine>& lines) {
   for (const StreetLine& l : lines)
     PlaceStreetLine({l.EndX, l.EndY}, {l.StartX, l.StartY}, l.Street);
   StreetsChanged = true;
@@ -113,7 +113,7 @@ void Run::PlaceLines(const std::vector<StreetLine>& lines) {
   RepaintAll();
 }
 
-void Run::PlaceStreetLine(GridPos end, GridPos start, int32_t street) {
+void Simulation::PlaceStreetLine(GridPos end, GridPos start, int32_t street) {
   if (IsOutsideGrid(end.x, end.y) || IsOutsideGrid(start.x, start.y)) return;
   LineEndCell = end;
   StreetLines.push_back({start.x, start.y, end.x, end.y, street});
@@ -122,7 +122,7 @@ void Run::PlaceStreetLine(GridPos end, GridPos start, int32_t street) {
   MarkStreetPath(end.x, end.y, street);
 }
 
-void Run::InstallStreets(const SavedStreets& streets) {
+void Simulation::InstallStreets(const SavedStreets& streets) {
   if (streets.columns != ColCount || streets.rows != RowCount ||
       streets.types.size() != StreetTypes.size()) {
     throw SegworkError("the street grid is " + std::to_string(streets.columns) + " x " +
@@ -141,7 +141,7 @@ void Run::InstallStreets(const SavedStreets& streets) {
   StreetsChanged = true;
 }
 
-void Run::DrawStroke(const StreetStroke& stroke) {
+void Simulation::DrawStroke(const StreetStroke& stroke) {
   for (const GridPos cell : {stroke.press, stroke.release}) {
     if (IsOutsideGrid(cell.x, cell.y)) {
       throw SegworkError(stroke.name + ": cell (" + std::to_string(cell.x) + "," +

@@ -3,33 +3,23 @@
 #include "core/convert.h"
 #include "core/large_arrays.h"
 #include "sim/wide_tries.h"
-#include "window/CellForm.h"
+#include "sim/simulation.h"
 
 namespace segwork {
 
-void Model::AdvanceOneStep() {
+void Simulation::AdvanceOneStep() {
   GrowPopulation();
   RelocateAgents();
   ++StepCount;
-  Window.lbl_Steps = std::to_string(StepCount);
+  if (Observer) Observer->StepCounted();
   RecordStepMeasures();
-  UpdateFrameRate();
-  if (StepCount == StopStep) {
-    Window.Timer1Enabled = false;
-    Window.StopButtonRed = true;
-  }
 }
 
-void Model::GrowPopulation() {
-  Run::GrowPopulation();
-  Window.Lbl_nrAgents = std::to_string(int64_t(Agents.size()) - 1);
-}
-
-void Run::GrowPopulation() {
-  if (controls_.CB_actiGrow) {
-    const int32_t target = StrToInt(controls_.Text(Field::Edit_anzAg));
+void Simulation::GrowPopulation() {
+  if (Controls.CB_actiGrow) {
+    const int32_t target = StrToInt(Controls.Text(Field::Edit_anzAg));
     if (int64_t(Agents.size()) < target) {
-      const int32_t rate = StrToInt(controls_.Text(Field::E_growRate));
+      const int32_t rate = StrToInt(Controls.Text(Field::E_growRate));
       for (int32_t i = 0; i < rate; ++i) {
         Agents.emplace_back();
         // Growth stops at the first agent that finds no cell.
@@ -37,6 +27,7 @@ void Run::GrowPopulation() {
       }
     }
   }
+  if (Observer) Observer->PopulationGrown();
 }
 
 namespace {
@@ -63,10 +54,10 @@ size_t NextBit(const std::vector<uint64_t>& bits, size_t from, size_t end) {
 
 }  // namespace
 
-void Run::RelocateAgents() {
+void Simulation::RelocateAgents() {
   MoversInStep = 0;
-  const bool streetOccupation = controls_.CB_strOcc;
-  const EmptyCellRule rule = controls_.emptyCellRule;
+  const bool streetOccupation = Controls.CB_strOcc;
+  const EmptyCellRule rule = Controls.emptyCellRule;
   if (PlanHolds(rule, streetOccupation)) {
     RelocatePlanned(rule, streetOccupation);
     return;
@@ -108,7 +99,7 @@ void Run::RelocateAgents() {
 }
 
 // Worth following only when few agents need a turn: each move then also marks two windows.
-bool Run::PlanHolds(EmptyCellRule rule, bool streetOccupation) const {
+bool Simulation::PlanHolds(EmptyCellRule rule, bool streetOccupation) const {
   const VisitPlan& p = Plan;
   return p.valid && StepCount != 0 && p.epoch == Engine->Epoch() && p.threshold == Threshold &&
          p.streetOccupation == streetOccupation && p.rule == rule && p.agents == Agents.size() &&
@@ -116,7 +107,7 @@ bool Run::PlanHolds(EmptyCellRule rule, bool streetOccupation) const {
 }
 
 // After a step that visited every agent: the agents whose next turn is more than the comparison.
-void Run::MakePlan(EmptyCellRule rule, bool streetOccupation) {
+void Simulation::MakePlan(EmptyCellRule rule, bool streetOccupation) {
   VisitPlan& p = Plan;
   p.valid = false;
   const uint8_t* current = Engine->CurrentMarks(rule);
@@ -148,7 +139,7 @@ void Run::MakePlan(EmptyCellRule rule, bool streetOccupation) {
 }
 
 // The agents without a pending mark are passed over: the same turns as visiting every agent.
-void Run::RelocatePlanned(EmptyCellRule rule, bool streetOccupation) {
+void Simulation::RelocatePlanned(EmptyCellRule rule, bool streetOccupation) {
   VisitPlan& p = Plan;
   const uint8_t* current = Engine->CurrentMarks(rule);
   auto passable = [&](const TAgent& a) {
@@ -176,7 +167,7 @@ void Run::RelocatePlanned(EmptyCellRule rule, bool streetOccupation) {
   p.marking = false;
 }
 
-void Run::MarkAround(GridPos cell) {
+void Simulation::MarkAround(GridPos cell) {
   VisitPlan& p = Plan;
   const int64_t r = NeighbourRadius;
   const int64_t xLow = std::max<int64_t>(0, cell.x - r),
@@ -197,7 +188,7 @@ void Run::MarkAround(GridPos cell) {
 }
 
 // Inline: most turns are this short one.
-__attribute__((always_inline)) inline void Run::VisitAgent(TAgent& a, EmptyCellRule rule,
+__attribute__((always_inline)) inline void Simulation::VisitAgent(TAgent& a, EmptyCellRule rule,
                                                            bool streetOccupation) {
   const GridPos home{a.CellX, a.CellY};
   const size_t h = Cells.Index(home.x, home.y);
@@ -211,7 +202,7 @@ __attribute__((always_inline)) inline void Run::VisitAgent(TAgent& a, EmptyCellR
 }
 
 // Out of line, so that the short turns of satisfied agents save and restore few registers.
-__attribute__((noinline)) void Run::TryToMove(TAgent& a, EmptyCellRule rule,
+__attribute__((noinline)) void Simulation::TryToMove(TAgent& a, EmptyCellRule rule,
                                               bool streetOccupation) {
   const GridPos home{a.CellX, a.CellY};
   GridPos target;
@@ -230,7 +221,7 @@ __attribute__((noinline)) void Run::TryToMove(TAgent& a, EmptyCellRule rule,
 
 // The tries of TAgent::ChangeHeading until a free admissible target: the agent's heading is left
 // at the last try and the generator after its draws, as the tries one by one leave them.
-bool Run::DrawTarget(TAgent& a, bool streetOccupation, GridPos& target) {
+bool Simulation::DrawTarget(TAgent& a, bool streetOccupation, GridPos& target) {
   const HeadingRange range(MoveDistance);
   const uint8_t* occupied = Cells.Occupied.data();
   const int32_t* street = Cells.Street.data();
@@ -292,7 +283,7 @@ bool Run::DrawTarget(TAgent& a, bool streetOccupation, GridPos& target) {
   return false;
 }
 
-void Run::MoveAgent(TAgent& agent, GridPos from, GridPos to) {
+void Simulation::MoveAgent(TAgent& agent, GridPos from, GridPos to) {
   const size_t source = Cells.Index(from.x, from.y);
   Cells.Occupied[source] = 0;
   Cells.State[source] = 0;
@@ -314,19 +305,9 @@ void Run::MoveAgent(TAgent& agent, GridPos from, GridPos to) {
   }
 }
 
-double Run::EvaluateCell(int32_t x, int32_t y) {
-  return Engine->Evaluate(Cells, NeighbourRadius, controls_.emptyCellRule, x, y);
+double Simulation::EvaluateCell(int32_t x, int32_t y) {
+  return Engine->Evaluate(Cells, NeighbourRadius, Controls.emptyCellRule, x, y);
 }
 
-void Model::UpdateFrameRate() {
-  ++StepsSinceFpsTick;
-  const uint32_t now = TickCount();
-  const uint32_t elapsed = now - LastFpsTick;
-  if (elapsed < 1000) return;
-  const int64_t fps = RoundHalfEven(double(StepsSinceFpsTick) / double(elapsed) * 1000);
-  LastFpsTick = now;
-  StepsSinceFpsTick = 0;
-  Window.Caption = "Group seperation || fps= " + std::to_string(fps);
-}
 
 }  // namespace segwork

@@ -23,14 +23,14 @@ namespace {
 // The setup's reset gives the analysis window its series and table.
 std::unique_ptr<Model> EmptyRun(int panel, int cellSize, int groups, bool reset = true) {
   auto m = std::make_unique<Model>();
-  m->PanelWidth = m->PanelHeight = panel;
+  m->Sim.PanelWidth = m->Sim.PanelHeight = panel;
   ControlValues& c = m->Controls;
   c.Text(Field::Edit_cellSiz) = std::to_string(cellSize);
   c.Text(Field::Edit_nRad) = "1";
   c.Text(Field::Edit_mDist) = "1";
   c.Text(Field::Edit_anzGr) = std::to_string(groups);
   c.Text(Field::Edit_anzAg) = "-1";
-  m->ClockSeed = [] { return 1u; };
+  m->Sim.ClockSeed = [] { return 1u; };
   m->CreateMainWindow();
   if (reset) m->SetUpRun();
   return m;
@@ -41,13 +41,13 @@ void Place(Model& m, int x, int y, int group) {
   a.CellX = x;
   a.CellY = y;
   a.Group = group;
-  a.Color = m.GroupColours[size_t(group - 1)];
-  m.Agents.push_back(a);
-  TCell cell = m.CellAt(x, y);
+  a.Color = m.Sim.GroupColours[size_t(group - 1)];
+  m.Sim.Agents.push_back(a);
+  TCell cell = m.Sim.CellAt(x, y);
   cell.State = group;
   cell.Occupied = true;
-  ++m.GroupSizes[size_t(group - 1)];
-  m.CellsEdited();
+  ++m.Sim.GroupSizes[size_t(group - 1)];
+  m.Sim.CellsEdited();
 }
 
 // Fills the tiles of side `tile` cell by cell, so groups sharing a tile never collide.
@@ -101,7 +101,7 @@ TEST(SegregationIndices, WorkedExampleAndHandComputedValues) {
       for (int t = 0; t < 4; ++t) f.Add(tiles[t].first, tiles[t].second, g + 1, counts[g][t]);
     }
     m->Controls.Text(Field::Edit_anzAg) = "15";
-    m->StepCount = 7;
+    m->Sim.StepCount = 7;
     m->ComputeSegregationIndices();
     EXPECT_EQ(Cell(*m, 2, 1), "50");
     EXPECT_EQ(Cell(*m, 3, 1), "75");
@@ -142,14 +142,14 @@ TEST(SegregationIndices, WorkedExampleAndHandComputedValues) {
 
 TEST(SegregationIndices, TilingCutsTheLastTileAtTheEdge) {
   auto m = EmptyRun(694, 6, 2);
-  ASSERT_EQ(m->RowCount, 116);
+  ASSERT_EQ(m->Sim.RowCount, 116);
   m->Controls.Text(Field::Edit_anzAg) = "1";
   // One agent of each group: 100 when they sit in different tiles, 0 when they share one.
   auto pairD = [&](int tileSize, int x1, int y1, int x2, int y2) {
-    for (TCell c : m->Cells) c.State = 0, c.Occupied = false;
-    m->CellsEdited();
-    m->Agents.clear();
-    m->GroupSizes.assign(2, 0);
+    for (TCell c : m->Sim.Cells) c.State = 0, c.Occupied = false;
+    m->Sim.CellsEdited();
+    m->Sim.Agents.clear();
+    m->Sim.GroupSizes.assign(2, 0);
     Place(*m, x1, y1, 1);
     Place(*m, x2, y2, 2);
     m->Controls.Text(Field::E_nbSize) = std::to_string(tileSize);
@@ -166,14 +166,14 @@ TEST(SegregationIndices, TilingCutsTheLastTileAtTheEdge) {
   EXPECT_EQ(pairD(20, 100, 100, 115, 115), "0");  // 16 x 16
   EXPECT_EQ(pairD(20, 115, 0, 0, 0), "100");      // tiles do not wrap
   // Every cell counted once: one group on the corner tile, the other everywhere else.
-  for (TCell c : m->Cells) c.State = 0, c.Occupied = false;
-  m->CellsEdited();
-  m->Agents.clear();
-  m->GroupSizes.assign(2, 0);
+  for (TCell c : m->Sim.Cells) c.State = 0, c.Occupied = false;
+  m->Sim.CellsEdited();
+  m->Sim.Agents.clear();
+  m->Sim.GroupSizes.assign(2, 0);
   for (int y = 0; y < 116; ++y) {
     for (int x = 0; x < 116; ++x) Place(*m, x, y, x >= 100 && y >= 100 ? 1 : 2);
   }
-  EXPECT_EQ(m->GroupSizes[0], 256);
+  EXPECT_EQ(m->Sim.GroupSizes[0], 256);
   m->ComputeSegregationIndices();
   EXPECT_EQ(Cell(*m, 2, 1), "100");
   // A tile of RowCount or more cells is the whole grid.
@@ -217,11 +217,11 @@ TEST(SegregationIndices, EmptyDivisorsGiveOneFinitePointPerGroup) {
     }
   }
   // Cells whose State is no group are not read.
-  m->CellAt(10, 10).State = 9;
-  m->CellAt(11, 10).State = -2;
+  m->Sim.CellAt(10, 10).State = 9;
+  m->Sim.CellAt(11, 10).State = -2;
   m->ComputeSegregationIndices();
   m->FindClusters();
-  EXPECT_EQ(m->ClusterSizes.size(), 3u);
+  EXPECT_EQ(m->Sim.ClusterSizes.size(), 3u);
 }
 
 TEST(SegregationIndices, DissimiGridLayoutAndTexts) {
@@ -286,10 +286,10 @@ TEST(SegregationIndices, DissimiGridLayoutAndTexts) {
 
   // The table follows the window's decimal separator.
   m->Analysis.DecimalSeparator = ',';
-  m->Agents.clear();
-  for (TCell c : m->Cells) c.State = 0, c.Occupied = false;
-  m->CellsEdited();
-  m->GroupSizes.assign(3, 0);
+  m->Sim.Agents.clear();
+  for (TCell c : m->Sim.Cells) c.State = 0, c.Occupied = false;
+  m->Sim.CellsEdited();
+  m->Sim.GroupSizes.assign(3, 0);
   TileFiller f{*m, 20, {}};
   f.Add(0, 0, 1, 3);
   f.Add(1, 0, 1, 5);  // group 1: 3/8, 5/8
@@ -302,15 +302,15 @@ TEST(SegregationIndices, DissimiGridLayoutAndTexts) {
 TEST(SegregationIndices, ManyGroupsOnSmallTilesMatchEveryPairSummed) {
   const int groups = 40;
   auto m = EmptyRun(40, 2, groups);  // 20 x 20 cells
-  m->TileSize = 3;
+  m->Sim.TileSize = 3;
   uint32_t seed = 9;
   for (int i = 0; i < 250; ++i) {
     seed = seed * 134775813u + 1;
     const int x = int(seed % 20), y = int((seed >> 8) % 20);
-    if (m->CellAt(x, y).State != 0) continue;
+    if (m->Sim.CellAt(x, y).State != 0) continue;
     Place(*m, x, y, 1 + int((seed >> 16) % 35));  // groups 36..40 stay empty
   }
-  m->Controls.Text(Field::Edit_anzAg) = std::to_string(m->Agents.size() - 1);
+  m->Controls.Text(Field::Edit_anzAg) = std::to_string(m->Sim.Agents.size() - 1);
   m->ComputeSegregationIndices();
 
   // Every pair over every tile, in tile order, as the index is defined.
@@ -322,13 +322,13 @@ TEST(SegregationIndices, ManyGroupsOnSmallTilesMatchEveryPairSummed) {
       std::vector<int> count(n, 0);
       for (int y = j * 3; y < std::min(j * 3 + 3, 20); ++y) {
         for (int x = i * 3; x < std::min(i * 3 + 3, 20); ++x) {
-          if (const int state = m->CellAt(x, y).State; state > 0) ++count[size_t(state - 1)];
+          if (const int state = m->Sim.CellAt(x, y).State; state > 0) ++count[size_t(state - 1)];
         }
       }
       for (size_t g = 0; g < n; ++g) {
         for (size_t h = g + 1; h < n; ++h) {
           d[h * n + g] +=
-              std::fabs(percent(count[g], m->GroupSizes[g]) - percent(count[h], m->GroupSizes[h]));
+              std::fabs(percent(count[g], m->Sim.GroupSizes[g]) - percent(count[h], m->Sim.GroupSizes[h]));
         }
       }
     }
@@ -347,7 +347,7 @@ TEST(SegregationIndices, RepeatedCallsEarlyCallsAndRefusals) {
     Place(*m, 1, 1, 1);
     Place(*m, 2, 1, 2);
     m->Controls.Text(Field::Edit_anzAg) = "1";
-    m->StepCount = 12;
+    m->Sim.StepCount = 12;
     m->ComputeSegregationIndices();
     m->ComputeSegregationIndices();
     const auto& a = m->Analysis;
@@ -372,7 +372,7 @@ TEST(SegregationIndices, RepeatedCallsEarlyCallsAndRefusals) {
     ASSERT_EQ(m->Analysis.ChangeSeries.size(), 4u);
     for (const LineSeries& s : m->Analysis.SegregationSeries) EXPECT_EQ(s.points.size(), 1u);
     ASSERT_NO_THROW(m->FindClusters());
-    EXPECT_EQ(m->ClusterSizes, (std::vector<std::vector<int32_t>>{{2}, {}, {1}}));
+    EXPECT_EQ(m->Sim.ClusterSizes, (std::vector<std::vector<int32_t>>{{2}, {}, {1}}));
     ASSERT_NO_THROW(m->RecordStepMeasures());
     EXPECT_EQ(m->Analysis.SatisfactionSeries.size(), 3u);
   }
@@ -398,14 +398,14 @@ TEST(SegregationIndices, RepeatedCallsEarlyCallsAndRefusals) {
     for (const char* text : {"0", "-3", "x"}) {
       m->Controls.Text(Field::E_nbSize) = text;
       EXPECT_THROW(m->E_nbSizeChange(), SegworkError) << text;
-      EXPECT_EQ(m->TileSize, 7);
+      EXPECT_EQ(m->Sim.TileSize, 7);
     }
     m->Controls.Text(Field::E_nbSize) = "0";
     EXPECT_THROW(m->SetUpRun(), SegworkError);
-    EXPECT_EQ(m->TileSize, 7);
+    EXPECT_EQ(m->Sim.TileSize, 7);
     m->Controls.Text(Field::Edit_anzAg) = "1";
     EXPECT_NO_THROW(m->ComputeSegregationIndices());
-    m->TileSize = 0;  // however it got there, the tiling refuses it
+    m->Sim.TileSize = 0;  // however it got there, the tiling refuses it
     EXPECT_THROW(m->ComputeSegregationIndices(), SegworkError);
     EXPECT_EQ(m->Analysis.ChangeSeries[0].points.size(), 1u);
   }
@@ -414,7 +414,7 @@ TEST(SegregationIndices, RepeatedCallsEarlyCallsAndRefusals) {
 TEST(Clusters, ShapesWrapAndOrder) {
   auto m = EmptyRun(10, 1, 2);
   m->FindClusters();
-  EXPECT_EQ(m->ClusterSizes, (std::vector<std::vector<int32_t>>{{}, {}}));
+  EXPECT_EQ(m->Sim.ClusterSizes, (std::vector<std::vector<int32_t>>{{}, {}}));
 
   Place(*m, 2, 2, 1);
   Place(*m, 3, 3, 1);  // corner contact only
@@ -424,13 +424,13 @@ TEST(Clusters, ShapesWrapAndOrder) {
   Place(*m, 5, 9, 2);  // across the top/bottom edge
   Place(*m, 6, 5, 2);  // alone, below the first group-2 cluster in scan order
   m->FindClusters();
-  EXPECT_EQ(m->ClusterSizes, (std::vector<std::vector<int32_t>>{{1, 1, 2}, {2, 1}}));
+  EXPECT_EQ(m->Sim.ClusterSizes, (std::vector<std::vector<int32_t>>{{1, 1, 2}, {2, 1}}));
 
   // The four corners are one cluster through both edges at once.
   auto c = EmptyRun(10, 1, 1);
   for (auto [x, y] : {std::pair{0, 0}, {9, 0}, {0, 9}, {9, 9}}) Place(*c, x, y, 1);
   c->FindClusters();
-  EXPECT_EQ(c->ClusterSizes, (std::vector<std::vector<int32_t>>{{4}}));
+  EXPECT_EQ(c->Sim.ClusterSizes, (std::vector<std::vector<int32_t>>{{4}}));
 
   // Entries follow the scan order of each cluster's first cell, not the cluster's extent.
   auto o = EmptyRun(10, 1, 1);
@@ -438,7 +438,7 @@ TEST(Clusters, ShapesWrapAndOrder) {
   Place(*o, 1, 2, 1);                               // (1, 2)
   for (int x = 0; x <= 1; ++x) Place(*o, x, 5, 1);  // (0, 5)
   o->FindClusters();
-  EXPECT_EQ(o->ClusterSizes, (std::vector<std::vector<int32_t>>{{3, 1, 2}}));
+  EXPECT_EQ(o->Sim.ClusterSizes, (std::vector<std::vector<int32_t>>{{3, 1, 2}}));
 }
 
 TEST(Clusters, Checkerboards) {
@@ -447,7 +447,7 @@ TEST(Clusters, Checkerboards) {
     for (int x = 0; x < 10; ++x) Place(*even, x, y, (x + y) % 2 + 1);
   }
   even->FindClusters();
-  EXPECT_EQ(even->ClusterSizes,
+  EXPECT_EQ(even->Sim.ClusterSizes,
             (std::vector<std::vector<int32_t>>(2, std::vector<int32_t>(50, 1))));
 
   // On a 9 x 9 board the cells of the last column meet those of the first, and the last row
@@ -461,17 +461,17 @@ TEST(Clusters, Checkerboards) {
                                        2, 1, 1, 1, 1, 1, 1, 1, 2, 1, 1, 1, 1, 1, 1, 1};
   const std::vector<int32_t> group2 = {2, 2, 2, 2, 2, 1, 1, 1, 1, 1, 1, 1, 2, 1, 1, 1,
                                        1, 1, 1, 1, 2, 1, 1, 1, 1, 1, 1, 1, 2, 1, 1, 1};
-  EXPECT_EQ(odd->ClusterSizes[0], group1);
-  EXPECT_EQ(odd->ClusterSizes[1], group2);
+  EXPECT_EQ(odd->Sim.ClusterSizes[0], group1);
+  EXPECT_EQ(odd->Sim.ClusterSizes[1], group2);
 }
 
 TEST(Clusters, WholeGridIsOneClusterAndSizesAddUp) {
   auto big = EmptyRun(694, 1, 1, /*reset=*/false);
-  ASSERT_EQ(big->Cells.size(), 481636u);
-  for (TCell c : big->Cells) c.State = 1, c.Occupied = true;
-  big->GroupSizes[0] = 481636;
+  ASSERT_EQ(big->Sim.Cells.size(), 481636u);
+  for (TCell c : big->Sim.Cells) c.State = 1, c.Occupied = true;
+  big->Sim.GroupSizes[0] = 481636;
   big->FindClusters();
-  EXPECT_EQ(big->ClusterSizes, (std::vector<std::vector<int32_t>>{{481636}}));
+  EXPECT_EQ(big->Sim.ClusterSizes, (std::vector<std::vector<int32_t>>{{481636}}));
   ASSERT_EQ(big->Analysis.ClusterSizeSeries.bars.size(), 1u);
   EXPECT_EQ(big->Analysis.ClusterSizeSeries.bars[0].value, 481636);
 
@@ -489,7 +489,7 @@ TEST(Clusters, WholeGridIsOneClusterAndSizesAddUp) {
   m->FindClusters();
   for (size_t g = 0; g < 3; ++g) {
     int64_t sum = 0;
-    for (int32_t s : m->ClusterSizes[g]) sum += s;
+    for (int32_t s : m->Sim.ClusterSizes[g]) sum += s;
     EXPECT_EQ(sum, occupied[g]);
   }
 }
@@ -502,7 +502,7 @@ TEST(Clusters, ChartBarsTitleAndBadThreshold) {
   for (int x = 3; x <= 7; ++x) Place(*m, x, 7, 2);  // 5
   Place(*m, 0, 0, 3);                               // 1
   Place(*m, 8, 8, 3), Place(*m, 8, 9, 3);           // 2
-  m->StepCount = 31;
+  m->Sim.StepCount = 31;
   m->FindClusters();
   const auto& a = m->Analysis;
   EXPECT_EQ(a.ChartTitle[2], "cluster sizes >1 at timestep 31");
@@ -528,12 +528,12 @@ TEST(Clusters, ChartBarsTitleAndBadThreshold) {
   Place(*m, 9, 0, 2);
   m->Controls.Text(Field::E_clusterT) = "two";
   const uint64_t charts = a.ClusterChartCount;
-  m->StepCount = 61;
+  m->Sim.StepCount = 61;
   EXPECT_THROW(m->FindClusters(), SegworkError);
   EXPECT_EQ(bars(), (Bars{{3, red}, {5, green}}));
   EXPECT_EQ(a.ChartTitle[2], "cluster sizes >2 at timestep 31");
   EXPECT_EQ(a.ClusterChartCount, charts);
-  EXPECT_EQ(m->ClusterSizes[1], (std::vector<int32_t>{1, 5}));
+  EXPECT_EQ(m->Sim.ClusterSizes[1], (std::vector<int32_t>{1, 5}));
 }
 
 TEST(RecordStepMeasures, FirstStepResetsAndClustersEvery30Steps) {
@@ -544,7 +544,7 @@ TEST(RecordStepMeasures, FirstStepResetsAndClustersEvery30Steps) {
   c.Text(Field::Edit_anzGr) = "3";
   c.Text(Field::Edit_nRad) = "2";
   c.Text(Field::Edit_mDist) = "5";
-  m.ClockSeed = [] { return 99u; };
+  m.Sim.ClockSeed = [] { return 99u; };
   m.StartProgram();
   const auto& a = m.Analysis;
   m.Analysis.SatisfactionSeries[0].Add(0, 1);  // stale: the step-1 reset must drop it
@@ -586,16 +586,16 @@ TEST(RecordStepMeasures, SatisfactionAndChangePoints) {
   Place(*m, 9, 9, 2);
   Place(*m, 20, 20, 2);
   Place(*m, 30, 30, 1);
-  m->CellAt(1, 1).SimilarShare = 20;
-  m->CellAt(5, 1).SimilarShare = 40;
-  m->CellAt(30, 30).SimilarShare = 60;
-  m->CellAt(9, 9).SimilarShare = 75;
-  m->CellAt(20, 20).SimilarShare = 0;
-  m->CellAt(7, 7).SimilarShare = 99;  // empty: not counted
-  m->CellAt(7, 7).State = 3;          // not occupied: group 3 still has no cell
+  m->Sim.CellAt(1, 1).SimilarShare = 20;
+  m->Sim.CellAt(5, 1).SimilarShare = 40;
+  m->Sim.CellAt(30, 30).SimilarShare = 60;
+  m->Sim.CellAt(9, 9).SimilarShare = 75;
+  m->Sim.CellAt(20, 20).SimilarShare = 0;
+  m->Sim.CellAt(7, 7).SimilarShare = 99;  // empty: not counted
+  m->Sim.CellAt(7, 7).State = 3;          // not occupied: group 3 still has no cell
   m->Controls.Text(Field::Edit_anzAg) = "4";
-  m->StepCount = 5;
-  m->MoversInStep = 3;
+  m->Sim.StepCount = 5;
+  m->Sim.MoversInStep = 3;
   m->RecordStepMeasures();
   const auto& a = m->Analysis;
   ASSERT_EQ(a.SatisfactionSeries[0].points.size(), 1u);
@@ -622,12 +622,12 @@ TEST(RecordStepMeasures, ARunPastItsStopStepKeepsABoundedTail) {
   Place(*m, 1, 1, 1);
   Place(*m, 5, 5, 2);
   m->Controls.Text(Field::Edit_anzAg) = "2";
-  m->StopStep = 100;
+  m->Sim.StopStep = 100;
   const size_t tail = LineSeries::kTailPoints;
   const size_t limit = 100 + 2 * tail;
   const int32_t last = int32_t(100 + 5 * tail + 17);
   size_t largest = 0;
-  for (m->StepCount = 1; m->StepCount <= last; ++m->StepCount) {
+  for (m->Sim.StepCount = 1; m->Sim.StepCount <= last; ++m->Sim.StepCount) {
     m->RecordStepMeasures();
     largest = std::max(largest, m->Analysis.SegregationSeries[0].points.size());
   }
@@ -655,11 +655,12 @@ TEST(RecordStepMeasures, ARunPastItsStopStepKeepsABoundedTail) {
   EXPECT_EQ(s.Thinnings, 0u);
 
   // A headless run that prints each step keeps nothing per step: the newest measures only.
-  m->KeepAllMeasures = m->AnalysisShown = false;
+  m->Sim.History = MeasureHistory::LatestOnly;
+  m->Sim.Observer = nullptr;
   const size_t charted = a.SegregationSeries[0].points.size();
-  for (m->StepCount = 1; m->StepCount <= 250; ++m->StepCount) m->RecordStepMeasures();
-  EXPECT_EQ(m->Measures.size(), 1u);
-  EXPECT_EQ(m->Measures.Latest().Step, 250);
+  for (m->Sim.StepCount = 1; m->Sim.StepCount <= 250; ++m->Sim.StepCount) m->RecordStepMeasures();
+  EXPECT_EQ(m->Sim.Measures.size(), 1u);
+  EXPECT_EQ(m->Sim.Measures.Latest().Step, 250);
   EXPECT_EQ(a.SegregationSeries[0].points.size(), charted);
 }
 

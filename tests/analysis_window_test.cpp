@@ -26,7 +26,7 @@ namespace {
 class AnalysisWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    model.ClockSeed = [] { return 1u; };
+    model.Sim.ClockSeed = [] { return 1u; };
     model.TickCount = [] { return 0u; };
     model.StartProgram();
     Steps(5);
@@ -104,7 +104,7 @@ TEST_F(AnalysisWindowTest, ChartsMirrorTheCore) {
     EXPECT_EQ(Chart(chart)->title().toStdString(), model.Analysis.ChartTitle[size_t(chart)]);
   }
   // Theme colours must not win over the group colours.
-  const TColor g0 = model.GroupColours[0];
+  const TColor g0 = model.Sim.GroupColours[0];
   EXPECT_EQ(Line(1, 0)->color(), QColor(int(RedOf(g0)), int(GreenOf(g0)), int(BlueOf(g0))));
 
   const auto& groups = model.Analysis.Series3.bars;
@@ -122,7 +122,7 @@ TEST_F(AnalysisWindowTest, ChartsMirrorTheCore) {
 
   // Very many clusters are drawn in buckets, still over the full width.
   auto& bars = model.Analysis.ClusterSizeSeries.bars;
-  bars.assign(3 * TForm2::kMaxClusterBars + 1, Bar{2, model.GroupColours[0]});
+  bars.assign(3 * TForm2::kMaxClusterBars + 1, Bar{2, model.Sim.GroupColours[0]});
   ++model.Analysis.ClusterChartCount;
   window->Refresh();
   EXPECT_LE(ClusterBarsShown(), int(TForm2::kMaxClusterBars));
@@ -166,7 +166,7 @@ TEST_F(AnalysisWindowTest, LongSeriesAreThinnedButKeepTheEnds) {
 TEST_F(AnalysisWindowTest, TableMirrorsTheDissimilarityGrid) {
   Open();
   const auto& grid = model.Analysis.DissimiGrid;
-  const int groups = model.GroupCount;
+  const int groups = model.Sim.GroupCount;
   ASSERT_EQ(Grid()->columnCount(), groups + 1);
   ASSERT_EQ(Grid()->rowCount(), groups + 2);
   EXPECT_EQ(Cell(0, 0), "groups");
@@ -189,7 +189,7 @@ TEST_F(AnalysisWindowTest, NewRunRebuildsEverything) {
   Open();
   // A run of the same shape that is already further along than the old one was: its points
   // must replace the old ones, not follow them.
-  model.ClockSeed = [] { return 2u; };
+  model.Sim.ClockSeed = [] { return 2u; };
   model.SetUpRun();
   Steps(10);
   window->Refresh();

@@ -154,7 +154,7 @@ TEST_F(ChartExport, AnalysisChartsSaveTheirImageAndAllTheCoresPoints) {
   auto groups = [&](const char* prefix, const char* x,
                     std::vector<std::pair<std::string, std::string>> more) {
     std::vector<std::pair<std::string, std::string>> series;
-    for (int g = 1; g <= model.GroupCount; ++g) series.push_back({prefix + std::to_string(g), x});
+    for (int g = 1; g <= model.Sim.GroupCount; ++g) series.push_back({prefix + std::to_string(g), x});
     series.insert(series.end(), more.begin(), more.end());
     return Header(series);
   };
@@ -162,7 +162,7 @@ TEST_F(ChartExport, AnalysisChartsSaveTheirImageAndAllTheCoresPoints) {
       {},
       {groups("sat_", "step", {}), a.SatisfactionSeries[0].points.size()},
       {Header({{"cluster_size", "position"}}), a.ClusterSizeSeries.bars.size()},
-      {Header({{"agents", "group"}}), size_t(model.GroupCount)},
+      {Header({{"agents", "group"}}), size_t(model.Sim.GroupCount)},
       {groups("is_", "step", {{"density", "step"}}), a.SegregationSeries[0].points.size()},
       {groups("is_", "agents", {{"density", "agents"}}), a.ChangeSeries[2].points.size()},
       {Header({{"movers", "step"}, {"movers_percent", "step"}}), a.ChangeSeries[0].points.size()},
@@ -188,7 +188,7 @@ TEST_F(ChartExport, AnalysisChartsSaveTheirImageAndAllTheCoresPoints) {
   // Bars at the positions they are drawn at; groups counted from 1 as in sat_1.
   const std::string lastBar = Csv(dir.filePath("chart2.csv")).back();
   EXPECT_EQ(Fields(lastBar)[0], std::to_string(a.ClusterSizeSeries.bars.size() - 1));
-  EXPECT_EQ(Csv(dir.filePath("chart3.csv"))[1], "1," + std::to_string(model.GroupSizes[0]));
+  EXPECT_EQ(Csv(dir.filePath("chart3.csv"))[1], "1," + std::to_string(model.Sim.GroupSizes[0]));
   EXPECT_EQ(asked.front(),
             "Save chart image|average satisfaction of the agents.png|PNG image (*.png)");
   EXPECT_EQ(asked.back(), "Save chart data|changes.csv|CSV table (*.csv)");

@@ -17,6 +17,13 @@
 namespace segwork::cli {
 namespace {
 
+// A run prepared as the CLI prepares one, in the window's model: its tables and labels follow.
+std::unique_ptr<Model> WindowModel(const RunOptions& o, std::ostream& err) {
+  auto model = std::make_unique<Model>();
+  PrepareSimulation(model->Sim, o, EngineKind::Fast, err, true);
+  return model;
+}
+
 using Rows = std::vector<std::vector<std::string>>;
 
 struct Sweep {
@@ -77,7 +84,7 @@ std::string Real(double v) {
 double MeanIndex(const Model& model, size_t j) {
   double sum = 0;
   for (const LineSeries& series : model.Analysis.SegregationSeries) sum += series.points.at(j).y;
-  return sum / model.GroupCount;
+  return sum / model.Sim.GroupCount;
 }
 
 TEST(CliSweep, ParameterDefaultsMakeNineRunsInSweepOrder) {
@@ -150,7 +157,7 @@ TEST(CliSweep, ARowIsReproducedByItsSeedAndValue) {
   const auto row = Table(Execute(s).out).at(4);
   RunOptions o = s.run;
   o.seed = row[3], o.moveDistance = row[1];
-  auto model = PrepareModel(o, EngineKind::Fast, err, true);
+  auto model = WindowModel(o, err);
   for (int i = 0; i < 5; ++i) model->AdvanceOneStep();
   EXPECT_EQ(row[4], std::to_string(model->Analysis.ClusterSizeSeries.bars.size()));
   EXPECT_EQ(row[5], Real(MeanIndex(*model, 4)));
@@ -161,7 +168,7 @@ TEST(CliSweep, ARowIsReproducedByItsSeedAndValue) {
   ASSERT_EQ(rows.size(), 6u * 5u);
   o = s.run;
   o.seed = rows[15][3], o.threshold = rows[15][1];
-  model = PrepareModel(o, EngineKind::Fast, err, true);
+  model = WindowModel(o, err);
   for (size_t j = 0; j < 5; ++j) {
     model->AdvanceOneStep();
     EXPECT_EQ(rows[15 + j][4] + ',' + rows[15 + j][5] + ',' + rows[15 + j][6],
@@ -175,7 +182,7 @@ TEST(CliSweep, ARowIsReproducedByItsSeedAndValue) {
     const auto street = Table(Execute(s).out).at(3);
     o = s.run;
     o.seed = street[3], o.rows = o.cols = o.streets = street[1];
-    model = PrepareModel(o, EngineKind::Fast, err, true);
+    model = WindowModel(o, err);
     EXPECT_EQ(street[4], model->Window.Lbl_strCell) << layout;
     EXPECT_NE(street[4], "0") << layout;
     for (int i = 0; i < 5; ++i) model->AdvanceOneStep();
@@ -302,7 +309,7 @@ std::vector<std::string> RunWindow(const Sweep& s, Model& model, SweepWindow& wi
                                    const std::function<void()>& start,
                                    const std::function<void()>& tick) {
   std::vector<std::string> seeds;
-  model.ClockSeed = [&seeds, n = 0u]() mutable {
+  model.Sim.ClockSeed = [&seeds, n = 0u]() mutable {
     seeds.push_back(std::to_string(RunSeed(11, n)));
     return RunSeed(11, n++);
   };
@@ -324,7 +331,7 @@ TEST(CliSweep, TheWindowsFindTheSameRunsAndSeriesForTheSameSeeds) {
     ASSERT_EQ(cli.status, 0) << cli.err;
     const Rows rows = Table(cli.out);
     std::ostringstream err;
-    auto model = PrepareModel(s.run, EngineKind::Fast, err, true);
+    auto model = WindowModel(s.run, err);
     auto series = [&](const char* name) { return Points(Series(cli.out, name)); };
     if (experiment == Experiment::Parameter) {
       ParameterSpaceSweep w(*model);

@@ -39,7 +39,7 @@ RunOptions Small(std::optional<std::string> seed = "7") {
 // Small() as typed into the window's controls, every setup seeded with 7.
 std::unique_ptr<Model> SmallModel() {
   auto m = std::make_unique<Model>();
-  m->ClockSeed = [] { return 7u; };
+  m->Sim.ClockSeed = [] { return 7u; };
   ControlValues& c = m->Controls;
   c.Text(Field::Edit_cellSiz) = "20";
   c.Text(Field::Edit_anzAg) = "700";
@@ -51,9 +51,9 @@ std::unique_ptr<Model> SmallModel() {
 
 uint64_t Fnv1a(const Model& m) {
   uint64_t h = 0xcbf29ce484222325ull;
-  for (int32_t y = 0; y < m.RowCount; ++y) {
-    for (int32_t x = 0; x < m.ColCount; ++x) {
-      const uint32_t state = uint32_t(m.Cells.State[m.Cells.Index(x, y)]);
+  for (int32_t y = 0; y < m.Sim.RowCount; ++y) {
+    for (int32_t x = 0; x < m.Sim.ColCount; ++x) {
+      const uint32_t state = uint32_t(m.Sim.Cells.State[m.Sim.Cells.Index(x, y)]);
       const unsigned char bytes[4] = {uint8_t(state), uint8_t(state >> 8), uint8_t(state >> 16),
                                       uint8_t(state >> 24)};
       for (unsigned char b : bytes) h = (h ^ b) * 0x100000001b3ull;
@@ -82,8 +82,8 @@ TEST(CliRun, OutputMatchesTheSameRunDrivenDirectly) {
   m.StartProgram();
   for (int step = 1; step <= 5; ++step) {
     m.AdvanceOneStep();
-    std::string row = std::to_string(step) + "," + std::to_string(m.Agents.size()) + "," +
-                      std::to_string(m.MoversInStep);
+    std::string row = std::to_string(step) + "," + std::to_string(m.Sim.Agents.size()) + "," +
+                      std::to_string(m.Sim.MoversInStep);
     for (const LineSeries& s : m.Analysis.SegregationSeries) row += "," + Real(s.points.back().y);
     for (const LineSeries& s : m.Analysis.SatisfactionSeries) row += "," + Real(s.points.back().y);
     EXPECT_EQ(lines[size_t(step)], row);
@@ -261,7 +261,7 @@ TEST(CliRun, StreetLinesDrawWhatPointerStrokesDrawAndBadOnesAreRefused) {
   Model& m = *small;
   m.Controls.Text(Field::E_stopT) = "5";
   m.CreateMainWindow();
-  m.LayOutStreetGrid();
+  m.Sim.LayOutStreetGrid();
   auto stroke = [&](int item, int x0, int y0, int x1, int y1) {
     m.Controls.CB_strType = item;
     m.ZeichenPanelMouseDown(PointerButton::Left, x0 * 20 + 10, y0 * 20 + 10);
@@ -273,7 +273,7 @@ TEST(CliRun, StreetLinesDrawWhatPointerStrokesDrawAndBadOnesAreRefused) {
   m.B_setupClick();
   for (int step = 0; step < 5; ++step) m.AdvanceOneStep();
   char digest[40];
-  std::snprintf(digest, sizeof digest, "digest,%016" PRIx64, StateDigest(m));
+  std::snprintf(digest, sizeof digest, "digest,%016" PRIx64, StateDigest(m.Sim));
   EXPECT_EQ(Split(r.out, '\n').back(), digest);
 
   RunOptions noLines = Small();

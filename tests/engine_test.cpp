@@ -34,15 +34,15 @@ uint64_t Bits(double v) {
 // States, shares to the bit, and the latest point of every series.
 uint64_t Digest(const Model& m) {
   uint64_t h = 0xcbf29ce484222325ull;
-  for (size_t i = 0; i < m.Cells.size(); ++i) {
-    h = Mix(h, uint64_t(uint32_t(m.Cells.State[i])));
-    h = Mix(h, Bits(m.Cells.SimilarShare[i]));
+  for (size_t i = 0; i < m.Sim.Cells.size(); ++i) {
+    h = Mix(h, uint64_t(uint32_t(m.Sim.Cells.State[i])));
+    h = Mix(h, Bits(m.Sim.Cells.SimilarShare[i]));
   }
-  h = Mix(h, m.Agents.size());
-  for (const TAgent& a : m.Agents) {
-    h = Mix(h, uint64_t(m.Cells.Index(a.CellX, a.CellY)) << 1 | uint64_t(a.Satisfied));
+  h = Mix(h, m.Sim.Agents.size());
+  for (const TAgent& a : m.Sim.Agents) {
+    h = Mix(h, uint64_t(m.Sim.Cells.Index(a.CellX, a.CellY)) << 1 | uint64_t(a.Satisfied));
   }
-  h = Mix(h, uint64_t(m.MoversInStep));
+  h = Mix(h, uint64_t(m.Sim.MoversInStep));
   for (const auto* table :
        {&m.Analysis.SatisfactionSeries, &m.Analysis.SegregationSeries, &m.Analysis.ChangeSeries}) {
     for (const LineSeries& s : *table) {
@@ -62,8 +62,8 @@ struct Scenario {
 };
 
 void Configure(Model& m, uint32_t seed, Scenario& s, int panel) {
-  m.PanelWidth = m.PanelHeight = panel;
-  m.ClockSeed = [seed] { return seed; };
+  m.Sim.PanelWidth = m.Sim.PanelHeight = panel;
+  m.Sim.ClockSeed = [seed] { return seed; };
   ControlValues& c = m.Controls;
   const int cellSize = 4 + s.Pick(5);
   const int cells = (panel / cellSize) * (panel / cellSize);
@@ -92,13 +92,13 @@ using Tweak = std::function<void(Model&, Scenario&)>;
 // Cells edited behind the engine: the last agent taken away, sometimes leaving its group in an
 // empty cell (a state no step makes), then the engine told to forget.
 void EditCells(Model& m, bool leaveGroup) {
-  if (m.Agents.size() < 2) return;
-  const TAgent a = m.Agents.back();
-  m.Agents.pop_back();
-  const size_t i = m.Cells.Index(a.CellX, a.CellY);
-  m.Cells.Occupied[i] = 0;
-  m.Cells.State[i] = leaveGroup ? a.Group : 0;
-  m.CellsEdited();
+  if (m.Sim.Agents.size() < 2) return;
+  const TAgent a = m.Sim.Agents.back();
+  m.Sim.Agents.pop_back();
+  const size_t i = m.Sim.Cells.Index(a.CellX, a.CellY);
+  m.Sim.Cells.Occupied[i] = 0;
+  m.Sim.Cells.State[i] = leaveGroup ? a.Group : 0;
+  m.Sim.CellsEdited();
 }
 
 // Builds both models the same way, then steps them, changing settings read at use between steps.
@@ -106,8 +106,8 @@ void RunSideBySide(uint32_t seed, int steps, int panel, const Tweak& tweak = {},
                    bool edits = false) {
   Scenario setup(seed);
   Model literal, fast;
-  literal.EngineChoice = EngineKind::Literal;
-  fast.EngineChoice = EngineKind::Fast;
+  literal.Sim.EngineChoice = EngineKind::Literal;
+  fast.Sim.EngineChoice = EngineKind::Fast;
   Scenario a = setup, b = setup;
   Configure(literal, seed, a, panel);
   Configure(fast, seed, b, panel);
@@ -120,8 +120,8 @@ void RunSideBySide(uint32_t seed, int steps, int panel, const Tweak& tweak = {},
   const int streets = layout.Pick(4);
   for (Model* m : {&literal, &fast}) {
     m->CreateMainWindow();
-    if (streets == 1 || streets == 3) m->LayOutStreetGrid();
-    if (streets == 2 || streets == 3) m->LayOutRandomStreets();
+    if (streets == 1 || streets == 3) m->Sim.LayOutStreetGrid();
+    if (streets == 2 || streets == 3) m->Sim.LayOutRandomStreets();
     m->SetUpRun();
   }
   ASSERT_EQ(Digest(literal), Digest(fast)) << "seed " << seed << " after setup";
@@ -139,15 +139,15 @@ void RunSideBySide(uint32_t seed, int steps, int panel, const Tweak& tweak = {},
     }
     if (during.Pick(40) == 0) {
       // Streets changed while running: a new layout and a rebuild of the weights.
-      for (Model* m : {&literal, &fast}) m->LayOutRandomStreets();
+      for (Model* m : {&literal, &fast}) m->Sim.LayOutRandomStreets();
     }
     if (during.Pick(30) == 0) {
       // A stroke whose weights wait for the next build: only the street cells change.
-      const StreetStroke stroke{{during.Pick(literal.ColCount), during.Pick(literal.RowCount)},
-                                {during.Pick(literal.ColCount), during.Pick(literal.RowCount)},
+      const StreetStroke stroke{{during.Pick(literal.Sim.ColCount), during.Pick(literal.Sim.RowCount)},
+                                {during.Pick(literal.Sim.ColCount), during.Pick(literal.Sim.RowCount)},
                                 during.Pick(2) ? -1 : 2,
                                 "stroke"};
-      for (Model* m : {&literal, &fast}) m->DrawStroke(stroke);
+      for (Model* m : {&literal, &fast}) m->Sim.DrawStroke(stroke);
     }
     if (edits && during.Pick(6) == 0) {
       const bool leaveGroup = during.Pick(3) == 0;
@@ -196,9 +196,9 @@ TEST(Engines, SameTrajectoryWithManyGroupsAndWholeWeights) {
 TEST(Engines, SameTrajectoryAtDefaultSize) {
   const int steps = SEGWORK_LONG_RUN ? 300 : 40;
   Model literal, fast;
-  literal.EngineChoice = EngineKind::Literal;
+  literal.Sim.EngineChoice = EngineKind::Literal;
   for (Model* m : {&literal, &fast}) {
-    m->ClockSeed = [] { return 20261209u; };
+    m->Sim.ClockSeed = [] { return 20261209u; };
     m->StartProgram(StreetLayout::Grid);
   }
   for (int step = 1; step <= steps; ++step) {
@@ -213,10 +213,10 @@ TEST(Engines, SameTrajectoryAtDefaultSize) {
 TEST(Engines, SameTrajectoryWhenOnlySomeAgentsAreVisited) {
   for (uint32_t seed = 1; seed <= 6; ++seed) {
     Model literal, fast;
-    literal.EngineChoice = EngineKind::Literal;
+    literal.Sim.EngineChoice = EngineKind::Literal;
     for (Model* m : {&literal, &fast}) {
-      m->ClockSeed = [seed] { return seed; };
-      m->PanelWidth = m->PanelHeight = 240;
+      m->Sim.ClockSeed = [seed] { return seed; };
+      m->Sim.PanelWidth = m->Sim.PanelHeight = 240;
       m->Controls.Text(Field::Edit_anzAg) = "900";
       m->Controls.Text(Field::Edit_mDist) = "10";
       m->Controls.TrB_thresh = 20 + 10 * int(seed % 3);
@@ -226,17 +226,17 @@ TEST(Engines, SameTrajectoryWhenOnlySomeAgentsAreVisited) {
     bool followedPlan = false;
     for (int step = 1; step <= 160; ++step) {
       for (Model* m : {&literal, &fast}) {
-        if (step == 90) m->TrB_threshChange(m->Threshold + 10);
+        if (step == 90) m->TrB_threshChange(m->Sim.Threshold + 10);
         if (step == 100) m->Controls.emptyCellRule = EmptyCellRule((seed + 1) % 3);
-        if (step == 110) m->DrawStroke({{2, 3}, {30, 25}, -2, "stroke"});
+        if (step == 110) m->Sim.DrawStroke({{2, 3}, {30, 25}, -2, "stroke"});
         if (step == 120) {
           m->Controls.CB_actiGrow = true;
-          m->Controls.Text(Field::Edit_anzAg) = std::to_string(m->Agents.size() + 30);
+          m->Controls.Text(Field::Edit_anzAg) = std::to_string(m->Sim.Agents.size() + 30);
         }
         if (step == 130) EditCells(*m, false);
-        if (step == 140) m->BuildNeighbourhoodWeights();
+        if (step == 140) m->Sim.BuildNeighbourhoodWeights();
       }
-      followedPlan = followedPlan || fast.Plan.valid;
+      followedPlan = followedPlan || fast.Sim.Plan.valid;
       literal.AdvanceOneStep();
       fast.AdvanceOneStep();
       ASSERT_EQ(Digest(literal), Digest(fast)) << "seed " << seed << " step " << step;
@@ -248,19 +248,19 @@ TEST(Engines, SameTrajectoryWhenOnlySomeAgentsAreVisited) {
 TEST(Engines, WeightListsAgreeAfterEveryKindOfLayout) {
   for (uint32_t seed = 1; seed <= 10; ++seed) {
     Model literal, fast;
-    literal.EngineChoice = EngineKind::Literal;
+    literal.Sim.EngineChoice = EngineKind::Literal;
     Scenario a(seed), b(seed);
     Configure(literal, seed, a, 150);
     Configure(fast, seed, b, 150);
     for (Model* m : {&literal, &fast}) {
       m->Controls.UpD_nrStr = 12;
       m->CreateMainWindow();
-      m->LayOutRandomStreets();
-      m->LayOutStreetGrid();
+      m->Sim.LayOutRandomStreets();
+      m->Sim.LayOutStreetGrid();
     }
-    for (int32_t y = 0; y < literal.RowCount; ++y) {
-      for (int32_t x = 0; x < literal.ColCount; ++x) {
-        ASSERT_EQ(literal.NeighbourWeightsOf(x, y), fast.NeighbourWeightsOf(x, y))
+    for (int32_t y = 0; y < literal.Sim.RowCount; ++y) {
+      for (int32_t x = 0; x < literal.Sim.ColCount; ++x) {
+        ASSERT_EQ(literal.Sim.NeighbourWeightsOf(x, y), fast.Sim.NeighbourWeightsOf(x, y))
             << "seed " << seed << " cell " << x << "," << y;
       }
     }

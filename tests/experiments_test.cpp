@@ -15,7 +15,7 @@ namespace {
 // The program as started, on a small world unless asked for the default one.
 std::unique_ptr<Model> StartedModel(bool small = true) {
   auto m = std::make_unique<Model>();
-  m->ClockSeed = [] { return 99u; };
+  m->Sim.ClockSeed = [] { return 99u; };
   if (small) {
     m->Controls.Text(Field::Edit_cellSiz) = "20";
     m->Controls.Text(Field::Edit_anzAg) = "300";
@@ -72,7 +72,7 @@ TEST(ParameterSweep, DefaultSweepFillsDataAverageTrendAndFit) {
   EXPECT_EQ(sweep.Series_AvgTrend.Count(), 2u);
   EXPECT_EQ(sweep.Series_IS_Fit.Count(), 9u);
   EXPECT_EQ(m->Controls.Text(Field::Edit_anzGr), "4");
-  EXPECT_EQ(m->GroupCount, 4);
+  EXPECT_EQ(m->Sim.GroupCount, 4);
   // A new degree refits at once, from the same points.
   sweep.UpD_polyDegSegClick(2);
   EXPECT_EQ(sweep.Series_IS_Fit.Count(), 9u);
@@ -81,7 +81,7 @@ TEST(ParameterSweep, DefaultSweepFillsDataAverageTrendAndFit) {
 TEST(ParameterSweep, RefusalsAndFailuresLeaveItStopped) {
   auto m = StartedModel();
   ParameterSpaceSweep sweep(*m);
-  m->StepCount = 7;
+  m->Sim.StepCount = 7;
   try {
     sweep.B_startClick();
     FAIL();
@@ -89,7 +89,7 @@ TEST(ParameterSweep, RefusalsAndFailuresLeaveItStopped) {
     EXPECT_STREQ(e.what(), "please select a parameter");
     EXPECT_EQ(e.Caption(), "missing value");
   }
-  EXPECT_EQ(m->StepCount, 0);
+  EXPECT_EQ(m->Sim.StepCount, 0);
   EXPECT_FALSE(sweep.TimerEnabled);
 
   sweep.E_incre = "0";
@@ -115,8 +115,8 @@ TEST(ParameterSweep, RefusalsAndFailuresLeaveItStopped) {
   sweep.E_toSteps = "0";
   EXPECT_EQ(RunToEnd(sweep, &ParameterSpaceSweep::Timer2Timer), "Cannot process fitting");
   EXPECT_EQ(sweep.Series_Avg.Count(), 3u);
-  EXPECT_EQ(m->StepCount, 1);
-  EXPECT_EQ(m->Threshold, 4);
+  EXPECT_EQ(m->Sim.StepCount, 1);
+  EXPECT_EQ(m->Sim.Threshold, 4);
   sweep.E_toSteps = "3";
 
   // Two values of three runs each cannot take a degree-3 fit: one message, timer off.
@@ -151,7 +151,7 @@ TEST(GrowthSweep, ValueLinesFromRunMeansAndTheDensityOfTheLastRun) {
   for (const auto& line : sweep.RunMeans) EXPECT_EQ(line->Count(), 0u);
   EXPECT_EQ(sweep.DensityLine->Count(), 5u);
   EXPECT_EQ(sweep.ChartSeries.size(), 5u);
-  EXPECT_EQ(m->Threshold, 20);
+  EXPECT_EQ(m->Sim.Threshold, 20);
 
   // "start / stop" after the end makes one more end-of-run pass and finishes.
   sweep.E_incre = "10";
@@ -215,11 +215,11 @@ TEST(StreetSweep, OneRunAtValueTenOnTheDefaultWorld) {
   m->Controls.UpD_strType = 0;
   EXPECT_EQ(MessageOf([&] { sweep.S_startClick(); }), "0 is not a valid street type");
   EXPECT_FALSE(sweep.TimerEnabled);
-  EXPECT_EQ(m->StreetCellCount(), 0);
-  EXPECT_EQ(m->StepCount, 0);
+  EXPECT_EQ(m->Sim.StreetCellCount(), 0);
+  EXPECT_EQ(m->Sim.StepCount, 0);
   sweep.B_breakClick();
   sweep.Timer4Timer();
-  EXPECT_EQ(m->StepCount, 1);
+  EXPECT_EQ(m->Sim.StepCount, 1);
 }
 
 }  // namespace

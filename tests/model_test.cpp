@@ -32,9 +32,9 @@ constexpr double kTwoTo32 = 4294967296.0;
 // changed before CreateMainWindow.
 std::unique_ptr<Model> SmallModel(int cols, int rows, const char* agents, uint32_t seed = 7) {
   auto m = std::make_unique<Model>();
-  m->PanelWidth = cols * 6;
-  m->PanelHeight = rows * 6;
-  m->ClockSeed = [seed] { return seed; };
+  m->Sim.PanelWidth = cols * 6;
+  m->Sim.PanelHeight = rows * 6;
+  m->Sim.ClockSeed = [seed] { return seed; };
   m->Controls.Text(Field::Edit_anzAg) = agents;
   m->Controls.Text(Field::Edit_nRad) = "1";
   m->Controls.Text(Field::Edit_mDist) = "1";
@@ -43,16 +43,16 @@ std::unique_ptr<Model> SmallModel(int cols, int rows, const char* agents, uint32
 }
 
 void PutAgent(Model& m, int x, int y, int group) {
-  m.Agents.push_back({.CellX = x,
+  m.Sim.Agents.push_back({.CellX = x,
                       .CellY = y,
                       .Group = group,
-                      .Color = m.GroupColours[size_t(group - 1)],
-                      .PosX = x * m.CellSize + m.HalfCell,
-                      .PosY = y * m.CellSize + m.HalfCell,
-                      .Radius = m.AgentRadius});
-  m.CellAt(x, y).Occupied = true;
-  m.CellAt(x, y).State = group;
-  ++m.GroupSizes[size_t(group - 1)];
+                      .Color = m.Sim.GroupColours[size_t(group - 1)],
+                      .PosX = x * m.Sim.CellSize + m.Sim.HalfCell,
+                      .PosY = y * m.Sim.CellSize + m.Sim.HalfCell,
+                      .Radius = m.Sim.AgentRadius});
+  m.Sim.CellAt(x, y).Occupied = true;
+  m.Sim.CellAt(x, y).State = group;
+  ++m.Sim.GroupSizes[size_t(group - 1)];
 }
 
 std::string ErrorOf(const std::function<void()>& action) {
@@ -67,23 +67,23 @@ std::string ErrorOf(const std::function<void()>& action) {
 // One agent per cell, Occupied exactly where a State is set, GroupSizes counting every agent.
 ::testing::AssertionResult Consistent(const Model& m) {
   std::set<std::pair<int32_t, int32_t>> seen;
-  for (const TAgent& a : m.Agents) {
-    const size_t i = m.Cells.Index(a.CellX, a.CellY);
-    if (!seen.insert({a.CellX, a.CellY}).second || !m.Cells.Occupied[i] ||
-        m.Cells.State[i] != a.Group) {
+  for (const TAgent& a : m.Sim.Agents) {
+    const size_t i = m.Sim.Cells.Index(a.CellX, a.CellY);
+    if (!seen.insert({a.CellX, a.CellY}).second || !m.Sim.Cells.Occupied[i] ||
+        m.Sim.Cells.State[i] != a.Group) {
       return ::testing::AssertionFailure() << "cell " << a.CellX << "," << a.CellY;
     }
   }
   size_t occupied = 0;
-  for (size_t i = 0; i < m.Cells.size(); ++i) {
-    const uint8_t isOccupied = m.Cells.Occupied[i];
-    if (isOccupied != (m.Cells.State[i] != 0)) {
+  for (size_t i = 0; i < m.Sim.Cells.size(); ++i) {
+    const uint8_t isOccupied = m.Sim.Cells.Occupied[i];
+    if (isOccupied != (m.Sim.Cells.State[i] != 0)) {
       return ::testing::AssertionFailure() << "Occupied != State";
     }
     occupied += isOccupied;
   }
-  const int64_t placed = std::accumulate(m.GroupSizes.begin(), m.GroupSizes.end(), int64_t{0});
-  if (occupied != m.Agents.size() || placed != int64_t(m.Agents.size())) {
+  const int64_t placed = std::accumulate(m.Sim.GroupSizes.begin(), m.Sim.GroupSizes.end(), int64_t{0});
+  if (occupied != m.Sim.Agents.size() || placed != int64_t(m.Sim.Agents.size())) {
     return ::testing::AssertionFailure() << occupied << " occupied, " << placed << " placed";
   }
   return ::testing::AssertionSuccess();
@@ -113,19 +113,19 @@ struct Snapshot {
 
 Snapshot Take(const Model& m) {
   Snapshot s;
-  s.ints = {m.ColCount, m.RowCount, m.CellSize, m.NeighbourRadius, m.MoveDistance, m.StepCount};
-  s.ints.insert(s.ints.end(), {m.GroupCount, m.TileSize, m.StopStep, m.Threshold});
-  s.ints.insert(s.ints.end(), {int32_t(m.Rng.State()), int32_t(m.Agents.size())});
-  s.ints.insert(s.ints.end(), m.GroupSizes.begin(), m.GroupSizes.end());
-  const CellSpace& cells = m.Cells;
+  s.ints = {m.Sim.ColCount, m.Sim.RowCount, m.Sim.CellSize, m.Sim.NeighbourRadius, m.Sim.MoveDistance, m.Sim.StepCount};
+  s.ints.insert(s.ints.end(), {m.Sim.GroupCount, m.Sim.TileSize, m.Sim.StopStep, m.Sim.Threshold});
+  s.ints.insert(s.ints.end(), {int32_t(m.Sim.Rng.State()), int32_t(m.Sim.Agents.size())});
+  s.ints.insert(s.ints.end(), m.Sim.GroupSizes.begin(), m.Sim.GroupSizes.end());
+  const CellSpace& cells = m.Sim.Cells;
   for (size_t i = 0; i < cells.size(); ++i) {
-    const std::vector<double> weights = m.NeighbourWeightsOf(cells.XOf(i), cells.YOf(i));
+    const std::vector<double> weights = m.Sim.NeighbourWeightsOf(cells.XOf(i), cells.YOf(i));
     s.ints.insert(s.ints.end(), {cells.State[i], int32_t(cells.Occupied[i]), cells.Street[i],
                                  int32_t(weights.size())});
     s.reals.insert(s.reals.end(), {cells.SimilarShare[i], cells.Weight[i]});
     s.reals.insert(s.reals.end(), weights.begin(), weights.end());
   }
-  for (const TAgent& a : m.Agents) {
+  for (const TAgent& a : m.Sim.Agents) {
     s.ints.insert(s.ints.end(), {a.CellX, a.CellY, a.Group, a.Satisfied, a.PosX, a.PosY});
   }
   s.label = m.Window.Lbl_cellS;
@@ -216,30 +216,30 @@ TEST(Lcg, TriesOfATurnAreTheTriesOneByOne) {
   for (int world = 0; world < 32; ++world) {
     SetWideTries(world >= 16);
     Model m;
-    m.PanelWidth = m.PanelHeight = 60;
-    m.ClockSeed = [world] { return uint32_t(world + 1); };
+    m.Sim.PanelWidth = m.Sim.PanelHeight = 60;
+    m.Sim.ClockSeed = [world] { return uint32_t(world + 1); };
     m.Controls.Text(Field::Edit_cellSiz) = "2";
     m.Controls.Text(Field::Edit_anzAg) = std::to_string(std::array{0, 450, 855, 899}[world % 4]);
     m.Controls.Text(Field::Edit_mDist) = std::to_string(std::array{1, 5, 14, 40}[world % 16 / 4]);
     m.Controls.CB_strOcc = world % 3 == 0;
     m.StartProgram(world % 2 ? StreetLayout::Grid : StreetLayout::None);
-    for (size_t i = 0; i < std::min<size_t>(m.Agents.size(), 40); ++i) {
-      TAgent expected = m.Agents[i];
-      Lcg rng = m.Rng;
+    for (size_t i = 0; i < std::min<size_t>(m.Sim.Agents.size(), 40); ++i) {
+      TAgent expected = m.Sim.Agents[i];
+      Lcg rng = m.Sim.Rng;
       bool found = false;
       GridPos last;
       for (int tries = 0; tries < 1000 && !found; ++tries) {
-        expected.ChangeHeading(rng, 180, m.MoveDistance);
-        last = m.WrapToGrid(int64_t(expected.CellX) + expected.HeadingX,
+        expected.ChangeHeading(rng, 180, m.Sim.MoveDistance);
+        last = m.Sim.WrapToGrid(int64_t(expected.CellX) + expected.HeadingX,
                             int64_t(expected.CellY) + expected.HeadingY);
-        const size_t t = m.Cells.Index(last.x, last.y);
-        found = !m.Cells.Occupied[t] && (m.Controls.CB_strOcc || m.Cells.Street[t] == 0);
+        const size_t t = m.Sim.Cells.Index(last.x, last.y);
+        found = !m.Sim.Cells.Occupied[t] && (m.Controls.CB_strOcc || m.Sim.Cells.Street[t] == 0);
       }
       GridPos target;
-      ASSERT_EQ(m.DrawTarget(m.Agents[i], m.Controls.CB_strOcc, target), found) << world;
-      EXPECT_EQ(m.Rng.State(), rng.State()) << world << " agent " << i;
-      EXPECT_EQ(m.Agents[i].HeadingX, expected.HeadingX) << world << " agent " << i;
-      EXPECT_EQ(m.Agents[i].HeadingY, expected.HeadingY) << world << " agent " << i;
+      ASSERT_EQ(m.Sim.DrawTarget(m.Sim.Agents[i], m.Controls.CB_strOcc, target), found) << world;
+      EXPECT_EQ(m.Sim.Rng.State(), rng.State()) << world << " agent " << i;
+      EXPECT_EQ(m.Sim.Agents[i].HeadingX, expected.HeadingX) << world << " agent " << i;
+      EXPECT_EQ(m.Sim.Agents[i].HeadingY, expected.HeadingY) << world << " agent " << i;
       EXPECT_EQ(target.x, last.x) << world << " agent " << i;
       EXPECT_EQ(target.y, last.y) << world << " agent " << i;
     }
@@ -326,42 +326,42 @@ TEST(Conversions, WeightTexts) {
 
 TEST(ModelSetup, DefaultRunAndAbsurdMemory) {
   Model m;
-  m.ClockSeed = [] { return 1234u; };
+  m.Sim.ClockSeed = [] { return 1234u; };
   m.CreateMainWindow();
-  EXPECT_EQ(m.ColCount, 116);
-  EXPECT_EQ(m.RowCount, 116);
+  EXPECT_EQ(m.Sim.ColCount, 116);
+  EXPECT_EQ(m.Sim.RowCount, 116);
   EXPECT_EQ(m.Window.Lbl_cellS, "116 x 116 = 13456");
   EXPECT_EQ(m.Window.Lbl_P, "30");
-  EXPECT_EQ(m.Agents.size(), 12001u);
-  EXPECT_EQ(m.StepCount, 0);
-  EXPECT_EQ((std::vector<int32_t>{m.GroupCount, m.StopStep, m.TileSize, m.Threshold}),
+  EXPECT_EQ(m.Sim.Agents.size(), 12001u);
+  EXPECT_EQ(m.Sim.StepCount, 0);
+  EXPECT_EQ((std::vector<int32_t>{m.Sim.GroupCount, m.Sim.StopStep, m.Sim.TileSize, m.Sim.Threshold}),
             (std::vector<int32_t>{6, 500, 20, 30}));
-  EXPECT_EQ(m.GroupSizes.size(), 6u);
+  EXPECT_EQ(m.Sim.GroupSizes.size(), 6u);
   EXPECT_TRUE(Consistent(m));
-  EXPECT_EQ(m.NeighbourWeightsOf(50, 50).size(), 121u);
-  EXPECT_EQ(m.NeighbourWeightsOf(0, 0).size(), 36u);  // clipped, not wrapped
-  for (const TAgent& a : m.Agents) {
+  EXPECT_EQ(m.Sim.NeighbourWeightsOf(50, 50).size(), 121u);
+  EXPECT_EQ(m.Sim.NeighbourWeightsOf(0, 0).size(), 36u);  // clipped, not wrapped
+  for (const TAgent& a : m.Sim.Agents) {
     ASSERT_TRUE(!a.Satisfied && a.PosX == a.CellX * 6 + 3 && a.PosY == a.CellY * 6 + 3 &&
-                a.Radius == 2 && a.Color == m.GroupColours[size_t(a.Group - 1)]);
+                a.Radius == 2 && a.Color == m.Sim.GroupColours[size_t(a.Group - 1)]);
   }
 
   // 481,636 cells with 2001^2 weights each must be refused before anything is freed. Only the
   // literal engine stores those lists; the fast one would fit this run in memory.
-  m.EngineChoice = EngineKind::Literal;
+  m.Sim.EngineChoice = EngineKind::Literal;
   m.Controls.Text(Field::Edit_cellSiz) = "1";
   m.Controls.Text(Field::Edit_nRad) = "1000";
   const std::string message = ErrorOf([&] { m.SetUpRun(); });
   EXPECT_NE(message.find("memory"), std::string::npos) << message;
-  EXPECT_EQ(m.Agents.size(), 12001u);
-  EXPECT_EQ(m.ColCount, 116);
+  EXPECT_EQ(m.Sim.Agents.size(), 12001u);
+  EXPECT_EQ(m.Sim.ColCount, 116);
   EXPECT_EQ(m.Window.Lbl_cellS, "116 x 116 = 13456");
-  m.EngineChoice = EngineKind::Fast;
+  m.Sim.EngineChoice = EngineKind::Fast;
 
   m.Controls.Text(Field::Edit_cellSiz) = "6";
   m.Controls.Text(Field::Edit_nRad) = "5";
   m.Controls.CB_actiGrow = true;
   m.SetUpRun();
-  EXPECT_EQ(m.Agents.size(), 101u);
+  EXPECT_EQ(m.Sim.Agents.size(), 101u);
 }
 
 TEST(ModelSetup, GridFromPanelAndCellSize) {
@@ -382,20 +382,20 @@ TEST(ModelSetup, GridFromPanelAndCellSize) {
   for (const Case& k : cases) {
     SCOPED_TRACE(std::to_string(k.width) + " / " + k.cellSize);
     Model m;
-    m.PanelWidth = k.width;
-    m.PanelHeight = k.height;
+    m.Sim.PanelWidth = k.width;
+    m.Sim.PanelHeight = k.height;
     m.Controls.Text(Field::Edit_cellSiz) = k.cellSize;
     m.Controls.Text(Field::Edit_anzAg) = "3";
     m.Controls.Text(Field::Edit_nRad) = "1";
     m.CreateMainWindow();
-    EXPECT_EQ(m.ColCount, k.cols);
-    EXPECT_EQ(m.RowCount, k.rows);
-    EXPECT_EQ(m.AgentRadius, k.agentRadius);
-    EXPECT_EQ(m.HalfCell, k.halfCell);
+    EXPECT_EQ(m.Sim.ColCount, k.cols);
+    EXPECT_EQ(m.Sim.RowCount, k.rows);
+    EXPECT_EQ(m.Sim.AgentRadius, k.agentRadius);
+    EXPECT_EQ(m.Sim.HalfCell, k.halfCell);
     EXPECT_EQ(m.Window.Lbl_cellS, k.label);
-    const TCell& last = m.CellAt(k.cols - 1, k.rows - 1);
-    EXPECT_EQ(last.PositionX, (k.cols - 1) * m.CellSize + k.halfCell);
-    EXPECT_EQ(last.PositionY, (k.rows - 1) * m.CellSize + k.halfCell);
+    const TCell& last = m.Sim.CellAt(k.cols - 1, k.rows - 1);
+    EXPECT_EQ(last.PositionX, (k.cols - 1) * m.Sim.CellSize + k.halfCell);
+    EXPECT_EQ(last.PositionY, (k.rows - 1) * m.Sim.CellSize + k.halfCell);
     EXPECT_EQ(last.Size, k.halfCell);
   }
 }
@@ -443,7 +443,7 @@ TEST(EditChecks, RewritesUseTheLastSetupsGrid) {
   EXPECT_EQ(enter(Field::Edit_mDist, "59", moveDistance), "57");
   m.Controls.Text(Field::Edit_anzAg) = "10";
   m.SetUpRun();
-  ASSERT_EQ(m.RowCount, 174);
+  ASSERT_EQ(m.Sim.RowCount, 174);
   EXPECT_EQ(enter(Field::Edit_mDist, "59", moveDistance), "59");
   EXPECT_EQ(enter(Field::Edit_anzAg, "20000", agents), "20000");
   EXPECT_EQ(enter(Field::Edit_anzAg, "30277", agents), "28762");  // 30276 - Round(1513.8)
@@ -507,9 +507,9 @@ TEST(ModelSetup, FailedSetupKeepsTheOldRunSteppable) {
   EXPECT_EQ(ErrorOf([&] { a->SetUpRun(); }), "'1;0' is not a valid floating point value");
   weights[4] = "1";
   weights[1] = "zero";
-  a->StreetTypeAt(4, 4) = -3;
+  a->Sim.StreetTypeAt(4, 4) = -3;
   EXPECT_EQ(ErrorOf([&] { a->SetUpRun(); }), "'zero' is not a valid floating point value");
-  a->StreetTypeAt(4, 4) = 0;
+  a->Sim.StreetTypeAt(4, 4) = 0;
   EXPECT_EQ(Take(*a), before);
   EXPECT_EQ(a->Analysis.ResetCount, resets);
 
@@ -517,7 +517,7 @@ TEST(ModelSetup, FailedSetupKeepsTheOldRunSteppable) {
     a->AdvanceOneStep();
     b->AdvanceOneStep();
   }
-  EXPECT_EQ(a->StepCount, 5);
+  EXPECT_EQ(a->Sim.StepCount, 5);
   EXPECT_EQ(Take(*a), Take(*b));
   EXPECT_TRUE(Consistent(*a));
 
@@ -526,7 +526,7 @@ TEST(ModelSetup, FailedSetupKeepsTheOldRunSteppable) {
   weights[1] = "0";
   b->SetUpRun();
   EXPECT_EQ(Take(*a), Take(*b));
-  EXPECT_EQ(a->StepCount, 0);
+  EXPECT_EQ(a->Sim.StepCount, 0);
 }
 
 TEST(ModelSetup, SeedAndStreetCodesCarryOver) {
@@ -541,36 +541,36 @@ TEST(ModelSetup, SeedAndStreetCodesCarryOver) {
   EXPECT_EQ(Take(*a), Take(*b));
   a->SetUpRun();  // reseeded: the same initial run again
   EXPECT_EQ(Take(*a), initial);
-  a->ClockSeed = [] { return 100u; };
+  a->Sim.ClockSeed = [] { return 100u; };
   a->SetUpRun();
   EXPECT_NE(Take(*a), initial);
 
   // Street codes survive a setup with the same grid and are cut where the grid shrinks.
-  a->StreetTypeAt(2, 3) = -2;
-  a->StreetTypeAt(8, 9) = 3;
+  a->Sim.StreetTypeAt(2, 3) = -2;
+  a->Sim.StreetTypeAt(8, 9) = 3;
   a->Controls.Text(Field::Edit_anzAg) = "150";
   a->SetUpRun();
-  EXPECT_EQ(a->CellAt(2, 3).Street, -2);
-  EXPECT_EQ(a->CellAt(8, 9).Street, 3);
+  EXPECT_EQ(a->Sim.CellAt(2, 3).Street, -2);
+  EXPECT_EQ(a->Sim.CellAt(8, 9).Street, 3);
   EXPECT_EQ(a->Window.Lbl_strCell, "2");
-  EXPECT_EQ(a->Agents.size(), 98u);  // every cell but the two street cells
-  EXPECT_FALSE(a->CellAt(2, 3).Occupied);
-  EXPECT_FALSE(a->CellAt(8, 9).Occupied);
+  EXPECT_EQ(a->Sim.Agents.size(), 98u);  // every cell but the two street cells
+  EXPECT_FALSE(a->Sim.CellAt(2, 3).Occupied);
+  EXPECT_FALSE(a->Sim.CellAt(8, 9).Occupied);
   EXPECT_TRUE(Consistent(*a));
   a->Controls.CB_strOcc = true;
   a->SetUpRun();
-  EXPECT_EQ(a->Agents.size(), 100u);
+  EXPECT_EQ(a->Sim.Agents.size(), 100u);
   EXPECT_TRUE(Consistent(*a));
 
   a->Controls.Text(Field::Edit_cellSiz) = "12";
   a->SetUpRun();
-  ASSERT_EQ(a->ColCount, 5);
-  EXPECT_EQ(a->StreetTypes.size(), 25u);
-  EXPECT_EQ(a->CellAt(2, 3).Street, -2);
+  ASSERT_EQ(a->Sim.ColCount, 5);
+  EXPECT_EQ(a->Sim.StreetTypes.size(), 25u);
+  EXPECT_EQ(a->Sim.CellAt(2, 3).Street, -2);
   a->Controls.Text(Field::Edit_cellSiz) = "6";
   a->SetUpRun();
-  EXPECT_EQ(a->CellAt(2, 3).Street, -2);
-  EXPECT_EQ(a->CellAt(8, 9).Street, 0);
+  EXPECT_EQ(a->Sim.CellAt(2, 3).Street, -2);
+  EXPECT_EQ(a->Sim.CellAt(8, 9).Street, 0);
   EXPECT_EQ(a->Window.Lbl_strCell, "1");
 }
 
@@ -583,7 +583,7 @@ TEST(Placement, AgentCountsAndFullGrids) {
     SCOPED_TRACE(k.entry);
     auto m = SmallModel(3, 3, k.entry);
     m->CreateMainWindow();
-    EXPECT_EQ(m->Agents.size(), k.agents);
+    EXPECT_EQ(m->Sim.Agents.size(), k.agents);
     EXPECT_TRUE(Consistent(*m));
   }
 
@@ -592,14 +592,14 @@ TEST(Placement, AgentCountsAndFullGrids) {
   full->Controls.TrB_thresh = 100;
   full->CreateMainWindow();
   std::vector<int32_t> states;
-  for (const TCell& c : full->Cells) states.push_back(c.State);
+  for (const TCell& c : full->Sim.Cells) states.push_back(c.State);
   for (int step = 0; step < 2; ++step) {
     full->AdvanceOneStep();
-    EXPECT_EQ(full->MoversInStep, 9);
+    EXPECT_EQ(full->Sim.MoversInStep, 9);
   }
   for (size_t i = 0; i < 9; ++i) {
-    EXPECT_EQ(full->Cells[i].State, states[i]);
-    EXPECT_GT(full->Cells[i].SimilarShare, 0);  // each home was evaluated
+    EXPECT_EQ(full->Sim.Cells[i].State, states[i]);
+    EXPECT_GT(full->Sim.Cells[i].SimilarShare, 0);  // each home was evaluated
   }
   EXPECT_TRUE(Consistent(*full));
 
@@ -612,8 +612,8 @@ TEST(Placement, AgentCountsAndFullGrids) {
   wide->CreateMainWindow();
   huge->CreateMainWindow();
   for (size_t i = 0; i < 9; ++i) {
-    const int32_t x = huge->Cells.XOf(i), y = huge->Cells.YOf(i);
-    EXPECT_EQ(huge->NeighbourWeightsOf(x, y), wide->NeighbourWeightsOf(x, y));
+    const int32_t x = huge->Sim.Cells.XOf(i), y = huge->Sim.Cells.YOf(i);
+    EXPECT_EQ(huge->Sim.NeighbourWeightsOf(x, y), wide->Sim.NeighbourWeightsOf(x, y));
   }
   for (int i = 0; i < 3; ++i) huge->AdvanceOneStep();
   EXPECT_TRUE(Consistent(*huge));
@@ -622,28 +622,28 @@ TEST(Placement, AgentCountsAndFullGrids) {
 TEST(Evaluation, EmptyCellRulesWeightsAndClipping) {
   auto m = SmallModel(5, 5, "-1");
   m->CreateMainWindow();
-  ASSERT_TRUE(m->Agents.empty());
+  ASSERT_TRUE(m->Sim.Agents.empty());
   PutAgent(*m, 2, 2, 1);
   auto share = [&](EmptyCellRule rule, int x, int y) {
     m->Controls.emptyCellRule = rule;
-    return m->EvaluateCell(x, y);
+    return m->Sim.EvaluateCell(x, y);
   };
   EXPECT_EQ(share(EmptyCellRule::DoNotCount, 2, 2), 100);
-  EXPECT_EQ(m->CellAt(2, 2).SimilarShare, 100);
+  EXPECT_EQ(m->Sim.CellAt(2, 2).SimilarShare, 100);
   EXPECT_DOUBLE_EQ(share(EmptyCellRule::CountAsDifferent, 2, 2), 1.0 / 9.0 * 100);
-  EXPECT_EQ(m->CellAt(2, 2).OtherWeight, 8);
+  EXPECT_EQ(m->Sim.CellAt(2, 2).OtherWeight, 8);
   EXPECT_EQ(share(EmptyCellRule::CountAsSimilar, 2, 2), 100);
-  EXPECT_EQ(m->CellAt(2, 2).SimilarWeight, 9);
+  EXPECT_EQ(m->Sim.CellAt(2, 2).SimilarWeight, 9);
 
   // Clipped at the border: a corner sees 4 positions, an edge cell 6.
   PutAgent(*m, 0, 0, 1);
-  m->CellsEdited();
-  EXPECT_EQ(m->NeighbourWeightsOf(0, 0).size(), 4u);
-  EXPECT_EQ(m->NeighbourWeightsOf(4, 2).size(), 6u);
+  m->Sim.CellsEdited();
+  EXPECT_EQ(m->Sim.NeighbourWeightsOf(0, 0).size(), 4u);
+  EXPECT_EQ(m->Sim.NeighbourWeightsOf(4, 2).size(), 6u);
   EXPECT_DOUBLE_EQ(share(EmptyCellRule::CountAsDifferent, 0, 0), 25);
 
   PutAgent(*m, 3, 2, 2);
-  m->CellsEdited();
+  m->Sim.CellsEdited();
   EXPECT_EQ(share(EmptyCellRule::DoNotCount, 2, 2), 50);
   EXPECT_DOUBLE_EQ(share(EmptyCellRule::CountAsDifferent, 2, 2), 1.0 / 9.0 * 100);
   EXPECT_DOUBLE_EQ(share(EmptyCellRule::CountAsSimilar, 2, 2), 8.0 / 9.0 * 100);
@@ -651,19 +651,19 @@ TEST(Evaluation, EmptyCellRulesWeightsAndClipping) {
   // An empty cell counts 1 whatever its weight; occupied cells count their weight. Every entry
   // of (2, 2)'s list becomes 5 through its neighbours' own weights.
   for (int32_t y = 1; y <= 3; ++y) {
-    for (int32_t x = 1; x <= 3; ++x) m->CellAt(x, y).Weight = 5;
+    for (int32_t x = 1; x <= 3; ++x) m->Sim.CellAt(x, y).Weight = 5;
   }
-  m->BuildNeighbourhoodWeights();
-  ASSERT_EQ(m->NeighbourWeightsOf(2, 2), std::vector<double>(9, 5.0));
+  m->Sim.BuildNeighbourhoodWeights();
+  ASSERT_EQ(m->Sim.NeighbourWeightsOf(2, 2), std::vector<double>(9, 5.0));
   EXPECT_DOUBLE_EQ(share(EmptyCellRule::CountAsDifferent, 2, 2), 5.0 / 17.0 * 100);
   EXPECT_DOUBLE_EQ(share(EmptyCellRule::DoNotCount, 2, 2), 50);
 
-  EXPECT_EQ(m->WrapToGrid(-1, 0), (GridPos{4, 0}));
-  EXPECT_EQ(m->WrapToGrid(5, 9), (GridPos{0, 4}));
-  EXPECT_EQ(m->WrapToGrid(-11, -5), (GridPos{4, 0}));
-  EXPECT_EQ(m->WrapToGrid(-2147483649LL, 2147483648LL), (GridPos{1, 3}));
-  EXPECT_TRUE(m->IsOutsideGrid(-1, 0) && m->IsOutsideGrid(5, 0) && m->IsOutsideGrid(0, 5));
-  EXPECT_FALSE(m->IsOutsideGrid(4, 4) || m->IsOutsideGrid(0, 0));
+  EXPECT_EQ(m->Sim.WrapToGrid(-1, 0), (GridPos{4, 0}));
+  EXPECT_EQ(m->Sim.WrapToGrid(5, 9), (GridPos{0, 4}));
+  EXPECT_EQ(m->Sim.WrapToGrid(-11, -5), (GridPos{4, 0}));
+  EXPECT_EQ(m->Sim.WrapToGrid(-2147483649LL, 2147483648LL), (GridPos{1, 3}));
+  EXPECT_TRUE(m->Sim.IsOutsideGrid(-1, 0) && m->Sim.IsOutsideGrid(5, 0) && m->Sim.IsOutsideGrid(0, 5));
+  EXPECT_FALSE(m->Sim.IsOutsideGrid(4, 4) || m->Sim.IsOutsideGrid(0, 0));
 }
 
 TEST(Relocation, SatisfactionTest) {
@@ -679,31 +679,31 @@ TEST(Relocation, SatisfactionTest) {
     PutAgent(*m, 1, 1, 1);
     PutAgent(*m, 2, 1, 2);
     m->AdvanceOneStep();
-    EXPECT_EQ(m->Agents[0].Satisfied, threshold == 49);
+    EXPECT_EQ(m->Sim.Agents[0].Satisfied, threshold == 49);
   }
-  EXPECT_TRUE(m->Agents[1].Satisfied);
-  EXPECT_EQ(m->MoversInStep, 0);
+  EXPECT_TRUE(m->Sim.Agents[1].Satisfied);
+  EXPECT_EQ(m->Sim.MoversInStep, 0);
 
   // Threshold 100: even a share of 100 is not enough.
   fresh(100);
   PutAgent(*m, 2, 2, 1);
   m->AdvanceOneStep();
-  EXPECT_FALSE(m->Agents[0].Satisfied);
-  EXPECT_EQ(m->MoversInStep, 1);
-  EXPECT_EQ(m->CellAt(2, 2).SimilarShare, 100);
+  EXPECT_FALSE(m->Sim.Agents[0].Satisfied);
+  EXPECT_EQ(m->Sim.MoversInStep, 1);
+  EXPECT_EQ(m->Sim.CellAt(2, 2).SimilarShare, 100);
 
   // On a street cell without street occupation, never satisfied.
   fresh(0);
   PutAgent(*m, 2, 2, 1);
-  m->CellAt(2, 2).Street = 1;
+  m->Sim.CellAt(2, 2).Street = 1;
   m->AdvanceOneStep();
   m->AdvanceOneStep();
-  EXPECT_FALSE(m->Agents[0].Satisfied);
-  EXPECT_EQ(m->MoversInStep, 1);
+  EXPECT_FALSE(m->Sim.Agents[0].Satisfied);
+  EXPECT_EQ(m->Sim.MoversInStep, 1);
   m->Controls.CB_strOcc = true;
   m->AdvanceOneStep();
-  EXPECT_TRUE(m->Agents[0].Satisfied);
-  EXPECT_EQ(m->MoversInStep, 0);
+  EXPECT_TRUE(m->Sim.Agents[0].Satisfied);
+  EXPECT_EQ(m->Sim.MoversInStep, 0);
 }
 
 TEST(Relocation, TrialPlacementCountsTheHomeCellAsOther) {
@@ -713,18 +713,18 @@ TEST(Relocation, TrialPlacementCountsTheHomeCellAsOther) {
   m->CreateMainWindow();
   PutAgent(*m, 1, 1, 1);
   m->AdvanceOneStep();
-  const TAgent& a = m->Agents[0];
+  const TAgent& a = m->Sim.Agents[0];
   EXPECT_EQ(a.CellX, 1);
   EXPECT_EQ(a.CellY, 1);
-  EXPECT_EQ(m->MoversInStep, 1);
-  const GridPos t = m->WrapToGrid(int64_t(a.CellX) + a.HeadingX, int64_t(a.CellY) + a.HeadingY);
+  EXPECT_EQ(m->Sim.MoversInStep, 1);
+  const GridPos t = m->Sim.WrapToGrid(int64_t(a.CellX) + a.HeadingX, int64_t(a.CellY) + a.HeadingY);
   ASSERT_NE(t, (GridPos{1, 1}));
-  EXPECT_EQ(m->CellAt(1, 1).SimilarShare, 100);
-  EXPECT_EQ(m->CellAt(t.x, t.y).SimilarShare, 50);  // itself similar, the vacated home other
+  EXPECT_EQ(m->Sim.CellAt(1, 1).SimilarShare, 100);
+  EXPECT_EQ(m->Sim.CellAt(t.x, t.y).SimilarShare, 50);  // itself similar, the vacated home other
   for (int32_t y = 0; y < 3; ++y) {
     for (int32_t x = 0; x < 3; ++x) {
       if (GridPos{x, y} != t && GridPos{x, y} != GridPos{1, 1}) {
-        EXPECT_EQ(m->CellAt(x, y).SimilarShare, 0);
+        EXPECT_EQ(m->Sim.CellAt(x, y).SimilarShare, 0);
       }
     }
   }
@@ -738,14 +738,14 @@ TEST(Relocation, TargetsWrapNeighbourhoodsClip) {
   m->CreateMainWindow();
   PutAgent(*m, 0, 0, 1);
   for (int step = 0; step < 20; ++step) m->AdvanceOneStep();
-  EXPECT_EQ(m->Agents[0].CellX, 0);
-  EXPECT_EQ(m->Agents[0].CellY, 0);
+  EXPECT_EQ(m->Sim.Agents[0].CellX, 0);
+  EXPECT_EQ(m->Sim.Agents[0].CellY, 0);
   // Targets across the left or top edge land in column or row 4; seen from there, (0, 0) is
   // not a neighbour, so the candidate share is 100, not 50.
   int wrapped = 0;
   for (int32_t i = 0; i < 5; ++i) {
     for (const GridPos p : {GridPos{4, i}, GridPos{i, 4}}) {
-      const double share = m->CellAt(p.x, p.y).SimilarShare;
+      const double share = m->Sim.CellAt(p.x, p.y).SimilarShare;
       if (share == 0) continue;
       ++wrapped;
       EXPECT_EQ(share, 100) << p.x << "," << p.y;
@@ -759,18 +759,18 @@ TEST(Relocation, TargetsWrapNeighbourhoodsClip) {
   m->SetUpRun();
   PutAgent(*m, 2, 2, 1);
   for (int step = 0; step < 60; ++step) {
-    const TAgent before = m->Agents[0];
+    const TAgent before = m->Sim.Agents[0];
     m->AdvanceOneStep();
-    const TAgent& a = m->Agents[0];
+    const TAgent& a = m->Sim.Agents[0];
     if (a.CellX != before.CellX || a.CellY != before.CellY) {
-      EXPECT_GT(m->CellAt(a.CellX, a.CellY).SimilarShare,
-                m->CellAt(before.CellX, before.CellY).SimilarShare);
+      EXPECT_GT(m->Sim.CellAt(a.CellX, a.CellY).SimilarShare,
+                m->Sim.CellAt(before.CellX, before.CellY).SimilarShare);
     }
-    EXPECT_EQ(m->MoversInStep, 1);
+    EXPECT_EQ(m->Sim.MoversInStep, 1);
   }
-  const TAgent& a = m->Agents[0];
+  const TAgent& a = m->Sim.Agents[0];
   EXPECT_TRUE((a.CellX == 0 || a.CellX == 4) && (a.CellY == 0 || a.CellY == 4));
-  EXPECT_EQ(m->CellAt(a.CellX, a.CellY).SimilarShare, 25);
+  EXPECT_EQ(m->Sim.CellAt(a.CellX, a.CellY).SimilarShare, 25);
   EXPECT_EQ(a.PosX, a.CellX * 6 + 3);
   EXPECT_EQ(a.PosY, a.CellY * 6 + 3);
   EXPECT_TRUE(Consistent(*m));
@@ -779,7 +779,7 @@ TEST(Relocation, TargetsWrapNeighbourhoodsClip) {
 TEST(Relocation, PaintsOnlyWhenDrawingWhileRunning) {
   int shapes = 0;
   auto m = SmallModel(10, 10, "60");
-  m->CreateCanvas = [&shapes](int, int) { return std::make_unique<CountingCanvas>(&shapes); };
+  m->Sim.CreateCanvas = [&shapes](int, int) { return std::make_unique<CountingCanvas>(&shapes); };
   m->Controls.TrB_thresh = 100;
   m->Controls.CB_graphicUpd = false;
   m->CreateMainWindow();
@@ -796,12 +796,12 @@ TEST(Relocation, PaintsOnlyWhenDrawingWhileRunning) {
 
 TEST(Growth, DefaultGrowthAndFailures) {
   Model m;
-  m.ClockSeed = [] { return 5u; };
+  m.Sim.ClockSeed = [] { return 5u; };
   m.Controls.CB_actiGrow = true;
   m.CreateMainWindow();
-  ASSERT_EQ(m.Agents.size(), 101u);
+  ASSERT_EQ(m.Sim.Agents.size(), 101u);
   m.AdvanceOneStep();
-  EXPECT_EQ(m.Agents.size(), 111u);
+  EXPECT_EQ(m.Sim.Agents.size(), 111u);
   EXPECT_EQ(m.Window.Lbl_nrAgents, "110");
   EXPECT_TRUE(Consistent(m));
 
@@ -818,10 +818,10 @@ TEST(Growth, DefaultGrowthAndFailures) {
 
   for (size_t expected = 121; expected <= 12001; expected += 10) {
     m.GrowPopulation();
-    ASSERT_EQ(m.Agents.size(), expected);
+    ASSERT_EQ(m.Sim.Agents.size(), expected);
   }
   m.GrowPopulation();
-  EXPECT_EQ(m.Agents.size(), 12001u);
+  EXPECT_EQ(m.Sim.Agents.size(), 12001u);
   EXPECT_EQ(m.Window.Lbl_nrAgents, "12000");
   EXPECT_TRUE(Consistent(m));
 }
@@ -830,14 +830,14 @@ TEST(Growth, OvershootAndFullGrid) {
   auto g = SmallModel(20, 20, "105");
   g->Controls.CB_actiGrow = true;
   g->CreateMainWindow();
-  ASSERT_EQ(g->Agents.size(), 101u);
+  ASSERT_EQ(g->Sim.Agents.size(), 101u);
   g->AdvanceOneStep();
-  EXPECT_EQ(g->Agents.size(), 111u);  // the last addition may overshoot
+  EXPECT_EQ(g->Sim.Agents.size(), 111u);  // the last addition may overshoot
   g->AdvanceOneStep();
-  EXPECT_EQ(g->Agents.size(), 111u);
+  EXPECT_EQ(g->Sim.Agents.size(), 111u);
   g->Controls.Text(Field::Edit_anzAg) = "111";  // reached exactly: no more growth
   g->AdvanceOneStep();
-  EXPECT_EQ(g->Agents.size(), 111u);
+  EXPECT_EQ(g->Sim.Agents.size(), 111u);
 
   // Only the first step evaluates before testing: a grown agent's cell was never evaluated, so
   // its first test fails even at threshold 0.
@@ -848,11 +848,11 @@ TEST(Growth, OvershootAndFullGrid) {
   z->Controls.TrB_thresh = 0;
   z->CreateMainWindow();
   z->AdvanceOneStep();
-  EXPECT_EQ(z->Agents.size(), 6u);
-  EXPECT_EQ(z->MoversInStep, 0);
+  EXPECT_EQ(z->Sim.Agents.size(), 6u);
+  EXPECT_EQ(z->Sim.MoversInStep, 0);
   z->AdvanceOneStep();
-  EXPECT_EQ(z->MoversInStep, 5);
-  for (size_t i = 0; i < 11; ++i) EXPECT_EQ(z->Agents[i].Satisfied, i < 6);
+  EXPECT_EQ(z->Sim.MoversInStep, 5);
+  for (size_t i = 0; i < 11; ++i) EXPECT_EQ(z->Sim.Agents[i].Satisfied, i < 6);
 
   // A huge rate stops when the grid is full.
   auto f = SmallModel(3, 3, "1000");
@@ -860,11 +860,11 @@ TEST(Growth, OvershootAndFullGrid) {
   f->Controls.Text(Field::E_startGrowWith) = "0";
   f->Controls.Text(Field::E_growRate) = "2147483647";
   f->CreateMainWindow();
-  ASSERT_EQ(f->Agents.size(), 1u);
+  ASSERT_EQ(f->Sim.Agents.size(), 1u);
   f->AdvanceOneStep();
-  EXPECT_EQ(f->Agents.size(), 9u);
+  EXPECT_EQ(f->Sim.Agents.size(), 9u);
   f->AdvanceOneStep();
-  EXPECT_EQ(f->Agents.size(), 9u);
+  EXPECT_EQ(f->Sim.Agents.size(), 9u);
   EXPECT_TRUE(Consistent(*f));
 }
 
@@ -872,12 +872,12 @@ TEST(StopStep, EqualityOnly) {
   auto m = SmallModel(3, 3, "2");
   m->Controls.Text(Field::E_stopT) = "3";
   m->CreateMainWindow();
-  ASSERT_EQ(m->StopStep, 3);
+  ASSERT_EQ(m->Sim.StopStep, 3);
   m->Timer1Timer();
   m->Timer1Timer();
   EXPECT_TRUE(m->Window.Timer1Enabled && !m->Window.StopButtonRed);
   m->AdvanceOneStep();
-  EXPECT_EQ(m->StepCount, 3);
+  EXPECT_EQ(m->Sim.StepCount, 3);
   EXPECT_TRUE(!m->Window.Timer1Enabled && m->Window.StopButtonRed);
   EXPECT_EQ(m->Window.lbl_Steps, "3");
 
@@ -900,7 +900,7 @@ TEST(StopStep, EqualityOnly) {
     m->Window.Timer1Enabled = true;
     for (int step = 0; step < 3; ++step) m->Timer1Timer();
     EXPECT_TRUE(m->Window.Timer1Enabled) << never;
-    EXPECT_EQ(m->StepCount, 3);
+    EXPECT_EQ(m->Sim.StepCount, 3);
   }
 }
 
@@ -954,12 +954,12 @@ namespace {
 TEST(ModelSetup, LargeSetupsFreeTheOldRunOnlyWhenNothingCanFail) {
   auto normal = SmallModel(30, 30, "400");
   auto lean = SmallModel(30, 30, "400");
-  lean->KeepOldRunBytes = 0;
+  lean->Sim.KeepOldRunBytes = 0;
   for (Model* m : {normal.get(), lean.get()}) {
     m->CreateMainWindow();
     m->Controls.UpD_strType = -2;
     m->Controls.CB_rndTyp = false;
-    m->LayOutStreetGrid();
+    m->Sim.LayOutStreetGrid();
     m->SetUpRun();
     m->AdvanceOneStep();
   }
@@ -977,24 +977,24 @@ TEST(ModelSetup, LargeSetupsFreeTheOldRunOnlyWhenNothingCanFail) {
   // Nor a seed field that holds no seed.
   lean->Controls.SG_weight[1][2] = "0,33";
   lean->Controls.SG_weight[1][7] = "8";
-  lean->SeedField = "12x";
+  lean->Sim.SeedField = "12x";
   const Snapshot seeded = Take(*lean);
   EXPECT_EQ(ErrorOf([&] { lean->SetUpRun(); }),
             "'12x' is not a valid seed: give an integer 0..4294967295");
   EXPECT_TRUE(Take(*lean) == seeded);
-  lean->SeedField.clear();
+  lean->Sim.SeedField.clear();
 
   // Memory running out after the old run went leaves an empty run that still steps.
   lean->Controls.SG_weight[1][2] = "0,33";
   lean->Controls.SG_weight[1][7] = "8";
-  lean->Progress = [](const char*, double) { throw std::bad_alloc(); };
+  lean->Sim.Progress = [](const char*, double) { throw std::bad_alloc(); };
   EXPECT_THROW(lean->SetUpRun(), std::bad_alloc);
-  lean->Progress = nullptr;
-  EXPECT_EQ(lean->Cells.size(), 0u);
-  EXPECT_EQ(lean->TileSize, 5);
+  lean->Sim.Progress = nullptr;
+  EXPECT_EQ(lean->Sim.Cells.size(), 0u);
+  EXPECT_EQ(lean->Sim.TileSize, 5);
   for (int i = 0; i < 2; ++i) lean->AdvanceOneStep();
   lean->SetUpRun();
-  EXPECT_EQ(lean->Agents.size(), 201u);
+  EXPECT_EQ(lean->Sim.Agents.size(), 201u);
 }
 
 // Settings at the far ends of what the controls allow: each one sets up, steps and analyses, or is
@@ -1007,10 +1007,10 @@ TEST(ExtremeSettings, LargestRadiusAndSmallestGrids) {
   m->CreateMainWindow();
   m->Controls.UpD_strType = -3;
   m->Controls.CB_rndTyp = false;
-  m->LayOutStreetGrid();
+  m->Sim.LayOutStreetGrid();
   m->SetUpRun();
   for (int32_t x = 0; x < 20; ++x) {
-    for (int32_t y = 0; y < 20; ++y) ASSERT_EQ(m->NeighbourWeightsOf(x, y).size(), 400u);
+    for (int32_t y = 0; y < 20; ++y) ASSERT_EQ(m->Sim.NeighbourWeightsOf(x, y).size(), 400u);
   }
   for (int i = 0; i < 5; ++i) m->AdvanceOneStep();
   EXPECT_TRUE(Consistent(*m));
@@ -1021,7 +1021,7 @@ TEST(ExtremeSettings, LargestRadiusAndSmallestGrids) {
   one->Controls.Text(Field::Edit_nRad) = "1000";
   one->Controls.Text(Field::Edit_mDist) = "1000";
   one->CreateMainWindow();
-  ASSERT_EQ(one->Agents.size(), 1u);
+  ASSERT_EQ(one->Sim.Agents.size(), 1u);
   for (int i = 0; i < 3; ++i) one->AdvanceOneStep();
   one->FindClusters();
   EXPECT_TRUE(Consistent(*one));
@@ -1038,18 +1038,18 @@ TEST(ExtremeSettings, LargestRadiusAndSmallestGrids) {
 
 TEST(ExtremeSettings, CellSizeOneOnTheDefaultPanelNeedsWhatItsEstimateSays) {
   Model m;
-  m.ClockSeed = [] { return 3u; };
+  m.Sim.ClockSeed = [] { return 3u; };
   m.Controls.Text(Field::Edit_cellSiz) = "1";
   [[maybe_unused]] const int64_t before = testing::ResidentKiB();
   m.CreateMainWindow();
   [[maybe_unused]] const int64_t after = testing::ResidentKiB();
-  EXPECT_EQ(m.ColCount, 694);
+  EXPECT_EQ(m.Sim.ColCount, 694);
   EXPECT_EQ(m.Window.Lbl_cellS, "694 x 694 = 481636");
-  EXPECT_EQ(m.Agents.size(), 12001u);
+  EXPECT_EQ(m.Sim.Agents.size(), 12001u);
   m.AdvanceOneStep();
   EXPECT_TRUE(Consistent(m));
 #if !defined(__SANITIZE_ADDRESS__)
-  const uint64_t estimate = EstimateSetupBytes(m.EngineChoice, 694, 694, 5, 12001, 6);
+  const uint64_t estimate = EstimateSetupBytes(m.Sim.EngineChoice, 694, 694, 5, 12001, 6);
   EXPECT_LE(after - before, int64_t(estimate / 1024 * 5 / 4) + 16 * 1024)
       << "estimate " << estimate / 1024 << " KiB";
 #endif
@@ -1070,11 +1070,11 @@ TEST(ExtremeSettings, LargeArraysAreFilledWhateverTheyHeldBefore) {
 
 TEST(ExtremeSettings, AThousandGroups) {
   Model m;
-  m.ClockSeed = [] { return 5u; };
+  m.Sim.ClockSeed = [] { return 5u; };
   m.Controls.Text(Field::Edit_anzGr) = "1000";
   m.CreateMainWindow();
   m.SetUpRun();
-  ASSERT_EQ(m.GroupColours.size(), 1000u);
+  ASSERT_EQ(m.Sim.GroupColours.size(), 1000u);
   for (int i = 0; i < 2; ++i) m.AdvanceOneStep();
   EXPECT_TRUE(Consistent(m));
   const AnalysisWindow& a = m.Analysis;
@@ -1092,10 +1092,10 @@ TEST(ExtremeSettings, FullGridsAndStreetsEverywhere) {
   auto full = SmallModel(30, 30, "900");
   full->Controls.TrB_thresh = 100;
   full->CreateMainWindow();
-  EXPECT_EQ(full->Agents.size(), 900u);
-  EXPECT_EQ(full->AgentsRequested, 901);
+  EXPECT_EQ(full->Sim.Agents.size(), 900u);
+  EXPECT_EQ(full->Sim.AgentsRequested, 901);
   full->AdvanceOneStep();
-  EXPECT_EQ(full->MoversInStep, 900);
+  EXPECT_EQ(full->Sim.MoversInStep, 900);
   EXPECT_TRUE(Consistent(*full));
 
   // A street on every row and column but the last: without street occupation only the one cell
@@ -1107,10 +1107,10 @@ TEST(ExtremeSettings, FullGridsAndStreetsEverywhere) {
     m->Controls.UpD_rows = m->Controls.UpD_cols = 30;
     m->Controls.CB_rndTyp = false;
     m->Controls.CB_strOcc = occupation;
-    m->LayOutStreetGrid();
+    m->Sim.LayOutStreetGrid();
     m->SetUpRun();
     EXPECT_EQ(m->Window.Lbl_strCell, "899");
-    EXPECT_EQ(m->Agents.size(), occupation ? 301u : 1u);
+    EXPECT_EQ(m->Sim.Agents.size(), occupation ? 301u : 1u);
     for (int i = 0; i < 3; ++i) m->AdvanceOneStep();
     EXPECT_TRUE(Consistent(*m));
     m->FindClusters();

@@ -14,6 +14,7 @@
 #include "cli/run_command.h"
 #include "core/errors.h"
 #include "files/saved_run.h"
+#include "window/CellForm.h"
 #include "tests/cli_capture.h"
 
 namespace segwork {
@@ -80,7 +81,7 @@ std::unique_ptr<Model> WindowRun() {
   auto m = std::make_unique<Model>();
   m->Controls.Text(Field::Edit_cellSiz) = "14";
   m->Controls.Text(Field::Edit_anzAg) = "1500";
-  m->SeedField = "5";
+  m->Sim.SeedField = "5";
   m->StartProgram(StreetLayout::Grid);
   return m;
 }
@@ -95,19 +96,19 @@ TEST(SavedRun, TheWindowsRunGoesOnWithItsChartsAndPendingStreets) {
     auto a = WindowRun();
     Steps(*a, 12);
     // A stroke not yet built into the weights, or streets deleted.
-    if (pending == 1) a->DrawStroke({{2, 3}, {40, 30}, -2, "stroke"});
+    if (pending == 1) a->Sim.DrawStroke({{2, 3}, {40, 30}, -2, "stroke"});
     if (pending == 2) a->DeleteStreets();
-    SaveRun(*a, file);
+    SaveRun(a->Sim, a->Analysis, file);
     auto b = std::make_unique<Model>();
     b->InitStreetControls();
-    OpenRun(*b, file);
+    b->RunOpened(OpenRun(b->Sim, file));
     for (Model* m : {a.get(), b.get()}) {
-      EXPECT_EQ(m->StreetsChanged, pending == 1);
-      if (m->StreetsChanged) m->BuildNeighbourhoodWeights();  // as starting the run does
+      EXPECT_EQ(m->Sim.StreetsChanged, pending == 1);
+      if (m->Sim.StreetsChanged) m->Sim.BuildNeighbourhoodWeights();  // as starting the run does
       Steps(*m, 20);
     }
-    EXPECT_EQ(cli::StateDigest(*a), cli::StateDigest(*b)) << pending;
-    EXPECT_EQ(a->Rng.State(), b->Rng.State());
+    EXPECT_EQ(cli::StateDigest(a->Sim), cli::StateDigest(b->Sim)) << pending;
+    EXPECT_EQ(a->Sim.Rng.State(), b->Sim.Rng.State());
     ASSERT_EQ(a->Analysis.SegregationSeries.size(), b->Analysis.SegregationSeries.size());
     for (size_t g = 0; g < a->Analysis.SegregationSeries.size(); ++g) {
       const auto& pa = a->Analysis.SegregationSeries[g].points;
@@ -117,7 +118,7 @@ TEST(SavedRun, TheWindowsRunGoesOnWithItsChartsAndPendingStreets) {
       EXPECT_EQ(pa.back().y, pb.back().y);
     }
     EXPECT_EQ(a->Analysis.DissimiGrid, b->Analysis.DissimiGrid);
-    EXPECT_EQ(a->Measures.Steps().size(), b->Measures.Steps().size());
+    EXPECT_EQ(a->Sim.Measures.Steps().size(), b->Sim.Measures.Steps().size());
   }
   std::filesystem::remove(file);
 }
@@ -126,7 +127,7 @@ TEST(SavedRun, BadFilesAreRefusedAndTheOpenRunStays) {
   const std::string good = TempPath("good.run"), bad = TempPath("bad.run");
   auto source = WindowRun();
   Steps(*source, 3);
-  SaveRun(*source, good);
+  SaveRun(source->Sim, source->Analysis, good);
   const std::string bytes = Read(good);
   const size_t payload = bytes.find('\n', 12) + 1;
   std::string flipped = bytes;
@@ -147,18 +148,18 @@ TEST(SavedRun, BadFilesAreRefusedAndTheOpenRunStays) {
   };
   auto target = WindowRun();
   Steps(*target, 2);
-  const uint64_t before = cli::StateDigest(*target);
+  const uint64_t before = cli::StateDigest(target->Sim);
   for (const auto& [text, message] : cases) {
     std::ofstream(bad, std::ios::binary) << text;
     try {
-      OpenRun(*target, bad);
+      target->RunOpened(OpenRun(target->Sim, bad));
       ADD_FAILURE() << message;
     } catch (const SegworkError& e) {
       EXPECT_NE(std::string(e.what()).find(bad + ": "), std::string::npos) << e.what();
       EXPECT_NE(std::string(e.what()).find(message), std::string::npos) << e.what();
     }
-    EXPECT_EQ(cli::StateDigest(*target), before);
-    EXPECT_EQ(target->StepCount, 2);
+    EXPECT_EQ(cli::StateDigest(target->Sim), before);
+    EXPECT_EQ(target->Sim.StepCount, 2);
   }
   const auto refused = Cli({"--open-run", bad, "--steps", "5"});
   EXPECT_EQ(refused.status, 1);
@@ -186,7 +187,7 @@ TEST(SavedRun, AFailedSaveLeavesTheOldFileAndNoPart) {
   small.rlim_cur = 4096;
   const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
   setrlimit(RLIMIT_FSIZE, &small);
-  EXPECT_THROW(SaveRun(*m, file), SegworkError);
+  EXPECT_THROW(SaveRun(m->Sim, m->Analysis, file), SegworkError);
   setrlimit(RLIMIT_FSIZE, &old);
   std::signal(SIGXFSZ, oldHandler);
   EXPECT_EQ(Read(file), "a good file");

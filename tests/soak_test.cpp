@@ -17,7 +17,7 @@ TEST(Soak, HeadlessRunStaysBoundedAfterWarmUp) {
   const int64_t steps = testing::SoakSteps();
   const int64_t warmUp = testing::WarmUpSteps(steps);
   auto model = std::make_unique<Model>();
-  model->ClockSeed = [] { return 11u; };
+  model->Sim.ClockSeed = [] { return 11u; };
   model->StartProgram();
   const int64_t start = ResidentKiB();
   int64_t atWarmUp = 0;
@@ -30,10 +30,10 @@ TEST(Soak, HeadlessRunStaysBoundedAfterWarmUp) {
       "headless soak: %lld steps, resident %lld KiB after setup, %lld KiB after %lld steps, "
       "%lld KiB at the end\n",
       (long long)steps, (long long)start, (long long)atWarmUp, (long long)warmUp, (long long)atEnd);
-  EXPECT_EQ(model->StepCount, steps);
+  EXPECT_EQ(model->Sim.StepCount, steps);
   EXPECT_LE(atEnd - atWarmUp, testing::kSoakSlackKiB);
   for (const LineSeries& s : model->Analysis.SegregationSeries) {
-    EXPECT_LE(s.points.size(), size_t(model->StopStep) + 2 * LineSeries::kTailPoints + 1);
+    EXPECT_LE(s.points.size(), size_t(model->Sim.StopStep) + 2 * LineSeries::kTailPoints + 1);
     ASSERT_FALSE(s.points.empty());
     EXPECT_EQ(s.points.back().x, double(steps));
   }

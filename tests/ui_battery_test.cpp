@@ -111,8 +111,8 @@ class Battery : public testing::Desktop {
       Set("Edit_anzAg", "300");
       Click("B_setup");
     }
-    ASSERT_EQ(model.ColCount, 35);
-    ASSERT_EQ(int(model.Agents.size()), 301);
+    ASSERT_EQ(model.Sim.ColCount, 35);
+    ASSERT_EQ(int(model.Sim.Agents.size()), 301);
   }
 
   QLineEdit* Edit(QWidget* window, const char* name) {
@@ -150,20 +150,20 @@ class Battery : public testing::Desktop {
     bool operator==(const Snapshot&) const = default;
   };
   Snapshot Snap() {
-    return {model.ColCount,  model.RowCount,        int(model.Agents.size()), model.GroupCount,
-            model.StepCount, model.NeighbourRadius, model.CellImage.get(),    Text("lbl_Steps")};
+    return {model.Sim.ColCount,  model.Sim.RowCount,        int(model.Sim.Agents.size()), model.Sim.GroupCount,
+            model.Sim.StepCount, model.Sim.NeighbourRadius, model.Sim.CellImage.get(),    Text("lbl_Steps")};
   }
 
   // The run can step, be repainted and (with `charts`) be charted, without a box. A run whose step
   // reads a field that holds no integer fails that step with the field's own message instead.
   void ExpectUsable(const std::string& where, const QString& stepBox = {}, bool charts = false) {
-    const int before = model.StepCount;
+    const int before = model.Sim.StepCount;
     main->Timer1Timer();
-    EXPECT_EQ(model.StepCount, before + 1) << where;
+    EXPECT_EQ(model.Sim.StepCount, before + 1) << where;
     ExpectBox(stepBox, where + " (step)");
     Click("B_repaint");
     // The charts of a thousand groups take seconds to build; they are not what is tested here.
-    if (charts && model.GroupCount <= 100) {
+    if (charts && model.Sim.GroupCount <= 100) {
       Click("Button1");
       EXPECT_TRUE(analysis->isVisible()) << where;
       analysis->Refresh();
@@ -278,7 +278,7 @@ TEST_F(Battery, EveryFieldASetupReadsEndsInABoxOrARewriteAndAFailedSetupKeepsThe
     const bool stepFails = !c.opBox.isEmpty() && QString(c.field) == "Edit_anzAg";
     if (c.opBox.isEmpty()) {
       EXPECT_TRUE(got.empty()) << (got.empty() ? "" : got[0].toStdString());
-      EXPECT_EQ(model.StepCount, 0);
+      EXPECT_EQ(model.Sim.StepCount, 0);
       EXPECT_EQ(Text("lbl_Steps"), "0");
       ExpectUsable("new run");
     } else {
@@ -292,7 +292,7 @@ TEST_F(Battery, EveryFieldASetupReadsEndsInABoxOrARewriteAndAFailedSetupKeepsThe
       TakeBoxes();
       Click("B_setup");
       ExpectBox({}, "after mending");
-      EXPECT_EQ(model.StepCount, 0);
+      EXPECT_EQ(model.Sim.StepCount, 0);
     }
   }
   EXPECT_EQ(count, 15 + 6 * 6 + 47);
@@ -321,7 +321,7 @@ TEST_F(Battery, GrowthFieldsEndInABoxOrARewriteAndTheRunSurvives) {
     Set("Edit_anzAg", "1000");  // the growth target, above what a setup places
     Find<QCheckBox>("CB_actiGrow")->setChecked(true);
     Click("B_setup");
-    ASSERT_EQ(int(model.Agents.size()), 101);
+    ASSERT_EQ(int(model.Sim.Agents.size()), 101);
     TakeBoxes();
     Set(c.field, c.text);
     EXPECT_EQ(Text(c.field), c.shown == kSame ? c.text : c.shown);
@@ -348,18 +348,18 @@ TEST_F(Battery, GrowthFieldsEndInABoxOrARewriteAndTheRunSurvives) {
         // The step stopped where it failed: the run is stopped, its agents are whole.
         EXPECT_FALSE(main->Timer1()->isActive());
         EXPECT_TRUE(Red());
-        EXPECT_EQ(int(model.Agents.size()), 101);
+        EXPECT_EQ(int(model.Sim.Agents.size()), 101);
       }
       EXPECT_EQ(Text(c.field), c.text) << "the text is lost";
       Set(c.field, "10");
       TakeBoxes();
       if (atSetup) {
         Click("B_setup");
-        EXPECT_EQ(int(model.Agents.size()), 11);
+        EXPECT_EQ(int(model.Sim.Agents.size()), 11);
       } else {
         Click("B_stop");
         main->Timer1Timer();
-        EXPECT_EQ(int(model.Agents.size()), 111);
+        EXPECT_EQ(int(model.Sim.Agents.size()), 111);
       }
       ExpectBox({}, "after mending");
     }
@@ -375,7 +375,7 @@ TEST_F(Battery, AGrowthFieldIsOnlyReadWithGrowth) {
   Click("B_setup");
   main->Timer1Timer();
   ExpectBox({}, "without growth");
-  EXPECT_EQ(int(model.Agents.size()), 301);
+  EXPECT_EQ(int(model.Sim.Agents.size()), 301);
 }
 
 // Fields read by the analysis buttons and by every step.
@@ -458,7 +458,7 @@ TEST_F(Battery, DigitOnlyFieldsRefuseTypedLettersTheGrowthFieldsTakeThem) {
   ExpectBox(IntBox(""), "emptied");
   QTest::keyClicks(Edit(main.get(), "E_stopT"), "42");
   ExpectBox({}, "typed");
-  EXPECT_EQ(model.StopStep, 42);
+  EXPECT_EQ(model.Sim.StopStep, 42);
 }
 
 // The up/down controls stay within their ranges and step from the last number when the field
@@ -580,7 +580,7 @@ TEST_F(Battery, LayoutSpinnersHoldOnlyTheirRangeAndALayoutUsesWhatTheyShow) {
     Spinner(main.get(), "UpD_nrStr")->setValue(200);
     Click("B_randStr");
     ExpectBox({}, "extremes");
-    EXPECT_FALSE(model.StreetLines.empty());
+    EXPECT_FALSE(model.Sim.StreetLines.empty());
     ExpectUsable("after the layouts");
     Click("b_delStr");
   }
@@ -595,7 +595,7 @@ TEST_F(Battery, MissingChoicesGiveOneMissingValueBoxAndChangeNothing) {
       SCOPED_TRACE(button);
       Click(button);
       ExpectBox("missing value|0 is not a valid street type", button);
-      EXPECT_TRUE(model.StreetLines.empty());
+      EXPECT_TRUE(model.Sim.StreetLines.empty());
     }
   }
   // No street type chosen for a stroke.
@@ -604,7 +604,7 @@ TEST_F(Battery, MissingChoicesGiveOneMissingValueBoxAndChangeNothing) {
   QTest::mouseMove(Panel(), QPoint(200, 30));
   QTest::mouseRelease(Panel(), Qt::LeftButton, {}, QPoint(200, 30));
   ExpectBox("missing value|please select a street type", "stroke");
-  EXPECT_TRUE(model.StreetLines.empty());
+  EXPECT_TRUE(model.Sim.StreetLines.empty());
   ExpectUsable("after the refusals");
 }
 
@@ -653,7 +653,7 @@ TEST_F(Battery, WeightTextsEndInOneBoxAndTheRunStaysStartable) {
       Click("B_stop");
       ExpectBox({}, "mended");
       EXPECT_TRUE(main->Timer1()->isActive());
-      EXPECT_FALSE(model.StreetsChanged);
+      EXPECT_FALSE(model.Sim.StreetsChanged);
       Stop();
       Click("b_delStr");
     }
@@ -679,7 +679,7 @@ TEST_F(Battery, WeightTextsEndInOneBoxAndTheRunStaysStartable) {
   table->item(4, 1)->setText("1");
   Click("B_setup");
   ExpectBox({}, "mended setup");
-  EXPECT_EQ(model.ColCount, 41);
+  EXPECT_EQ(model.Sim.ColCount, 41);
   EXPECT_EQ(count, int(bad.size() + good.size() + 6 * (someBad.size() + someGood.size())));
 }
 
@@ -894,7 +894,7 @@ TEST_F(ExperimentBattery, StreetTypeZeroPausesTheStreetSweepWithOneBox) {
   StartSweep(2);
   ExpectBox("missing value|0 is not a valid street type", "start");
   EXPECT_FALSE(streets->Timer()->isActive());
-  EXPECT_TRUE(model.StreetLines.empty());
+  EXPECT_TRUE(model.Sim.StreetLines.empty());
   ExpectUsable("main run", {}, true);
   Spinner(main.get(), "UpD_strType")->setValue(3);
   QTest::mouseClick(streets->findChild<QPushButton*>("S_break"), Qt::LeftButton);

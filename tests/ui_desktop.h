@@ -48,7 +48,7 @@ inline bool RunUntilStopped(QTimer* timer, int ms = 60000) {
 class Desktop : public ::testing::Test {
  protected:
   void SetUp() override {
-    model.ClockSeed = [] { return 7u; };
+    model.Sim.ClockSeed = [] { return 7u; };
     ErrorReporter::Instance().show = [this](const QString& caption, const QString& text) {
       boxes.push_back(caption + "|" + text);
       if (duringBox) duringBox();

@@ -16,11 +16,11 @@ class DesktopExtreme : public testing::Desktop {
  protected:
   // Runs the main timer until `steps` more steps are made.
   void RunSteps(int steps) {
-    const int32_t until = model.StepCount + steps;
+    const int32_t until = model.Sim.StepCount + steps;
     Click("B_stop");
     QElapsedTimer clock;
     clock.start();
-    while (model.StepCount < until && clock.elapsed() < 120000) {
+    while (model.Sim.StepCount < until && clock.elapsed() < 120000) {
       QApplication::processEvents(QEventLoop::AllEvents, 50);
     }
     Stop();
@@ -42,7 +42,7 @@ TEST_F(DesktopExtreme, AThousandGroupsWithTheAnalysisWindowOpen) {
   RunSteps(3);
   analysis->Refresh();
   EXPECT_TRUE(boxes.empty());
-  EXPECT_GE(model.StepCount, 3);
+  EXPECT_GE(model.Sim.StepCount, 3);
   QAbstractItemModel* grid = analysis->findChild<QTableView*>("DissimiGrid")->model();
   EXPECT_EQ(grid->columnCount(), 1001);
   EXPECT_EQ(grid->rowCount(), 1002);

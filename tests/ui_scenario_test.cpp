@@ -51,7 +51,7 @@ class ScenarioDesktop : public Desktop {
     for (int i = 0; i < 5; ++i) main->Timer1Timer();
     char digest[40];
     std::snprintf(digest, sizeof digest, "digest,%016llx",
-                  static_cast<unsigned long long>(cli::StateDigest(model)));
+                  static_cast<unsigned long long>(cli::StateDigest(model.Sim)));
     return digest;
   }
   static QPoint Cell20(int x, int y) { return QPoint(x * 20 + 10, y * 20 + 10); }
@@ -65,7 +65,7 @@ TEST_F(ScenarioDesktop, ADrawnStrokeSavedRunsHeadlessAsInTheWindowAndAsAStreetLi
   QTest::mousePress(Panel(), Qt::LeftButton, {}, Cell20(2, 3));
   QTest::mouseMove(Panel(), Cell20(20, 12));
   QTest::mouseRelease(Panel(), Qt::LeftButton, {}, Cell20(30, 20));
-  ASSERT_EQ(model.StreetLines.size(), 1u);
+  ASSERT_EQ(model.Sim.StreetLines.size(), 1u);
   const std::string file = TempPath("stroke.json");
   ASSERT_TRUE(main->SaveScenarioTo(QString::fromStdString(file)));
   const std::string window = WindowRun();
@@ -97,13 +97,13 @@ TEST_F(ScenarioDesktop, OpeningSetsControlsStreetsAndSeedAndABadFileChangesNothi
   EXPECT_EQ(Text("E_seed"), "4242");
   EXPECT_EQ(Find<QSlider>("TrB_thresh")->value(), 55);
   EXPECT_EQ(Find<QTableWidget>("SG_weight")->item(7, 1)->text(), "6");
-  EXPECT_EQ(model.ColCount, 35);
-  EXPECT_EQ(model.StreetLines.size(), 9u);  // the grid's 8 and the stroke
+  EXPECT_EQ(model.Sim.ColCount, 35);
+  EXPECT_EQ(model.Sim.StreetLines.size(), 9u);  // the grid's 8 and the stroke
   EXPECT_EQ(Text("Lbl_seed"), "this run's seed: 4242");
   EXPECT_EQ(WindowRun(), LastLine(Cli({"run", "--scenario", file})));
 
   // Nothing of a file that cannot be read reaches the window.
-  std::vector<int32_t> streetTypes = model.StreetTypes;
+  std::vector<int32_t> streetTypes = model.Sim.StreetTypes;
   for (const char* text : {"not json", R"({"format": "segwork scenario", "version": 1,
                                           "controls": {"Edit_cellSiz": "8", "TrB_thresh": "9"}})"}) {
     std::ofstream(file) << text;
@@ -114,8 +114,8 @@ TEST_F(ScenarioDesktop, OpeningSetsControlsStreetsAndSeedAndABadFileChangesNothi
     EXPECT_TRUE(boxes[0].contains(QString::fromStdString(file))) << boxes[0].toStdString();
     EXPECT_EQ(Text("Edit_cellSiz"), "20");
     EXPECT_EQ(Find<QSlider>("TrB_thresh")->value(), 55);
-    EXPECT_EQ(model.StreetTypes, streetTypes);
-    EXPECT_EQ(model.Seed, 4242u);
+    EXPECT_EQ(model.Sim.StreetTypes, streetTypes);
+    EXPECT_EQ(model.Sim.Seed, 4242u);
   }
   std::filesystem::remove(file);
   EXPECT_FALSE(main->OpenScenarioFrom(QString::fromStdString(file)));
@@ -129,7 +129,7 @@ TEST_F(ScenarioDesktop, ASavedRunOpensWithItsPictureAndStepsAndGoesOnAsTheCliRun
   SmallWorld();
   Click("B_setup");
   for (int i = 0; i < 3; ++i) main->Timer1Timer();
-  const QImage picture = dynamic_cast<QtCanvas*>(model.CellImage.get())->Image().copy();
+  const QImage picture = dynamic_cast<QtCanvas*>(model.Sim.CellImage.get())->Image().copy();
   const std::string file = TempPath("window.segrun");
   ASSERT_TRUE(main->SaveRunTo(QString::fromStdString(file)));
   Type("E_seed", "78");
@@ -141,18 +141,18 @@ TEST_F(ScenarioDesktop, ASavedRunOpensWithItsPictureAndStepsAndGoesOnAsTheCliRun
   EXPECT_EQ(Text("lbl_Steps"), "3");
   EXPECT_EQ(Text("Edit_anzGr"), "3");
   EXPECT_EQ(Text("E_seed"), "77");
-  EXPECT_EQ(dynamic_cast<QtCanvas*>(model.CellImage.get())->Image(), picture);
+  EXPECT_EQ(dynamic_cast<QtCanvas*>(model.Sim.CellImage.get())->Image(), picture);
   EXPECT_EQ(model.Analysis.SatisfactionSeries.size(), 3u);
   std::ofstream(file, std::ios::app) << "trailing";
   boxes.clear();
   EXPECT_FALSE(main->OpenRunFrom(QString::fromStdString(file)));
   QApplication::processEvents();
   EXPECT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(model.StepCount, 3);
+  EXPECT_EQ(model.Sim.StepCount, 3);
   for (int i = 0; i < 2; ++i) main->Timer1Timer();
   char digest[40];
   std::snprintf(digest, sizeof digest, "digest,%016llx",
-                static_cast<unsigned long long>(cli::StateDigest(model)));
+                static_cast<unsigned long long>(cli::StateDigest(model.Sim)));
   EXPECT_EQ(LastLine(Cli({"run", "--seed", "77", "--cell-size", "20", "--agents", "700", "--groups",
                           "3", "--move-distance", "5", "--steps", "5"})),
             digest);

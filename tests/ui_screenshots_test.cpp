@@ -53,7 +53,7 @@ TEST_F(Desktop, Screenshots) {
   Stop();
   // Every setup reads a new seed, as from the clock, but in the same sequence each time.
   uint32_t nextSeed = 7;
-  model.ClockSeed = [&nextSeed] { return nextSeed++; };
+  model.Sim.ClockSeed = [&nextSeed] { return nextSeed++; };
   QTabWidget* tabs = main->findChild<QTabWidget*>();
   ASSERT_NE(tabs, nullptr);
   auto* streetType = Find<QComboBox>("CB_strType");
@@ -77,12 +77,12 @@ TEST_F(Desktop, Screenshots) {
   for (int i = 1; i <= 10; ++i) QTest::mouseMove(Panel(), CellPixel(12 + 7 * i, 18 + 6 * i));
   save(main->grab(panel), "panel_drawing.png");
   QTest::mouseRelease(Panel(), Qt::LeftButton, {}, CellPixel(82, 78));
-  EXPECT_EQ(model.StreetLines.size(), 6u);
+  EXPECT_EQ(model.Sim.StreetLines.size(), 6u);
 
   // A new population off the streets, 300 steps.
   Click("B_setup");
   for (int i = 0; i < 300; ++i) main->Timer1Timer();
-  ASSERT_EQ(model.StepCount, 300);
+  ASSERT_EQ(model.Sim.StepCount, 300);
   ASSERT_TRUE(boxes.empty()) << boxes.front().toStdString();
 
   // The main window as it looks while running (green "start / stop"), tab by tab; no event is
@@ -101,7 +101,7 @@ TEST_F(Desktop, Screenshots) {
   tabs->setCurrentIndex(0);
   save(main->grab(), "main.png");
   Stop();
-  ASSERT_EQ(model.StepCount, 300);
+  ASSERT_EQ(model.Sim.StepCount, 300);
 
   analysis->show();
   analysis->Refresh();

@@ -31,9 +31,9 @@ TEST_F(DesktopSoak, AnalysisWindowOpenForAMillionSteps) {
   QEventLoop loop;
   QTimer poll;
   QObject::connect(&poll, &QTimer::timeout, [&] {
-    if (!main->Timer1()->isActive() && model.StepCount < steps) Click("B_stop");  // ... and on
-    if (atWarmUp == 0 && model.StepCount >= warmUp) atWarmUp = ResidentKiB();
-    if (model.StepCount >= steps) {
+    if (!main->Timer1()->isActive() && model.Sim.StepCount < steps) Click("B_stop");  // ... and on
+    if (atWarmUp == 0 && model.Sim.StepCount >= warmUp) atWarmUp = ResidentKiB();
+    if (model.Sim.StepCount >= steps) {
       main->Timer1()->stop();
       loop.quit();
     }
@@ -45,7 +45,7 @@ TEST_F(DesktopSoak, AnalysisWindowOpenForAMillionSteps) {
   std::printf(
       "desktop soak: %d steps, resident %lld KiB after setup, %lld KiB after %lld steps, "
       "%lld KiB at the end\n",
-      model.StepCount, (long long)start, (long long)atWarmUp, (long long)warmUp, (long long)atEnd);
+      model.Sim.StepCount, (long long)start, (long long)atWarmUp, (long long)warmUp, (long long)atEnd);
   EXPECT_TRUE(boxes.empty()) << boxes.front().toStdString();
   EXPECT_LE(atEnd - atWarmUp, segwork::testing::kSoakSlackKiB);
   // The charts still end at the newest step after the core thinned its tables many times.

@@ -108,7 +108,7 @@ TEST_F(Desktop, DrawnStrokeBecomesAStreetLine) {
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0], "missing value|please select a street type");
   QTest::mouseRelease(Panel(), Qt::LeftButton, {}, CellPixel(20, 5));
-  EXPECT_TRUE(model.StreetLines.empty());
+  EXPECT_TRUE(model.Sim.StreetLines.empty());
 
   Find<QComboBox>("CB_strType")->setCurrentIndex(5);  // +3
   QTest::mousePress(Panel(), Qt::LeftButton, {}, CellPixel(10, 5));
@@ -120,10 +120,10 @@ TEST_F(Desktop, DrawnStrokeBecomesAStreetLine) {
             QColor(205, 0, 0));  // the rubber band in the type's colour
   EXPECT_EQ(overlay->Image().pixelColor(0, 0).alpha(), 0);
   QTest::mouseRelease(Panel(), Qt::LeftButton, {}, CellPixel(20, 5));
-  ASSERT_EQ(model.StreetLines.size(), 1u);
-  EXPECT_EQ(model.StreetLines[0].EndX, 20);
-  EXPECT_EQ(model.StreetLines[0].Street, 3);
-  for (int x = 10; x <= 20; ++x) EXPECT_EQ(model.CellAt(x, 5).Street, 3) << x;
+  ASSERT_EQ(model.Sim.StreetLines.size(), 1u);
+  EXPECT_EQ(model.Sim.StreetLines[0].EndX, 20);
+  EXPECT_EQ(model.Sim.StreetLines[0].Street, 3);
+  for (int x = 10; x <= 20; ++x) EXPECT_EQ(model.Sim.CellAt(x, 5).Street, 3) << x;
   EXPECT_FALSE(model.OverlayImage);
   EXPECT_TRUE(Red());  // "draw without agents" stopped the run
 
@@ -132,13 +132,13 @@ TEST_F(Desktop, DrawnStrokeBecomesAStreetLine) {
   EXPECT_EQ(Text("Lbl_strCell"), "0");
   Click("B_drawGrid");
   EXPECT_EQ(Text("Lbl_strCell"), "912");
-  EXPECT_EQ(model.StreetLines.size(), 8u);
+  EXPECT_EQ(model.Sim.StreetLines.size(), 8u);
 
   Find<QSpinBox>("UpD_strType")->setValue(0);
   Click("B_drawGrid");
   QApplication::processEvents();
   EXPECT_EQ(boxes.back(), "missing value|0 is not a valid street type");
-  EXPECT_EQ(model.StreetLines.size(), 8u);
+  EXPECT_EQ(model.Sim.StreetLines.size(), 8u);
 }
 
 TEST_F(Desktop, OpenWeightEditorIsCommittedBeforeABuild) {
@@ -158,9 +158,9 @@ TEST_F(Desktop, AFieldThatFailsEveryTickGivesOneBox) {
   Find<QLineEdit>("E_clusterT")->setText("");  // read by the cluster chart of step 1
   int stepsDuringBox = -1;
   duringBox = [&] {
-    const int before = model.StepCount;
+    const int before = model.Sim.StepCount;
     main->Timer1Timer();  // a tick while the box is open does nothing
-    stepsDuringBox = model.StepCount - before;
+    stepsDuringBox = model.Sim.StepCount - before;
   };
   Click("B_stop");
   // The first tick comes after the pace's interval; under a sanitizer on a busy machine, late.
@@ -170,14 +170,14 @@ TEST_F(Desktop, AFieldThatFailsEveryTickGivesOneBox) {
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0], "|'' is not a valid integer value");
   EXPECT_EQ(stepsDuringBox, 0);
-  EXPECT_EQ(model.StepCount, 1);
+  EXPECT_EQ(model.Sim.StepCount, 1);
   EXPECT_FALSE(main->Timer1()->isActive());
   EXPECT_TRUE(Red());
   // Mended, the run goes on.
   Find<QLineEdit>("E_clusterT")->setText("1");
   Click("B_stop");
   main->Timer1Timer();
-  EXPECT_EQ(model.StepCount, 2);
+  EXPECT_EQ(model.Sim.StepCount, 2);
 }
 
 TEST_F(Desktop, CellsAndAgentsCoverExactlyTheirPixels) {
@@ -319,7 +319,7 @@ TEST(DesktopProgram, TheFirstRunCanBeWatchedAndFastestIsUnthrottled) {
   // The figure comes with the first step after a second; a loaded machine may lag a little.
   ASSERT_TRUE(QTest::qWaitFor([&] { return fps.match(main.windowTitle()).hasMatch(); }, 2000))
       << main.windowTitle().toStdString();
-  const int paced = program.model.StepCount;
+  const int paced = program.model.Sim.StepCount;
   EXPECT_GT(paced, 0);
   EXPECT_LT(paced, 500);
   EXPECT_LE(fps.match(main.windowTitle()).captured(1).toInt(), 100);
@@ -330,7 +330,7 @@ TEST(DesktopProgram, TheFirstRunCanBeWatchedAndFastestIsUnthrottled) {
   EXPECT_EQ(main.Timer1()->interval(), 0);
   QTest::mouseClick(main.findChild<QPushButton*>("B_setup"), Qt::LeftButton);
   QTest::qWait(1000);
-  EXPECT_GT(program.model.StepCount, 2 * paced);
+  EXPECT_GT(program.model.Sim.StepCount, 2 * paced);
 }
 
 // With cell size 34 the grid covers 680 of the panel's 694 pixels. A setup must repaint the
@@ -454,8 +454,8 @@ TEST_F(Desktop, MeasureStepsPerSecond) {
   poll.start(20);
   loop.exec();
   const double seconds = double(clock.nsecsElapsed()) * 1e-9;
-  std::printf("desktop: %d steps in %.3f s = %.1f steps/s (caption: %s)\n", model.StepCount,
-              seconds, model.StepCount / seconds, qPrintable(main->windowTitle()));
+  std::printf("desktop: %d steps in %.3f s = %.1f steps/s (caption: %s)\n", model.Sim.StepCount,
+              seconds, model.Sim.StepCount / seconds, qPrintable(main->windowTitle()));
 }
 
 }  // namespace

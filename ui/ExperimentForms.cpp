@@ -151,7 +151,7 @@ QGroupBox* ExperimentForm::BuildSettings(QRect geometry, int top, const char* fr
 bool ExperimentForm::SaveSweepTo(const QString& path) {
   main_.CommitWeightEditor();
   return Guarded([&] {
-    Scenario scenario = ScenarioOf(main_.model());
+    Scenario scenario = ScenarioOf(main_.model().Sim);
     scenario.controls.Text(Field::E_stopT) = sweep_.E_toSteps;
     scenario.seed.reset();
     if (!sweep_.E_seed.empty()) scenario.seed = StrToSeed(sweep_.E_seed);

@@ -96,7 +96,7 @@ DrawingPanel::DrawingPanel(TForm1& form, QWidget* parent) : QWidget(parent), for
 void DrawingPanel::paintEvent(QPaintEvent* event) {
   QPainter painter(this);
   const QRect area = event->rect();
-  if (QtCanvas* cells = AsQtCanvas(form_.model_.CellImage)) {
+  if (QtCanvas* cells = AsQtCanvas(form_.model_.Sim.CellImage)) {
     painter.drawImage(area, cells->Image(), area);
   } else {
     painter.fillRect(area, Qt::white);
@@ -159,10 +159,10 @@ TForm1::TForm1(Model& model, QWidget* parent) : QWidget(parent), model_(model) {
 
   // The frame-rate display counts from the program's start.
   model_.TickCount = [this] { return uint32_t(clock_.elapsed()); };
-  model_.CreateCanvas = MakeCellCanvas;
+  model_.Sim.CreateCanvas = MakeCellCanvas;
   model_.CreateOverlayCanvas = MakeOverlayCanvas;
-  model_.PanelWidth = 694;
-  model_.PanelHeight = 694;
+  model_.Sim.PanelWidth = 694;
+  model_.Sim.PanelHeight = 694;
 
   // The panel's size must be fixed before the first setup derives the grid from it.
   auto* border = new QFrame(this);
@@ -199,7 +199,7 @@ TForm1::TForm1(Model& model, QWidget* parent) : QWidget(parent), model_(model) {
   }
   for (size_t i = 0; i < 7; ++i) {
     QPalette palette = colCode_[i]->palette();
-    palette.setColor(QPalette::Window, ToQColor(model_.SwatchColours[i]));
+    palette.setColor(QPalette::Window, ToQColor(model_.Sim.SwatchColours[i]));
     colCode_[i]->setPalette(palette);
   }
   ConnectControls();
@@ -209,7 +209,7 @@ TForm1::TForm1(Model& model, QWidget* parent) : QWidget(parent), model_(model) {
   panelFrame_->setInterval(16);
   connect(panelFrame_, &QTimer::timeout, this, [this] {
     QRect area;
-    if (QtCanvas* cells = AsQtCanvas(model_.CellImage)) area |= cells->TakeDirty();
+    if (QtCanvas* cells = AsQtCanvas(model_.Sim.CellImage)) area |= cells->TakeDirty();
     if (QtCanvas* overlay = AsQtCanvas(model_.OverlayImage)) area |= overlay->TakeDirty();
     if (overlayShown_ != bool(model_.OverlayImage)) area = panel_->rect();
     overlayShown_ = bool(model_.OverlayImage);
@@ -228,7 +228,7 @@ TForm1::TForm1(Model& model, QWidget* parent) : QWidget(parent), model_(model) {
 
 TForm1::~TForm1() {
   // The model may outlive this window: nothing of it may call back here.
-  model_.CreateCanvas = nullptr;
+  model_.Sim.CreateCanvas = nullptr;
   model_.CreateOverlayCanvas = nullptr;
   model_.Controls.onFieldRewritten = nullptr;
   const qint64 lastTick = clock_.elapsed();
@@ -501,12 +501,12 @@ void TForm1::BuildStreetsTab(QWidget* page) {
       Guarded(op);
     };
   };
-  connect(grid, &QPushButton::clicked, this, withWeights([this] { model_.LayOutStreetGrid(); }));
+  connect(grid, &QPushButton::clicked, this, withWeights([this] { model_.Sim.LayOutStreetGrid(); }));
   connect(random, &QPushButton::clicked, this,
-          withWeights([this] { model_.LayOutRandomStreets(); }));
+          withWeights([this] { model_.Sim.LayOutRandomStreets(); }));
   connect(remove, &QPushButton::clicked, this, withWeights([this] { model_.DeleteStreets(); }));
   connect(imprint, &QPushButton::clicked, this,
-          withWeights([this] { model_.BuildNeighbourhoodWeights(); }));
+          withWeights([this] { model_.Sim.BuildNeighbourhoodWeights(); }));
 }
 
 void TForm1::BuildRunArea() {
@@ -519,7 +519,7 @@ void TForm1::BuildRunArea() {
   auto* setup = MakeButton("B_setup", "new Setup", this, QRect(812, 519, 80, 25));
   connect(setup, &QPushButton::clicked, this, &TForm1::B_setupClick);
   auto* repaint = MakeButton("B_repaint", "repaint all", this, QRect(724, 558, 82, 25));
-  connect(repaint, &QPushButton::clicked, this, [this] { Guarded([&] { model_.RepaintAll(); }); });
+  connect(repaint, &QPushButton::clicked, this, [this] { Guarded([&] { model_.Sim.RepaintAll(); }); });
   TrB_speed_ = new QSlider(Qt::Horizontal, this);
   TrB_speed_->setObjectName("TrB_speed");
   TrB_speed_->setRange(0, int(kStepsPerSecond.size()) - 1);
@@ -563,10 +563,10 @@ void TForm1::SetSpeed(int position) {
 
 void TForm1::ShowDroppedAgents() {
   QString text;
-  if (int64_t(model_.Agents.size()) < model_.AgentsRequested) {
+  if (int64_t(model_.Sim.Agents.size()) < model_.Sim.AgentsRequested) {
     text = QString("placed %1 of %2 agents: no free cell was left for the others")
-               .arg(model_.Agents.size())
-               .arg(model_.AgentsRequested);
+               .arg(model_.Sim.Agents.size())
+               .arg(model_.Sim.AgentsRequested);
   }
   if (droppedAgents_->text() != text) droppedAgents_->setText(text);
 }
@@ -598,7 +598,7 @@ void TForm1::ConnectControls() {
     });
   }
   connect(E_seed_, &QLineEdit::textChanged, this,
-          [this](const QString& text) { model_.SeedField = text.toStdString(); });
+          [this](const QString& text) { model_.Sim.SeedField = text.toStdString(); });
   connect(TrB_thresh_, &QSlider::valueChanged, this,
           [this](int position) { Guarded([&] { model_.TrB_threshChange(position); }); });
   connect(CB_strType_, &QComboBox::currentIndexChanged, this,
@@ -621,27 +621,27 @@ void TForm1::ConnectControls() {
 
 bool TForm1::SaveScenarioTo(const QString& path) {
   CommitWeightEditor();
-  return Guarded([&] { SaveScenario(ScenarioOf(model_), path.toStdString()); });
+  return Guarded([&] { SaveScenario(ScenarioOf(model_.Sim), path.toStdString()); });
 }
 
 bool TForm1::OpenScenarioFrom(const QString& path) {
   CommitWeightEditor();
   const ControlValues oldControls = model_.Controls;
-  const std::string oldSeed = model_.SeedField;
+  const std::string oldSeed = model_.Sim.SeedField;
   const bool opened = Guarded([&] {
     const std::string name = path.toStdString();
     const Scenario s = LoadScenario(name);
-    if (s.panelWidth != model_.PanelWidth || s.panelHeight != model_.PanelHeight) {
+    if (s.panelWidth != model_.Sim.PanelWidth || s.panelHeight != model_.Sim.PanelHeight) {
       throw SegworkError(name + ": panel: " + std::to_string(s.panelWidth) + " x " +
                          std::to_string(s.panelHeight) + " pixels, the window's is " +
-                         std::to_string(model_.PanelWidth) + " x " +
-                         std::to_string(model_.PanelHeight));
+                         std::to_string(model_.Sim.PanelWidth) + " x " +
+                         std::to_string(model_.Sim.PanelHeight));
     }
     try {
       auto rewritten = std::move(model_.Controls.onFieldRewritten);
       model_.Controls = s.controls;
       model_.Controls.onFieldRewritten = std::move(rewritten);
-      model_.SeedField = s.seed ? std::to_string(*s.seed) : std::string();
+      model_.Sim.SeedField = s.seed ? std::to_string(*s.seed) : std::string();
       if (s.streets) {
         model_.SetUpOnStreets(*s.streets);
       } else {
@@ -650,7 +650,7 @@ bool TForm1::OpenScenarioFrom(const QString& path) {
         model_.SetUpOnStreets(
             {{}, grid.x, grid.y, std::vector<int32_t>(size_t(grid.x) * size_t(grid.y), 0)});
         for (const StreetStroke& stroke : StartStreetsOf(s, name).strokes) {
-          model_.DrawStroke(stroke);
+          model_.Sim.DrawStroke(stroke);
         }
         model_.B_setupClick();
       }
@@ -658,7 +658,7 @@ bool TForm1::OpenScenarioFrom(const QString& path) {
       auto rewritten = std::move(model_.Controls.onFieldRewritten);
       model_.Controls = oldControls;
       model_.Controls.onFieldRewritten = std::move(rewritten);
-      model_.SeedField = oldSeed;
+      model_.Sim.SeedField = oldSeed;
       throw;
     }
   });
@@ -670,12 +670,12 @@ bool TForm1::OpenScenarioFrom(const QString& path) {
 
 bool TForm1::SaveRunTo(const QString& path) {
   CommitWeightEditor();
-  return Guarded([&] { SaveRun(model_, path.toStdString()); });
+  return Guarded([&] { SaveRun(model_.Sim, model_.Analysis, path.toStdString()); });
 }
 
 bool TForm1::OpenRunFrom(const QString& path) {
   CommitWeightEditor();
-  const bool opened = Guarded([&] { OpenRun(model_, path.toStdString()); });
+  const bool opened = Guarded([&] { model_.RunOpened(OpenRun(model_.Sim, path.toStdString(), [&] { model_.CancelStroke(); })); });
   if (opened && model_.Window.Timer1Enabled) {
     // The opened run waits for "start / stop", as a run that stopped does.
     model_.Window.Timer1Enabled = false;
@@ -716,7 +716,7 @@ void TForm1::ShowControls() {
     }
   }
   const QSignalBlocker block(E_seed_);
-  E_seed_->setText(QString::fromStdString(model_.SeedField));
+  E_seed_->setText(QString::fromStdString(model_.Sim.SeedField));
 }
 
 void TForm1::FieldChanged(Field f, const QString& text) {
@@ -775,7 +775,7 @@ void TForm1::SyncFromModel() {
   SetTextIfChanged(Lbl_P_, w.Lbl_P);
   SetTextIfChanged(Lbl_cellS_, w.Lbl_cellS);
   SetTextIfChanged(Lbl_strCell_, w.Lbl_strCell);
-  SetTextIfChanged(Lbl_seed_, "this run's seed: " + std::to_string(model_.Seed));
+  SetTextIfChanged(Lbl_seed_, "this run's seed: " + std::to_string(model_.Sim.Seed));
   ShowDroppedAgents();
   // Controls the experiments set in the model.
   const ControlValues& c = model_.Controls;
@@ -813,7 +813,7 @@ void TForm1::SyncFromModel() {
 
 void TForm1::SchedulePanelUpdate() {
   if (!panelFrame_ || panelFrame_->isActive()) return;
-  QtCanvas* cells = AsQtCanvas(model_.CellImage);
+  QtCanvas* cells = AsQtCanvas(model_.Sim.CellImage);
   QtCanvas* overlay = AsQtCanvas(model_.OverlayImage);
   const bool dirty = (cells && cells->IsDirty()) || (overlay && overlay->IsDirty()) ||
                      overlayShown_ != bool(model_.OverlayImage);

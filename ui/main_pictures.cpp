@@ -35,7 +35,7 @@ void TForm1::BuildPictureButtons(QWidget* page, int y) {
 
 bool TForm1::SavePictureTo(const QString& path) {
   return Guarded([&] {
-    const auto* cells = dynamic_cast<const QtCanvas*>(model_.CellImage.get());
+    const auto* cells = dynamic_cast<const QtCanvas*>(model_.Sim.CellImage.get());
     if (!cells) throw SegworkError("there is no picture on the panel yet");
     SavePng(cells->Raster(), path.toStdString());
   });
@@ -44,9 +44,9 @@ bool TForm1::SavePictureTo(const QString& path) {
 bool TForm1::StartRecording(const QString& path) {
   if (movie_) return false;
   const bool started = Guarded([&] {
-    movieFrame_ = std::make_unique<RasterCanvas>(model_.PanelWidth, model_.PanelHeight);
+    movieFrame_ = std::make_unique<RasterCanvas>(model_.Sim.PanelWidth, model_.Sim.PanelHeight);
     movie_ =
-        std::make_unique<MovieWriter>(path.toStdString(), model_.PanelWidth, model_.PanelHeight);
+        std::make_unique<MovieWriter>(path.toStdString(), model_.Sim.PanelWidth, model_.Sim.PanelHeight);
     RecordFrame();
   });
   if (!started) movie_.reset();
@@ -63,7 +63,7 @@ bool TForm1::StopRecording() {
 
 void TForm1::RecordFrame() {
   // Painted whole from the state, so a frame does not depend on what the panel repainted.
-  RepaintAll(model_.Cells, model_.Agents, *movieFrame_);
+  RepaintAll(model_.Sim.Cells, model_.Sim.Agents, *movieFrame_);
   movie_->AddFrame(*movieFrame_);
 }
 

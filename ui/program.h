@@ -25,7 +25,7 @@ inline void ConfigureApplication() {
 struct Program {
   Program() {
     // Every setup reseeds from the clock.
-    model.ClockSeed = [] { return uint32_t(QDateTime::currentMSecsSinceEpoch()); };
+    model.Sim.ClockSeed = [] { return uint32_t(QDateTime::currentMSecsSinceEpoch()); };
     main = std::make_unique<TForm1>(model);
     analysis = std::make_unique<TForm2>(model);
     parameterSpace = std::make_unique<TForm3>(*main);

@@ -48,7 +48,7 @@ void StreetAnalysis::Timer4Timer() {
   std::exception_ptr pause;
   if (RunStep >= steps) {
     model_.FindClusters();
-    const RunMeasures run = MeasureRun(model_, Experiment::Streets, steps);
+    const RunMeasures run = MeasureRun(model_.Sim, Experiment::Streets, steps);
     Series_street.AddXY(run.streetCells, double(run.clusters));
     if (CountCompletedRun()) {
       const bool finished = NextValuePassesEnd();

@@ -114,7 +114,7 @@ void GrowthAnalysis::Timer3Timer() {
 }
 
 void GrowthAnalysis::CollectRunSeries() {
-  const RunMeasures run = MeasureRun(model_, Experiment::Growth, StepsPerRun());
+  const RunMeasures run = MeasureRun(model_.Sim, Experiment::Growth, StepsPerRun());
   // A copy: it keeps its points when the next run starts a new log.
   Fill(*DensityLine, run.density);
   Fill(*RunMeans[size_t(CalculationSlot)], run.meanLine);

@@ -6,12 +6,11 @@
 
 #include "core/convert.h"
 #include "core/errors.h"
-#include "display/palette.h"
 
 namespace segwork {
 
-Model::Model() : Run(Controls) {
-  ClockSeed = [] { return 0u; };
+Model::Model() {
+  Sim.Observer = this;
   TickCount = [] { return 0u; };
 }
 
@@ -27,103 +26,83 @@ void Model::StartProgram(StreetLayout layout) {
 
 void Model::StartProgram(const StartStreets& streets) {
   CreateMainWindow();
-  if (streets.saved) InstallStreets(*streets.saved);
-  if (streets.layout == StreetLayout::Grid) LayOutStreetGrid();
-  if (streets.layout == StreetLayout::Random) LayOutRandomStreets();
-  for (const StreetStroke& stroke : streets.strokes) DrawStroke(stroke);
+  if (streets.saved) Sim.InstallStreets(*streets.saved);
+  if (streets.layout == StreetLayout::Grid) Sim.LayOutStreetGrid();
+  if (streets.layout == StreetLayout::Random) Sim.LayOutRandomStreets();
+  for (const StreetStroke& stroke : streets.strokes) Sim.DrawStroke(stroke);
   B_setupClick();
 }
 
 void Model::Timer1Timer() {
   AdvanceOneStep();
-  if (StepCount == StopStep) Window.Timer1Enabled = false;
+  if (Sim.StepCount == Sim.StopStep) Window.Timer1Enabled = false;
 }
 
 void Model::B_stopClick() {
   Window.StopButtonRed = !Window.StopButtonRed;
-  std::fill(Cells.ClusterVisited.begin(), Cells.ClusterVisited.end(), 0);
-  if (!Window.Timer1Enabled && StreetsChanged) {
+  std::fill(Sim.Cells.ClusterVisited.begin(), Sim.Cells.ClusterVisited.end(), 0);
+  if (!Window.Timer1Enabled && Sim.StreetsChanged) {
     try {
-      BuildNeighbourhoodWeights();
+      Sim.BuildNeighbourhoodWeights();
     } catch (...) {
       // The run does not start: it must not look as if it had.
       Window.StopButtonRed = !Window.StopButtonRed;
       throw;
     }
-    RepaintAll();
+    Sim.RepaintAll();
   }
   Window.Timer1Enabled = !Window.Timer1Enabled;
 }
 
 void Model::B_setupClick() {
   SetUpRun();
-  Window.lbl_Steps = std::to_string(StepCount);
-}
-
-void Model::CheckSeedField() const {
-  if (!NextRunSeed && !SeedField.empty()) StrToSeed(SeedField);
+  Window.lbl_Steps = std::to_string(Sim.StepCount);
 }
 
 void Model::SetUpRun() {
-  CheckSeedField();
+  Sim.CheckSeedField();
   // A stroke's cells belong to the grid being replaced.
   CancelStroke();
   const WindowOutputs oldWindow = Window;
   try {
-    ReplaceRun([this] { BuildModel(); });
+    Sim.SetUpRun();
   } catch (...) {
     Window = oldWindow;
     throw;
   }
-  ResetAnalysis();
 }
 
 void Model::SetUpOnStreets(const SavedStreets& streets) {
-  CheckSeedField();
+  Sim.CheckSeedField();
   CancelStroke();
   const WindowOutputs oldWindow = Window;
-  std::vector<StreetLine> oldLines = StreetLines;
   try {
-    ReplaceRun([&] {
-      // Build keeps every street code of positions in both grids: the saved grid is the new one.
-      StreetTypes = streets.types;
-      ColCount = streets.columns;
-      RowCount = streets.rows;
-      StreetLines = streets.lines;
-      BuildModel();
-    });
+    Sim.SetUpOnStreets(streets);
   } catch (...) {
     Window = oldWindow;
-    StreetLines = std::move(oldLines);
     throw;
   }
-  ResetAnalysis();
-  Window.lbl_Steps = std::to_string(StepCount);
+  Window.lbl_Steps = std::to_string(Sim.StepCount);
 }
 
 void Model::BuildModel() {
-  CheckSetupFields();
-  uint32_t seed = 0;
-  if (NextRunSeed) {
-    seed = *NextRunSeed;
-    NextRunSeed.reset();
-  } else {
-    seed = SeedField.empty() ? ClockSeed() : StrToSeed(SeedField);
-  }
-  Build(seed);
+  Sim.BuildModel();
+}
+
+void Model::RunBuilt() {
   Window.PanelEnabled = true;
-  Window.Lbl_P = std::to_string(Threshold);
-  Window.Lbl_cellS = std::to_string(RowCount) + " x " + std::to_string(ColCount) + " = " +
-                     std::to_string(int64_t(RowCount) * ColCount);
+  Window.Lbl_P = std::to_string(Sim.Threshold);
+  Window.Lbl_cellS = std::to_string(Sim.RowCount) + " x " + std::to_string(Sim.ColCount) + " = " +
+                     std::to_string(int64_t(Sim.RowCount) * Sim.ColCount);
 }
 
 void Model::Edit_anzAgChange(Field sender) {
-  const std::string replacement = CheckAgentCount(Controls.Text(sender), RowCount, ColCount);
+  const std::string replacement = CheckAgentCount(Controls.Text(sender), Sim.RowCount, Sim.ColCount);
   if (!replacement.empty()) Controls.Rewrite(sender, replacement);
 }
 
 void Model::Edit_cellSizChange() {
-  const std::string replacement = CheckCellSize(Controls.Text(Field::Edit_cellSiz), PanelWidth);
+  const std::string replacement = CheckCellSize(Controls.Text(Field::Edit_cellSiz), Sim.PanelWidth);
   if (!replacement.empty()) Controls.Rewrite(Field::Edit_cellSiz, replacement);
 }
 
@@ -138,12 +117,12 @@ void Model::Edit_nRadChange() {
 }
 
 void Model::Edit_mDistChange() {
-  const std::string replacement = CheckMoveDistance(Controls.Text(Field::Edit_mDist), RowCount);
+  const std::string replacement = CheckMoveDistance(Controls.Text(Field::Edit_mDist), Sim.RowCount);
   if (!replacement.empty()) Controls.Rewrite(Field::Edit_mDist, replacement);
 }
 
 void Model::E_stopTChange() {
-  StopStep = StrToInt(Controls.Text(Field::E_stopT));
+  Sim.StopStep = StrToInt(Controls.Text(Field::E_stopT));
 }
 
 void Model::E_nbSizeChange() {
@@ -152,28 +131,23 @@ void Model::E_nbSizeChange() {
   if (value < 1) {
     throw SegworkError("'" + text + "' is not a valid grid size: it must be at least 1");
   }
-  TileSize = value;
+  Sim.TileSize = value;
 }
 
 void Model::TrB_threshChange(int32_t position) {
   position = std::clamp(position, 0, 100);
   Controls.TrB_thresh = position;
   Window.Lbl_P = std::to_string(position);
-  Threshold = position;
+  Sim.Threshold = position;
 }
 
 void Model::InitStreetControls() {
-  // The type column as it opens; the weights are the controls' own (their defaults at program
-  // start, or what a headless run was given). The digits-only style of the numeric fields belongs
-  // to the window (kDigitsOnlyFields).
-  Controls.SG_weight[0] = ControlValues{}.SG_weight[0];
-  SwatchColours = {kStreetColours[0], kStreetColours[1], kStreetColours[2], kWhite,
-                   kStreetColours[3], kStreetColours[4], kStreetColours[5]};
+  Sim.InitStreetControls();
 }
 
 void Model::ClearStreets() {
   CancelStroke();
-  Run::ClearStreets();
+  Sim.ClearStreets();
 }
 
 void Model::DeleteStreets() {
@@ -182,14 +156,97 @@ void Model::DeleteStreets() {
   } catch (const SegworkError&) {
     // The streets are gone even when the rebuild stops on a weight text: the picture and the
     // count must say so; the weights follow once the table is mended.
-    std::fill(Cells.DrawColor.begin(), Cells.DrawColor.end(), kWhite);
-    StreetCells = 0;
+    std::fill(Sim.Cells.DrawColor.begin(), Sim.Cells.DrawColor.end(), kWhite);
+    Sim.StreetCells = 0;
     StreetCellsChanged();
-    RepaintAll();
+    Sim.RepaintAll();
     throw;
   }
-  ImprintStreetTypes();
-  RepaintAll();
+  Sim.ImprintStreetTypes();
+  Sim.RepaintAll();
+}
+
+}  // namespace segwork
+
+namespace segwork {
+
+void Model::AdvanceOneStep() {
+  Sim.AdvanceOneStep();
+  UpdateFrameRate();
+  if (Sim.StepCount == Sim.StopStep) {
+    Window.Timer1Enabled = false;
+    Window.StopButtonRed = true;
+  }
+}
+
+void Model::GrowPopulation() {
+  Sim.GrowPopulation();
+}
+
+void Model::UpdateFrameRate() {
+  ++StepsSinceFpsTick;
+  const uint32_t now = TickCount();
+  const uint32_t elapsed = now - LastFpsTick;
+  if (elapsed < 1000) return;
+  const int64_t fps = RoundHalfEven(double(StepsSinceFpsTick) / double(elapsed) * 1000);
+  LastFpsTick = now;
+  StepsSinceFpsTick = 0;
+  Window.Caption = "Group seperation || fps= " + std::to_string(fps);
+}
+
+void Model::PopulationGrown() {
+  Window.Lbl_nrAgents = std::to_string(int64_t(Sim.Agents.size()) - 1);
+}
+
+void Model::StepCounted() {
+  Window.lbl_Steps = std::to_string(Sim.StepCount);
+}
+
+void Model::StreetCellsChanged() {
+  Window.Lbl_strCell = std::to_string(Sim.StreetCells);
+}
+
+void Model::MeasuresReset() {
+  Analysis.ResetAnalysisWindow(Sim.GroupColours, Sim.GroupSizes, Controls.Text(Field::E_nbSize));
+}
+
+void Model::StepRecording() {
+  Analysis.EnsureSeries(Sim.GroupColours);
+}
+
+void Model::SatisfactionMeasured(const StepMeasures& m) {
+  Analysis.ShowSatisfaction(m);
+}
+
+void Model::ClustersFound() {
+  Analysis.ShowClusterSizes(Controls.Text(Field::E_clusterT), Sim.StepCount, Sim.GroupColours,
+                            Sim.GroupSizes, Sim.ClusterSizes);
+}
+
+void Model::IndicesMeasured(const StepMeasures& m, const SegregationIndices& indices) {
+  Analysis.EnsureSeries(Sim.GroupColours);
+  Analysis.ShowIndices(m, indices);
+}
+
+void Model::StepRecorded() {
+  Analysis.BoundSeries(size_t(std::max<int32_t>(Sim.StopStep, 0)));
+}
+
+void Model::RunOpened(AnalysisWindow analysis) {
+  const uint64_t resets = Analysis.ResetCount, clusterCharts = Analysis.ClusterChartCount,
+                 grids = Analysis.DissimiGridCount;
+  Analysis = std::move(analysis);
+  Analysis.ResetCount = resets + 1;
+  Analysis.ClusterChartCount = clusterCharts + 1;
+  Analysis.DissimiGridCount = grids + 1;
+  WindowOutputs& w = Window;
+  w.lbl_Steps = std::to_string(Sim.StepCount);
+  if (Sim.StepCount > 0) w.Lbl_nrAgents = std::to_string(int64_t(Sim.Agents.size()) - 1);
+  w.Lbl_P = std::to_string(Sim.Threshold);
+  w.Lbl_cellS = std::to_string(Sim.RowCount) + " x " + std::to_string(Sim.ColCount) + " = " +
+                std::to_string(int64_t(Sim.RowCount) * Sim.ColCount);
+  w.Lbl_strCell = std::to_string(Sim.StreetCells);
+  w.PanelEnabled = true;
 }
 
 }  // namespace segwork

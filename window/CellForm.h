@@ -18,16 +18,6 @@ namespace segwork {
 
 enum class PointerButton { Left, Right, Middle };
 
-enum class StreetLayout { None, Grid, Random };
-
-// The streets a run starts with, in the order they are laid: a saved layout, a layout button,
-// then pointer strokes.
-struct StartStreets {
-  const SavedStreets* saved = nullptr;
-  StreetLayout layout = StreetLayout::None;
-  std::vector<StreetStroke> strokes;
-};
-
 // The pointer stroke in progress: the press that began it and the index of its own line, so a
 // release can only complete that line, and a setup or "delete streets" can cancel it.
 struct StrokeRecord {
@@ -50,53 +40,27 @@ struct WindowOutputs {
   bool PanelEnabled = false;
 };
 
-// The controls a run reads; a base of Model, so they exist before the run that refers to them.
-struct MainWindowControls {
-  ControlValues Controls;
-};
-
 // The main window's side of a run: its controls and their change handlers, labels and caption,
-// the run timer, the pointer stroke and the analysis recording, around the Run they drive.
-// Windows and the CLI use it through ControlValues and its methods; every failure is a
-// SegworkError carrying the message the user sees.
-class Model : public MainWindowControls, public Run {
+// the run timer, the pointer stroke and the analysis window's tables, around the Simulation they
+// drive, which it follows as its observer. Every failure is a SegworkError carrying the message
+// the user sees.
+class Model : public SimulationObserver {
  public:
   Model();
+  Model(const Model&) = delete;
+  Model& operator=(const Model&) = delete;
+
+  Simulation Sim;
+  // The run's controls, which the window's widgets hold.
+  ControlValues& Controls = Sim.Controls;
 
   // ----- injected platform -----
-  std::function<uint32_t()> ClockSeed;  // seed for every setup, unless one is given
   std::function<uint32_t()> TickCount;  // milliseconds, wraps at 2^32
   // The rubber band's surface: white is see-through.
   std::function<std::unique_ptr<Canvas>(int width, int height)> CreateOverlayCanvas;
 
-  // The main window's seed field: a setup takes its seed from here unless it is empty.
-  std::string SeedField;
-  // An experiment's seed for the next setup only; before the field and the clock.
-  std::optional<uint32_t> NextRunSeed;
-
   WindowOutputs Window;
   AnalysisWindow Analysis;
-  MeasuresLog Measures;
-  // Whether the log keeps the steps of the planned run, which the experiments read back; the CLI's
-  // single run prints each step at once and needs only the newest.
-  bool KeepAllMeasures = true;
-  // Whether the analysis window's tables follow the measures; headless runs have no window.
-  bool AnalysisShown = true;
-  std::vector<std::vector<int32_t>> ClusterSizes;
-  // The last measures and what they were computed from, reused while the engine's version says
-  // the cells are as they were (version 0: always computed).
-  struct MeasureCache {
-    uint64_t satisfactionVersion = 0;
-    int32_t satisfactionGroups = 0;
-    std::vector<std::optional<double>> satisfaction;
-    uint64_t indicesVersion = 0;
-    int32_t tileSize = 0;
-    int64_t agentsWanted = 0;
-    std::vector<int32_t> groupSizes;
-    SegregationIndices indices;
-    uint64_t clustersVersion = 0;
-    int32_t clusterGroups = 0;
-  } Cached;
   uint32_t LastFpsTick = 0;
   uint32_t StepsSinceFpsTick = 0;
 
@@ -153,20 +117,26 @@ class Model : public MainWindowControls, public Run {
   void CreateOverlay();
 
   // ----- analysis -----
-  void RecordStepMeasures();
-  void ComputeSegregationIndices();
-  void FindClusters();
+  void RecordStepMeasures() { Sim.RecordStepMeasures(); }
+  void ComputeSegregationIndices() { Sim.ComputeSegregationIndices(); }
+  void FindClusters() { Sim.FindClusters(); }
   // New analysis tables and an empty measures log, for a new run.
-  void ResetAnalysis();
-
- protected:
-  void StreetCellsChanged() override { Window.Lbl_strCell = std::to_string(StreetCells); }
+  void ResetAnalysis() { Sim.ResetMeasures(); }
+  // A saved run was installed in Sim: its analysis tables and what the window shows of it.
+  void RunOpened(AnalysisWindow analysis);
 
  private:
-  // The segregation indices, movers and density into `m` and the analysis window.
-  void MeasureIndices(StepMeasures& m);
-  // A seed field that holds no seed fails a setup before it may free the old run.
-  void CheckSeedField() const;
+  // What the window shows of the run, as the run makes it.
+  void RunBuilt() override;
+  void PopulationGrown() override;
+  void StepCounted() override;
+  void StreetCellsChanged() override;
+  void MeasuresReset() override;
+  void StepRecording() override;
+  void SatisfactionMeasured(const StepMeasures& m) override;
+  void ClustersFound() override;
+  void IndicesMeasured(const StepMeasures& m, const SegregationIndices& indices) override;
+  void StepRecorded() override;
 };
 
 }  // namespace segwork

@@ -12,7 +12,7 @@ ParameterSpaceSweep::ParameterSpaceSweep(Model& model)
 void ParameterSpaceSweep::B_startClick() {
   model_.Window.Timer1Enabled = false;
   RunStep = 0;
-  model_.StepCount = 0;
+  model_.Sim.StepCount = 0;
   if (CB_param < 0 || CB_param > 3) {
     throw SegworkError("please select a parameter", kMissingValueCaption);
   }
@@ -62,7 +62,7 @@ void ParameterSpaceSweep::Timer2Timer() {
 
 void ParameterSpaceSweep::AddRunResult() {
   // The run's last step; after a "new Setup" mid-run the log is shorter, then its newest step.
-  AddRun(CurrentValue, MeasureRun(model_, Experiment::Parameter, RunStep));
+  AddRun(CurrentValue, MeasureRun(model_.Sim, Experiment::Parameter, RunStep));
 }
 
 }  // namespace segwork

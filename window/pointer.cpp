@@ -22,20 +22,20 @@ bool HasStreetType(const ControlValues& controls) {
 GridPos Model::PixelToCell(int x, int y) const {
   // Odd cell sizes map the first pixels to column -1, large ones the last pixels past the grid.
   auto axis = [&](int pixel, int32_t count) {
-    const int64_t cell = RoundHalfEven(double(pixel - HalfCell) / double(CellSize));
+    const int64_t cell = RoundHalfEven(double(pixel - Sim.HalfCell) / double(Sim.CellSize));
     return int32_t(std::clamp<int64_t>(cell, 0, std::max(count - 1, 0)));
   };
-  return {axis(x, ColCount), axis(y, RowCount)};
+  return {axis(x, Sim.ColCount), axis(y, Sim.RowCount)};
 }
 
 void Model::CreateOverlay() {
-  if (CreateOverlayCanvas) OverlayImage = CreateOverlayCanvas(PanelWidth, PanelHeight);
+  if (CreateOverlayCanvas) OverlayImage = CreateOverlayCanvas(Sim.PanelWidth, Sim.PanelHeight);
   if (!OverlayImage) OverlayImage = std::make_unique<NullCanvas>();
 }
 
 void Model::CancelStroke() {
-  if (Stroke.active && Stroke.lineIndex < StreetLines.size()) {
-    StreetLines.erase(StreetLines.begin() + std::ptrdiff_t(Stroke.lineIndex));
+  if (Stroke.active && Stroke.lineIndex < Sim.StreetLines.size()) {
+    Sim.StreetLines.erase(Sim.StreetLines.begin() + std::ptrdiff_t(Stroke.lineIndex));
   }
   Stroke.active = false;
   DrawingLine = false;
@@ -47,22 +47,22 @@ void Model::ZeichenPanelMouseDown(PointerButton button, int x, int y) {
     throw SegworkError("please select a street type", kMissingValueCaption);
   }
   // A second button pressed during a stroke belongs to that stroke.
-  if (Stroke.active || Cells.size() == 0) return;
+  if (Stroke.active || Sim.Cells.size() == 0) return;
   if (Controls.CB_hideAgs) {
     Window.Timer1Enabled = false;
     Window.StopButtonRed = true;
-    DrawCells();
+    Sim.DrawCells();
   } else {
-    RepaintAll();
+    Sim.RepaintAll();
   }
   if (button == PointerButton::Left) DrawingLine = true;
   const GridPos cell = PixelToCell(x, y);
-  LineStartCell = cell;
+  Sim.LineStartCell = cell;
   StreetLine line;
   line.StartX = cell.x;
   line.StartY = cell.y;
-  StreetLines.push_back(line);
-  Stroke = {true, button, cell, StreetLines.size() - 1};
+  Sim.StreetLines.push_back(line);
+  Stroke = {true, button, cell, Sim.StreetLines.size() - 1};
   CreateOverlay();
 }
 
@@ -71,9 +71,9 @@ void Model::ZeichenPanelMouseMove(int x, int y) {
   Canvas& overlay = *OverlayImage;
   overlay.SetBrush(kWhite);
   overlay.SetPen(1, kWhite);
-  overlay.Rectangle(0, 0, PanelWidth, PanelHeight);
-  overlay.SetPen(3, StreetColour(kItemStreetType[Controls.CB_strType]));
-  overlay.MoveTo(Stroke.start.x * CellSize + HalfCell, Stroke.start.y * CellSize + HalfCell);
+  overlay.Rectangle(0, 0, Sim.PanelWidth, Sim.PanelHeight);
+  overlay.SetPen(3, Sim.StreetColour(kItemStreetType[Controls.CB_strType]));
+  overlay.MoveTo(Stroke.start.x * Sim.CellSize + Sim.HalfCell, Stroke.start.y * Sim.CellSize + Sim.HalfCell);
   overlay.LineTo(x, y);
 }
 
@@ -86,29 +86,29 @@ void Model::ZeichenPanelMouseUp(PointerButton button, int x, int y) {
   DrawingLine = false;
   Stroke.active = false;
   const GridPos end = PixelToCell(x, y);
-  LineStartCell = Stroke.start;
-  LineEndCell = end;
-  LineAngle = std::atan2(double(Stroke.start.y - end.y), double(Stroke.start.x - end.x));
+  Sim.LineStartCell = Stroke.start;
+  Sim.LineEndCell = end;
+  Sim.LineAngle = std::atan2(double(Stroke.start.y - end.y), double(Stroke.start.x - end.x));
   const int32_t street = kItemStreetType[Controls.CB_strType];
-  StreetLine& line = StreetLines[Stroke.lineIndex];
+  StreetLine& line = Sim.StreetLines[Stroke.lineIndex];
   line.EndX = end.x;
   line.EndY = end.y;
   line.Street = street;
-  MarkStreetPath(end.x, end.y, street);
-  StreetsChanged = true;
+  Sim.MarkStreetPath(end.x, end.y, street);
+  Sim.StreetsChanged = true;
   // A failed rebuild still ends the stroke: the overlay goes and the picture is repainted.
   std::exception_ptr failure;
   if (!Controls.CB_hideAgs) {
     try {
-      BuildNeighbourhoodWeights();
+      Sim.BuildNeighbourhoodWeights();
     } catch (...) {
       failure = std::current_exception();
     }
   }
   if (Controls.CB_hideAgs) {
-    DrawCells();
+    Sim.DrawCells();
   } else {
-    RepaintAll();
+    Sim.RepaintAll();
   }
   OverlayImage.reset();
   if (failure) std::rethrow_exception(failure);

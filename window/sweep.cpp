@@ -10,6 +10,25 @@
 
 namespace segwork {
 
+void ApplySweptValue(Model& model, SweptControl control, int32_t value) {
+  ApplySweptValue(model.Controls, control, value);
+  switch (control) {
+    case SweptControl::Groups:
+      return model.Edit_anzGrChange();
+    case SweptControl::Radius:
+      return model.Edit_nRadChange();
+    case SweptControl::MoveDistance:
+      return model.Edit_mDistChange();
+    case SweptControl::Threshold:
+      return model.TrB_threshChange(value);
+    case SweptControl::GridRowsCols:
+      return model.Sim.LayOutStreetGrid();
+    case SweptControl::RandomStreets:
+      return model.Sim.LayOutRandomStreets();
+  }
+}
+
+
 SweepWindow::SweepWindow(Model& model, SweepFields fields)
     : E_valFrom(fields.from),
       E_valTo(fields.to),
@@ -69,7 +88,7 @@ bool SweepWindow::NextValuePassesEnd() {
 
 void SweepWindow::ResetCounters() {
   RunStep = 0;
-  model_.StepCount = 0;
+  model_.Sim.StepCount = 0;
   CalculationIndex = 1;
   CompletedRuns = 0;
 }
@@ -86,11 +105,11 @@ void SweepWindow::StartFirstValue() {
 
 void SweepWindow::SetUpSweepRun() {
   // Also without a sweep seed: the main window's seed field must not make every run the same.
-  model_.NextRunSeed = sweepSeed_ ? RunSeed(*sweepSeed_, runsSetUp_++) : model_.ClockSeed();
+  model_.Sim.NextRunSeed = sweepSeed_ ? RunSeed(*sweepSeed_, runsSetUp_++) : model_.Sim.ClockSeed();
   try {
     model_.SetUpRun();
   } catch (...) {
-    model_.NextRunSeed.reset();
+    model_.Sim.NextRunSeed.reset();
     throw;
   }
 }
