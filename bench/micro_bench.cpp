@@ -51,7 +51,8 @@ void BM_EvaluateAll(benchmark::State& state) {
   auto m = DefaultModel(EngineOf(state), int(state.range(1)));
   for (auto _ : state) {
     m->Sim.CellsEdited();
-    for (const TAgent& a : m->Sim.Agents) benchmark::DoNotOptimize(m->Sim.EvaluateCell(a.CellX, a.CellY));
+    for (const TAgent& a : m->Sim.Agents)
+      benchmark::DoNotOptimize(m->Sim.EvaluateCell(a.CellX, a.CellY));
   }
   state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(m->Sim.Agents.size()));
 }

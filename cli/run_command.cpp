@@ -280,8 +280,8 @@ void InjectClocks(Simulation& model, std::optional<uint32_t> seed, bool quiet, s
 
 }  // namespace
 
-std::unique_ptr<HeadlessRun> PrepareRun(const RunOptions& o, EngineKind engine,
-                                        std::ostream& err, bool quiet) {
+std::unique_ptr<HeadlessRun> PrepareRun(const RunOptions& o, EngineKind engine, std::ostream& err,
+                                        bool quiet) {
   auto run = std::make_unique<HeadlessRun>();
   PrepareSimulation(*run, o, engine, err, quiet);
   run->Analysis.ResetAnalysisWindow(run->GroupColours, run->GroupSizes,

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/run_pictures.h"
 #include "analysis/Analyse.h"
+#include "cli/run_pictures.h"
 #include "core/controls.h"
 #include "sim/simulation.h"
 

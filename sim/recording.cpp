@@ -1,8 +1,8 @@
 #include <algorithm>
 
+#include "analysis/Analyse.h"
 #include "core/convert.h"
 #include "core/errors.h"
-#include "analysis/Analyse.h"
 #include "sim/simulation.h"
 
 namespace segwork {

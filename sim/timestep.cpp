@@ -2,8 +2,8 @@
 
 #include "core/convert.h"
 #include "core/large_arrays.h"
-#include "sim/wide_tries.h"
 #include "sim/simulation.h"
+#include "sim/wide_tries.h"
 
 namespace segwork {
 
@@ -189,7 +189,7 @@ void Simulation::MarkAround(GridPos cell) {
 
 // Inline: most turns are this short one.
 __attribute__((always_inline)) inline void Simulation::VisitAgent(TAgent& a, EmptyCellRule rule,
-                                                           bool streetOccupation) {
+                                                                  bool streetOccupation) {
   const GridPos home{a.CellX, a.CellY};
   const size_t h = Cells.Index(home.x, home.y);
   if (StepCount == 0) Engine->Evaluate(Cells, NeighbourRadius, rule, home.x, home.y);
@@ -203,7 +203,7 @@ __attribute__((always_inline)) inline void Simulation::VisitAgent(TAgent& a, Emp
 
 // Out of line, so that the short turns of satisfied agents save and restore few registers.
 __attribute__((noinline)) void Simulation::TryToMove(TAgent& a, EmptyCellRule rule,
-                                              bool streetOccupation) {
+                                                     bool streetOccupation) {
   const GridPos home{a.CellX, a.CellY};
   GridPos target;
   const bool found = DrawTarget(a, streetOccupation, target);
@@ -308,6 +308,5 @@ void Simulation::MoveAgent(TAgent& agent, GridPos from, GridPos to) {
 double Simulation::EvaluateCell(int32_t x, int32_t y) {
   return Engine->Evaluate(Cells, NeighbourRadius, Controls.emptyCellRule, x, y);
 }
-
 
 }  // namespace segwork

@@ -327,8 +327,8 @@ TEST(SegregationIndices, ManyGroupsOnSmallTilesMatchEveryPairSummed) {
       }
       for (size_t g = 0; g < n; ++g) {
         for (size_t h = g + 1; h < n; ++h) {
-          d[h * n + g] +=
-              std::fabs(percent(count[g], m->Sim.GroupSizes[g]) - percent(count[h], m->Sim.GroupSizes[h]));
+          d[h * n + g] += std::fabs(percent(count[g], m->Sim.GroupSizes[g]) -
+                                    percent(count[h], m->Sim.GroupSizes[h]));
         }
       }
     }

@@ -154,7 +154,8 @@ TEST_F(ChartExport, AnalysisChartsSaveTheirImageAndAllTheCoresPoints) {
   auto groups = [&](const char* prefix, const char* x,
                     std::vector<std::pair<std::string, std::string>> more) {
     std::vector<std::pair<std::string, std::string>> series;
-    for (int g = 1; g <= model.Sim.GroupCount; ++g) series.push_back({prefix + std::to_string(g), x});
+    for (int g = 1; g <= model.Sim.GroupCount; ++g)
+      series.push_back({prefix + std::to_string(g), x});
     series.insert(series.end(), more.begin(), more.end());
     return Header(series);
   };

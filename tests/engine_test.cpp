@@ -143,10 +143,11 @@ void RunSideBySide(uint32_t seed, int steps, int panel, const Tweak& tweak = {},
     }
     if (during.Pick(30) == 0) {
       // A stroke whose weights wait for the next build: only the street cells change.
-      const StreetStroke stroke{{during.Pick(literal.Sim.ColCount), during.Pick(literal.Sim.RowCount)},
-                                {during.Pick(literal.Sim.ColCount), during.Pick(literal.Sim.RowCount)},
-                                during.Pick(2) ? -1 : 2,
-                                "stroke"};
+      const StreetStroke stroke{
+          {during.Pick(literal.Sim.ColCount), during.Pick(literal.Sim.RowCount)},
+          {during.Pick(literal.Sim.ColCount), during.Pick(literal.Sim.RowCount)},
+          during.Pick(2) ? -1 : 2,
+          "stroke"};
       for (Model* m : {&literal, &fast}) m->Sim.DrawStroke(stroke);
     }
     if (edits && during.Pick(6) == 0) {

@@ -44,12 +44,12 @@ std::unique_ptr<Model> SmallModel(int cols, int rows, const char* agents, uint32
 
 void PutAgent(Model& m, int x, int y, int group) {
   m.Sim.Agents.push_back({.CellX = x,
-                      .CellY = y,
-                      .Group = group,
-                      .Color = m.Sim.GroupColours[size_t(group - 1)],
-                      .PosX = x * m.Sim.CellSize + m.Sim.HalfCell,
-                      .PosY = y * m.Sim.CellSize + m.Sim.HalfCell,
-                      .Radius = m.Sim.AgentRadius});
+                          .CellY = y,
+                          .Group = group,
+                          .Color = m.Sim.GroupColours[size_t(group - 1)],
+                          .PosX = x * m.Sim.CellSize + m.Sim.HalfCell,
+                          .PosY = y * m.Sim.CellSize + m.Sim.HalfCell,
+                          .Radius = m.Sim.AgentRadius});
   m.Sim.CellAt(x, y).Occupied = true;
   m.Sim.CellAt(x, y).State = group;
   ++m.Sim.GroupSizes[size_t(group - 1)];
@@ -82,7 +82,8 @@ std::string ErrorOf(const std::function<void()>& action) {
     }
     occupied += isOccupied;
   }
-  const int64_t placed = std::accumulate(m.Sim.GroupSizes.begin(), m.Sim.GroupSizes.end(), int64_t{0});
+  const int64_t placed =
+      std::accumulate(m.Sim.GroupSizes.begin(), m.Sim.GroupSizes.end(), int64_t{0});
   if (occupied != m.Sim.Agents.size() || placed != int64_t(m.Sim.Agents.size())) {
     return ::testing::AssertionFailure() << occupied << " occupied, " << placed << " placed";
   }
@@ -113,7 +114,8 @@ struct Snapshot {
 
 Snapshot Take(const Model& m) {
   Snapshot s;
-  s.ints = {m.Sim.ColCount, m.Sim.RowCount, m.Sim.CellSize, m.Sim.NeighbourRadius, m.Sim.MoveDistance, m.Sim.StepCount};
+  s.ints = {m.Sim.ColCount,        m.Sim.RowCount,     m.Sim.CellSize,
+            m.Sim.NeighbourRadius, m.Sim.MoveDistance, m.Sim.StepCount};
   s.ints.insert(s.ints.end(), {m.Sim.GroupCount, m.Sim.TileSize, m.Sim.StopStep, m.Sim.Threshold});
   s.ints.insert(s.ints.end(), {int32_t(m.Sim.Rng.State()), int32_t(m.Sim.Agents.size())});
   s.ints.insert(s.ints.end(), m.Sim.GroupSizes.begin(), m.Sim.GroupSizes.end());
@@ -231,7 +233,7 @@ TEST(Lcg, TriesOfATurnAreTheTriesOneByOne) {
       for (int tries = 0; tries < 1000 && !found; ++tries) {
         expected.ChangeHeading(rng, 180, m.Sim.MoveDistance);
         last = m.Sim.WrapToGrid(int64_t(expected.CellX) + expected.HeadingX,
-                            int64_t(expected.CellY) + expected.HeadingY);
+                                int64_t(expected.CellY) + expected.HeadingY);
         const size_t t = m.Sim.Cells.Index(last.x, last.y);
         found = !m.Sim.Cells.Occupied[t] && (m.Controls.CB_strOcc || m.Sim.Cells.Street[t] == 0);
       }
@@ -334,8 +336,9 @@ TEST(ModelSetup, DefaultRunAndAbsurdMemory) {
   EXPECT_EQ(m.Window.Lbl_P, "30");
   EXPECT_EQ(m.Sim.Agents.size(), 12001u);
   EXPECT_EQ(m.Sim.StepCount, 0);
-  EXPECT_EQ((std::vector<int32_t>{m.Sim.GroupCount, m.Sim.StopStep, m.Sim.TileSize, m.Sim.Threshold}),
-            (std::vector<int32_t>{6, 500, 20, 30}));
+  EXPECT_EQ(
+      (std::vector<int32_t>{m.Sim.GroupCount, m.Sim.StopStep, m.Sim.TileSize, m.Sim.Threshold}),
+      (std::vector<int32_t>{6, 500, 20, 30}));
   EXPECT_EQ(m.Sim.GroupSizes.size(), 6u);
   EXPECT_TRUE(Consistent(m));
   EXPECT_EQ(m.Sim.NeighbourWeightsOf(50, 50).size(), 121u);
@@ -662,7 +665,8 @@ TEST(Evaluation, EmptyCellRulesWeightsAndClipping) {
   EXPECT_EQ(m->Sim.WrapToGrid(5, 9), (GridPos{0, 4}));
   EXPECT_EQ(m->Sim.WrapToGrid(-11, -5), (GridPos{4, 0}));
   EXPECT_EQ(m->Sim.WrapToGrid(-2147483649LL, 2147483648LL), (GridPos{1, 3}));
-  EXPECT_TRUE(m->Sim.IsOutsideGrid(-1, 0) && m->Sim.IsOutsideGrid(5, 0) && m->Sim.IsOutsideGrid(0, 5));
+  EXPECT_TRUE(m->Sim.IsOutsideGrid(-1, 0) && m->Sim.IsOutsideGrid(5, 0) &&
+              m->Sim.IsOutsideGrid(0, 5));
   EXPECT_FALSE(m->Sim.IsOutsideGrid(4, 4) || m->Sim.IsOutsideGrid(0, 0));
 }
 

@@ -14,8 +14,8 @@
 #include "cli/run_command.h"
 #include "core/errors.h"
 #include "files/saved_run.h"
-#include "window/CellForm.h"
 #include "tests/cli_capture.h"
+#include "window/CellForm.h"
 
 namespace segwork {
 namespace {

@@ -138,9 +138,10 @@ BuildOutput ReferenceBuild(const Model& m, bool freshWeights = false) {
 void ExpectMatchesReference(const Model& m, const BuildOutput& ref, const std::string& label) {
   size_t differing = 0;
   for (size_t i = 0; i < m.Sim.Cells.size(); ++i) {
-    differing += !(m.Sim.Cells.Weight[i] == ref.weights[i] &&
-                   m.Sim.NeighbourWeightsOf(m.Sim.Cells.XOf(i), m.Sim.Cells.YOf(i)) == ref.lists[i] &&
-                   (!ref.grey[i] || m.Sim.Cells.DrawColor[i] == kNearStreetGrey));
+    differing +=
+        !(m.Sim.Cells.Weight[i] == ref.weights[i] &&
+          m.Sim.NeighbourWeightsOf(m.Sim.Cells.XOf(i), m.Sim.Cells.YOf(i)) == ref.lists[i] &&
+          (!ref.grey[i] || m.Sim.Cells.DrawColor[i] == kNearStreetGrey));
   }
   EXPECT_EQ(differing, 0u) << label << ": cells that differ from the literal build";
 }
@@ -233,7 +234,8 @@ TEST(NeighbourWeights, ListLengthOrderAndClipping) {
   // A radius beyond the grid gives whole-grid lists.
   auto big = MakeModel(8, 6, 1000);
   for (size_t i = 0; i < big->Sim.Cells.size(); ++i) {
-    EXPECT_EQ(big->Sim.NeighbourWeightsOf(big->Sim.Cells.XOf(i), big->Sim.Cells.YOf(i)).size(), 48u);
+    EXPECT_EQ(big->Sim.NeighbourWeightsOf(big->Sim.Cells.XOf(i), big->Sim.Cells.YOf(i)).size(),
+              48u);
   }
 }
 
@@ -312,7 +314,7 @@ TEST(NeighbourWeights, StreetCellsAndRaisedNeighbours) {
   EXPECT_EQ(m->Sim.CellAt(0, 6).Weight, 4.0);
   EXPECT_EQ(m->Sim.CellAt(0, 7).Weight, 1.0);
   EXPECT_EQ(m->Sim.NeighbourWeightsOf(0, 5).size(), 15u);  // lists do not wrap
-  EXPECT_EQ(m->Sim.CellAt(6, 16).Weight, 0.67);            // a negative street next to +1 is not raised
+  EXPECT_EQ(m->Sim.CellAt(6, 16).Weight, 0.67);  // a negative street next to +1 is not raised
   EXPECT_EQ(m->Window.Lbl_strCell, "6");
 
   // The last positive neighbour in scan order decides, not the highest type.
@@ -372,7 +374,8 @@ TEST(NeighbourWeights, MatchesLiteralBuildOnRandomLayouts) {
   EXPECT_TRUE(std::any_of(m->Sim.StreetLines.begin(), m->Sim.StreetLines.end(),
                           [](const StreetLine& l) { return l.StartX > 19 || l.StartY > 19; }));
   for (int32_t y = 0; y < 20; ++y) {
-    for (int32_t x = 0; x < 20; ++x) ASSERT_EQ(m->Sim.StreetTypeAt(x, y), before[size_t(y * 30 + x)]);
+    for (int32_t x = 0; x < 20; ++x)
+      ASSERT_EQ(m->Sim.StreetTypeAt(x, y), before[size_t(y * 30 + x)]);
   }
   ExpectMatchesReference(*m, ReferenceBuild(*m, true), "after shrink");
 }
@@ -544,7 +547,8 @@ TEST(StreetLayouts, GridOnTheDefaultCellSpace) {
   EXPECT_EQ(m->Sim.Rng.State(), replay.State());
   EXPECT_EQ(m->Window.Lbl_strCell, "912");
   EXPECT_FALSE(m->Sim.StreetsChanged);
-  EXPECT_EQ(m->Sim.StreetTypeAt(22, 45), m->Sim.StreetLines[5].Street);  // the row line wins a crossing
+  EXPECT_EQ(m->Sim.StreetTypeAt(22, 45),
+            m->Sim.StreetLines[5].Street);  // the row line wins a crossing
   for (int32_t x = 0; x < 116; ++x) ASSERT_NE(m->Sim.StreetTypeAt(x, 91), 0) << x;
 
   // Rows 8: spacing Round(14.5) = 14.

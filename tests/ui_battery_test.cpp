@@ -150,8 +150,9 @@ class Battery : public testing::Desktop {
     bool operator==(const Snapshot&) const = default;
   };
   Snapshot Snap() {
-    return {model.Sim.ColCount,  model.Sim.RowCount,        int(model.Sim.Agents.size()), model.Sim.GroupCount,
-            model.Sim.StepCount, model.Sim.NeighbourRadius, model.Sim.CellImage.get(),    Text("lbl_Steps")};
+    return {model.Sim.ColCount,        model.Sim.RowCount,  int(model.Sim.Agents.size()),
+            model.Sim.GroupCount,      model.Sim.StepCount, model.Sim.NeighbourRadius,
+            model.Sim.CellImage.get(), Text("lbl_Steps")};
   }
 
   // The run can step, be repainted and (with `charts`) be charted, without a box. A run whose step

@@ -45,7 +45,8 @@ TEST_F(DesktopSoak, AnalysisWindowOpenForAMillionSteps) {
   std::printf(
       "desktop soak: %d steps, resident %lld KiB after setup, %lld KiB after %lld steps, "
       "%lld KiB at the end\n",
-      model.Sim.StepCount, (long long)start, (long long)atWarmUp, (long long)warmUp, (long long)atEnd);
+      model.Sim.StepCount, (long long)start, (long long)atWarmUp, (long long)warmUp,
+      (long long)atEnd);
   EXPECT_TRUE(boxes.empty()) << boxes.front().toStdString();
   EXPECT_LE(atEnd - atWarmUp, segwork::testing::kSoakSlackKiB);
   // The charts still end at the newest step after the core thinned its tables many times.

@@ -501,7 +501,8 @@ void TForm1::BuildStreetsTab(QWidget* page) {
       Guarded(op);
     };
   };
-  connect(grid, &QPushButton::clicked, this, withWeights([this] { model_.Sim.LayOutStreetGrid(); }));
+  connect(grid, &QPushButton::clicked, this,
+          withWeights([this] { model_.Sim.LayOutStreetGrid(); }));
   connect(random, &QPushButton::clicked, this,
           withWeights([this] { model_.Sim.LayOutRandomStreets(); }));
   connect(remove, &QPushButton::clicked, this, withWeights([this] { model_.DeleteStreets(); }));
@@ -519,7 +520,8 @@ void TForm1::BuildRunArea() {
   auto* setup = MakeButton("B_setup", "new Setup", this, QRect(812, 519, 80, 25));
   connect(setup, &QPushButton::clicked, this, &TForm1::B_setupClick);
   auto* repaint = MakeButton("B_repaint", "repaint all", this, QRect(724, 558, 82, 25));
-  connect(repaint, &QPushButton::clicked, this, [this] { Guarded([&] { model_.Sim.RepaintAll(); }); });
+  connect(repaint, &QPushButton::clicked, this,
+          [this] { Guarded([&] { model_.Sim.RepaintAll(); }); });
   TrB_speed_ = new QSlider(Qt::Horizontal, this);
   TrB_speed_->setObjectName("TrB_speed");
   TrB_speed_->setRange(0, int(kStepsPerSecond.size()) - 1);
@@ -675,7 +677,9 @@ bool TForm1::SaveRunTo(const QString& path) {
 
 bool TForm1::OpenRunFrom(const QString& path) {
   CommitWeightEditor();
-  const bool opened = Guarded([&] { model_.RunOpened(OpenRun(model_.Sim, path.toStdString(), [&] { model_.CancelStroke(); })); });
+  const bool opened = Guarded([&] {
+    model_.RunOpened(OpenRun(model_.Sim, path.toStdString(), [&] { model_.CancelStroke(); }));
+  });
   if (opened && model_.Window.Timer1Enabled) {
     // The opened run waits for "start / stop", as a run that stopped does.
     model_.Window.Timer1Enabled = false;

@@ -45,8 +45,8 @@ bool TForm1::StartRecording(const QString& path) {
   if (movie_) return false;
   const bool started = Guarded([&] {
     movieFrame_ = std::make_unique<RasterCanvas>(model_.Sim.PanelWidth, model_.Sim.PanelHeight);
-    movie_ =
-        std::make_unique<MovieWriter>(path.toStdString(), model_.Sim.PanelWidth, model_.Sim.PanelHeight);
+    movie_ = std::make_unique<MovieWriter>(path.toStdString(), model_.Sim.PanelWidth,
+                                           model_.Sim.PanelHeight);
     RecordFrame();
   });
   if (!started) movie_.reset();

@@ -97,7 +97,8 @@ void Model::RunBuilt() {
 }
 
 void Model::Edit_anzAgChange(Field sender) {
-  const std::string replacement = CheckAgentCount(Controls.Text(sender), Sim.RowCount, Sim.ColCount);
+  const std::string replacement =
+      CheckAgentCount(Controls.Text(sender), Sim.RowCount, Sim.ColCount);
   if (!replacement.empty()) Controls.Rewrite(sender, replacement);
 }
 

@@ -73,7 +73,8 @@ void Model::ZeichenPanelMouseMove(int x, int y) {
   overlay.SetPen(1, kWhite);
   overlay.Rectangle(0, 0, Sim.PanelWidth, Sim.PanelHeight);
   overlay.SetPen(3, Sim.StreetColour(kItemStreetType[Controls.CB_strType]));
-  overlay.MoveTo(Stroke.start.x * Sim.CellSize + Sim.HalfCell, Stroke.start.y * Sim.CellSize + Sim.HalfCell);
+  overlay.MoveTo(Stroke.start.x * Sim.CellSize + Sim.HalfCell,
+                 Stroke.start.y * Sim.CellSize + Sim.HalfCell);
   overlay.LineTo(x, y);
 }
 

@@ -28,7 +28,6 @@ void ApplySweptValue(Model& model, SweptControl control, int32_t value) {
   }
 }
 
-
 SweepWindow::SweepWindow(Model& model, SweepFields fields)
     : E_valFrom(fields.from),
       E_valTo(fields.to),

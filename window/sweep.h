@@ -14,7 +14,6 @@ class Model;
 // field's check, the threshold's labels, the layout button (which may fail on a weight text).
 void ApplySweptValue(Model& model, SweptControl control, int32_t value);
 
-
 // What the three experiment windows share: the range and run fields, the batch counters, the labels
 // and the timer of the batch loop. Each tick makes one step of the main window's model.
 class SweepWindow {
