@@ -41,36 +41,61 @@ void AddFlag(CLI::App& command, const std::string& name, bool& value,
   command.add_flag(name, value, description)->check(text);
 }
 
+size_t RunOptions::Index(std::string_view name) {
+  return size_t(&ParameterNamed(name) - Parameters().data());
+}
+
+std::vector<std::string> RunOptions::DefaultValues() {
+  std::vector<std::string> values;
+  for (const Parameter& p : Parameters()) values.push_back(p.Default());
+  return values;
+}
+
+std::deque<bool> RunOptions::DefaultFlags() {
+  std::deque<bool> flags;
+  for (const Parameter& p : Parameters()) flags.push_back(p.Default() == "yes");
+  return flags;
+}
+
+std::string RunOptions::Value(const Parameter& p) const {
+  const size_t i = size_t(&p - Parameters().data());
+  if (p.kind == ParameterKind::Flag) return flags[i] ? "yes" : "no";
+  return values[i];
+}
+
+void RunOptions::SetValue(const Parameter& p, const std::string& value) {
+  const size_t i = size_t(&p - Parameters().data());
+  if (p.kind == ParameterKind::Flag) flags[i] = value == "yes";
+  values[i] = value;
+}
+
 void AddRunOptions(CLI::App& run, RunOptions& o) {
   run.add_option("--seed", o.seed, "unsigned 32-bit seed given to the generator at every setup")
       ->type_name("S");
-  run.add_option("--steps", o.steps, "time steps to run after the setup")->type_name("N");
-  run.add_option("--agents", o.agents, "number of agents (Edit_anzAg)")->type_name("N");
-  run.add_option("--cell-size", o.cellSize, "cell size in pixels (Edit_cellSiz)")->type_name("N");
-  run.add_option("--groups", o.groups, "number of groups (Edit_anzGr)")->type_name("N");
-  run.add_option("--radius", o.radius, "neighbourhood radius (Edit_nRad)")->type_name("N");
-  run.add_option("--move-distance", o.moveDistance, "move distance (Edit_mDist)")->type_name("N");
-  run.add_option("--threshold", o.threshold, "tolerance threshold in percent (TrB_thresh)")
-      ->type_name("N");
-  run.add_option("--empty-cells", o.emptyCells, "how empty cells count")
-      ->check(CLI::IsMember({"no", "different", "similar"}));
-  AddFlag(run, "--street-occupation", o.streetOccupation, "allow street occupation (CB_strOcc)");
-  AddFlag(run, "--grow", o.grow, "activate growth (CB_actiGrow)");
-  run.add_option("--grow-start", o.growStart, "start with agents (E_startGrowWith)")
-      ->type_name("N");
-  run.add_option("--grow-rate", o.growRate, "agents added per step (E_growRate)")->type_name("N");
-  run.add_option("--tile-size", o.tileSize, "side of the analysis tiles (E_nbSize)")
-      ->type_name("N");
-  run.add_option("--cluster-threshold", o.clusterThreshold, "cluster threshold (E_clusterT)")
-      ->type_name("N");
-  run.add_option("--layout", o.layout, "press a predefined street layout once")
-      ->check(CLI::IsMember({"grid", "random"}));
-  run.add_option("--rows", o.rows, "grid layout rows (UpD_rows)")->type_name("N");
-  run.add_option("--cols", o.cols, "grid layout columns (UpD_cols)")->type_name("N");
-  run.add_option("--streets", o.streets, "random layout streets (UpD_nrStr)")->type_name("N");
-  run.add_option("--street-type", o.streetType, "street type -3..3 (UpD_strType)")->type_name("T");
-  run.add_option("--random-types", o.randomTypes, "random street types (CB_rndTyp)")
-      ->check(CLI::IsMember({"yes", "no"}));
+  for (const Parameter& p : Parameters()) {
+    if (!p.HasOption()) continue;
+    // The layout button comes before the fields it reads.
+    if (std::string_view(p.name) == "rows") {
+      run.add_option("--layout", o.layout, "press a predefined street layout once")
+          ->check(CLI::IsMember({"grid", "random"}));
+    }
+    const std::string name = std::string("--") + p.name;
+    switch (p.kind) {
+      case ParameterKind::Flag:
+        AddFlag(run, name, o.Flag(p.name), p.help);
+        break;
+      case ParameterKind::Choice:
+        run.add_option(name, o.Text(p.name), p.help)
+            ->check(CLI::IsMember(std::vector<std::string>(p.words.begin(), p.words.end())));
+        break;
+      case ParameterKind::YesNo:
+        run.add_option(name, o.Text(p.name), p.help)->check(CLI::IsMember({"yes", "no"}));
+        break;
+      default:
+        run.add_option(name, o.Text(p.name), p.help)->type_name(p.typeName);
+        break;
+    }
+  }
   run.add_option("--weights", o.weights,
                  "seven weights for the types -3..+3, separated by ';', e.g. 0;0,33;0,67;1;2;4;8")
       ->type_name("W");
@@ -95,32 +120,10 @@ void ApplyScenario(const CLI::App& command, RunOptions& o) {
     const CLI::Option* option = command.get_option_no_throw(name);
     return option && option->count() > 0;
   };
-  auto fill = [&](const char* name, std::string& option, std::string text) {
-    if (!given(name)) option = std::move(text);
-  };
   if (!given("--seed") && s.seed) o.seed = std::to_string(*s.seed);
-  fill("--steps", o.steps, c.Text(Field::E_stopT));
-  fill("--agents", o.agents, c.Text(Field::Edit_anzAg));
-  fill("--cell-size", o.cellSize, c.Text(Field::Edit_cellSiz));
-  fill("--groups", o.groups, c.Text(Field::Edit_anzGr));
-  fill("--radius", o.radius, c.Text(Field::Edit_nRad));
-  fill("--move-distance", o.moveDistance, c.Text(Field::Edit_mDist));
-  fill("--threshold", o.threshold, std::to_string(c.TrB_thresh));
-  fill("--empty-cells", o.emptyCells,
-       c.emptyCellRule == EmptyCellRule::CountAsDifferent ? "different"
-       : c.emptyCellRule == EmptyCellRule::CountAsSimilar ? "similar"
-                                                          : "no");
-  if (!given("--street-occupation")) o.streetOccupation = c.CB_strOcc;
-  if (!given("--grow")) o.grow = c.CB_actiGrow;
-  fill("--grow-start", o.growStart, c.Text(Field::E_startGrowWith));
-  fill("--grow-rate", o.growRate, c.Text(Field::E_growRate));
-  fill("--tile-size", o.tileSize, c.Text(Field::E_nbSize));
-  fill("--cluster-threshold", o.clusterThreshold, c.Text(Field::E_clusterT));
-  fill("--rows", o.rows, std::to_string(c.UpD_rows));
-  fill("--cols", o.cols, std::to_string(c.UpD_cols));
-  fill("--streets", o.streets, std::to_string(c.UpD_nrStr));
-  fill("--street-type", o.streetType, std::to_string(c.UpD_strType));
-  fill("--random-types", o.randomTypes, c.CB_rndTyp ? "yes" : "no");
+  for (const Parameter& p : Parameters()) {
+    if (p.HasOption() && !given((std::string("--") + p.name).c_str())) o.SetValue(p, p.get(c));
+  }
   if (!given("--panel")) {
     o.panel = std::to_string(s.panelWidth);
     o.panelHeight = std::to_string(s.panelHeight);
@@ -182,28 +185,15 @@ void PrintOptional(std::string& line, const std::optional<double>& value) {
 ControlValues ControlsOf(const RunOptions& o, std::ostream& warn) {
   // A scenario's weight table and the controls no option sets stay as the file has them.
   ControlValues c = o.scenario ? o.scenario->controls : ControlValues{};
-  c.Text(Field::Edit_anzAg) = o.agents;
-  c.Text(Field::Edit_cellSiz) = o.cellSize;
-  c.Text(Field::Edit_anzGr) = o.groups;
-  c.Text(Field::Edit_nRad) = o.radius;
-  c.Text(Field::Edit_mDist) = o.moveDistance;
-  c.Text(Field::E_startGrowWith) = o.growStart;
-  c.Text(Field::E_growRate) = o.growRate;
-  c.Text(Field::E_nbSize) = o.tileSize;
-  c.Text(Field::E_clusterT) = o.clusterThreshold;
-  // The run's length is its stop step: the measures of that many steps are kept.
-  c.Text(Field::E_stopT) = o.steps;
-  c.TrB_thresh = Clamped("--threshold", o.threshold, 0, 100, warn);
-  c.emptyCellRule = o.emptyCells == "different" ? EmptyCellRule::CountAsDifferent
-                    : o.emptyCells == "similar" ? EmptyCellRule::CountAsSimilar
-                                                : EmptyCellRule::DoNotCount;
-  c.CB_strOcc = o.streetOccupation;
-  c.CB_actiGrow = o.grow;
-  c.UpD_rows = int16_t(Clamped("--rows", o.rows, 1, 10000, warn));
-  c.UpD_cols = int16_t(Clamped("--cols", o.cols, 1, 10000, warn));
-  c.UpD_nrStr = int16_t(Clamped("--streets", o.streets, 1, 10000, warn));
-  c.UpD_strType = int16_t(Clamped("--street-type", o.streetType, -3, 3, warn));
-  c.CB_rndTyp = o.randomTypes == "yes";
+  for (const Parameter& p : Parameters()) {
+    if (!p.HasOption()) continue;
+    if (p.kind == ParameterKind::Position) {
+      const std::string option = std::string("--") + p.name;
+      p.set(c, std::to_string(Clamped(option, o.Value(p), p.low, p.high, warn)));
+    } else {
+      p.set(c, o.Value(p));
+    }
+  }
   if (o.weights) {
     const std::vector<std::string> parts = SplitWeights(*o.weights);
     if (parts.size() != 7) {
@@ -242,25 +232,13 @@ StreetStroke StrokeOf(const std::string& text) {
   return {{numbers[0], numbers[1]}, {numbers[2], numbers[3]}, numbers[4], name};
 }
 
-const char* OptionOf(Field field) {
-  switch (field) {
-    case Field::Edit_cellSiz:
-      return "--cell-size";
-    case Field::Edit_anzAg:
-      return "--agents";
-    case Field::Edit_anzGr:
-      return "--groups";
-    case Field::Edit_nRad:
-      return "--radius";
-    case Field::Edit_mDist:
-      return "--move-distance";
-    case Field::E_startGrowWith:
-      return "--grow-start";
-    case Field::E_growRate:
-      return "--grow-rate";
-    default:
-      return FieldName(field);
+std::string OptionOf(Field field) {
+  for (const Parameter& p : Parameters()) {
+    if (p.HasOption() && std::string_view(p.control) == FieldName(field)) {
+      return std::string("--") + p.name;
+    }
   }
+  return FieldName(field);
 }
 
 // The clock is read once and given to every setup, like --seed: the reported seed then repeats
@@ -311,7 +289,7 @@ void PrepareSimulation(Simulation& sim, const RunOptions& o, EngineKind engine, 
   });
   // Read in every step or at the first cluster analysis: refuse a bad text before any output.
   StrToInt(c.Text(Field::E_clusterT));
-  if (o.grow) StrToInt(c.Text(Field::E_growRate));
+  if (o.Flag("grow")) StrToInt(c.Text(Field::E_growRate));
   model->Controls = std::move(c);
 
   InjectClocks(*model, seed, quiet, err);
@@ -355,8 +333,9 @@ uint64_t StateDigest(const Simulation& model) {
 namespace {
 
 int Execute(const RunOptions& o, std::FILE* out, std::ostream& err) {
-  const int64_t steps = StrToInt(o.steps);
-  if (steps < 0) throw SegworkError("--steps " + o.steps + " is below 0");
+  const std::string& stepsText = o.Text("steps");
+  const int64_t steps = StrToInt(stepsText);
+  if (steps < 0) throw SegworkError("--steps " + stepsText + " is below 0");
   if (o.saveScenario && (o.saveRun || o.openRun)) {
     throw UsageError(
         "--save-scenario writes a scenario instead of running: it takes no "

@@ -2,16 +2,19 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "analysis/Analyse.h"
 #include "cli/run_pictures.h"
 #include "core/controls.h"
+#include "core/parameters.h"
 #include "sim/simulation.h"
 
 namespace CLI {
@@ -26,39 +29,26 @@ struct Scenario;
 namespace segwork::cli {
 
 // The options of `segwork-cli run`, kept as the texts the controls would hold; they are converted
-// and checked by the same code the desktop program uses.
-// The text a control holds as the main window opens.
-inline std::string DefaultText(Field field) {
-  return ControlValues{}.Text(field);
-}
-inline std::string DefaultText(int32_t position) {
-  return std::to_string(position);
-}
-
-// The options of `segwork-cli run`, kept as the texts the controls would hold; they are converted
 // and checked by the same code the desktop program uses. The defaults are the controls'.
 struct RunOptions {
   std::optional<std::string> seed;
-  std::string steps = DefaultText(Field::E_stopT);
-  std::string agents = DefaultText(Field::Edit_anzAg);
-  std::string cellSize = DefaultText(Field::Edit_cellSiz);
-  std::string groups = DefaultText(Field::Edit_anzGr);
-  std::string radius = DefaultText(Field::Edit_nRad);
-  std::string moveDistance = DefaultText(Field::Edit_mDist);
-  std::string threshold = DefaultText(ControlValues{}.TrB_thresh);
-  std::string emptyCells = "no";
-  bool streetOccupation = ControlValues{}.CB_strOcc;
-  bool grow = ControlValues{}.CB_actiGrow;
-  std::string growStart = DefaultText(Field::E_startGrowWith);
-  std::string growRate = DefaultText(Field::E_growRate);
-  std::string tileSize = DefaultText(Field::E_nbSize);
-  std::string clusterThreshold = DefaultText(Field::E_clusterT);
+  // Every run parameter's text, in the order of the parameter table (flags as yes or no).
+  std::vector<std::string> values = DefaultValues();
+  // Flags bound to the command line, in the same order.
+  std::deque<bool> flags = DefaultFlags();
+  std::string& Text(std::string_view name) { return values[Index(name)]; }
+  const std::string& Text(std::string_view name) const { return values[Index(name)]; }
+  bool& Flag(std::string_view name) { return flags[Index(name)]; }
+  bool Flag(std::string_view name) const { return flags[Index(name)]; }
+  // The parameter's value as a face writes it: a flag's yes or no, any other's text.
+  std::string Value(const Parameter& p) const;
+  void SetValue(const Parameter& p, const std::string& value);
+
+  static size_t Index(std::string_view name);
+  static std::vector<std::string> DefaultValues();
+  static std::deque<bool> DefaultFlags();
+
   std::optional<std::string> layout;
-  std::string rows = DefaultText(ControlValues{}.UpD_rows);
-  std::string cols = DefaultText(ControlValues{}.UpD_cols);
-  std::string streets = DefaultText(ControlValues{}.UpD_nrStr);
-  std::string streetType = DefaultText(ControlValues{}.UpD_strType);
-  std::string randomTypes = ControlValues{}.CB_rndTyp ? "yes" : "no";
   std::optional<std::string> weights;
   // X0,Y0,X1,Y1,T each: strokes drawn after the layout press, in order.
   std::vector<std::string> streetLines;

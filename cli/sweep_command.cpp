@@ -30,7 +30,7 @@ void SetSweepDefaults(Experiment experiment, RunOptions& run, SweepOptions& swee
   sweep.from = d.from;
   sweep.to = d.to;
   sweep.increment = d.increment;
-  run.steps = d.steps;
+  run.Text("steps") = d.steps;
   sweep.runs = d.runs;
 }
 
@@ -161,22 +161,22 @@ RunOptions RunOptionsOf(const Plan& plan, const RunOptions& base, uint64_t r) {
   if (plan.experiment == Experiment::Streets) o.layout = plan.layout;
   switch (plan.control) {
     case SweptControl::Groups:
-      o.groups = text;
+      o.Text("groups") = text;
       break;
     case SweptControl::Radius:
-      o.radius = text;
+      o.Text("radius") = text;
       break;
     case SweptControl::MoveDistance:
-      o.moveDistance = text;
+      o.Text("move-distance") = text;
       break;
     case SweptControl::Threshold:
-      o.threshold = text;
+      o.Text("threshold") = text;
       break;
     case SweptControl::GridRowsCols:
-      o.rows = o.cols = text;
+      o.Text("rows") = o.Text("cols") = text;
       break;
     case SweptControl::RandomStreets:
-      o.streets = text;
+      o.Text("streets") = text;
       break;
   }
   return o;
@@ -482,10 +482,7 @@ Plan MakePlan(const RunOptions& run, const SweepOptions& sweep, std::ostream& er
     }
     plan.control = SweptControl(known - std::begin(kParameters));
     // The swept values replace the option's text, which must still be an integer.
-    StrToInt(name == "groups"          ? run.groups
-             : name == "radius"        ? run.radius
-             : name == "move-distance" ? run.moveDistance
-                                       : run.threshold);
+    StrToInt(run.Text(name));
   }
   if (sweep.experiment == Experiment::Growth) plan.control = SweptControl::Threshold;
   if (sweep.experiment == Experiment::Streets) {
@@ -496,7 +493,7 @@ Plan MakePlan(const RunOptions& run, const SweepOptions& sweep, std::ostream& er
     plan.control = plan.layout == "grid" ? SweptControl::GridRowsCols : SweptControl::RandomStreets;
   }
   static_cast<SweepPlan&>(plan) =
-      MakeSweepPlan(sweep.from, sweep.to, sweep.increment, run.steps, sweep.runs);
+      MakeSweepPlan(sweep.from, sweep.to, sweep.increment, run.Text("steps"), sweep.runs);
 
   if (sweep.experiment == Experiment::Parameter) {
     const int32_t degree = StrToInt(sweep.polyDegree);
@@ -555,39 +552,30 @@ SweepIdentity IdentityOf(const Plan& plan, const RunOptions& o, const SweepOptio
   if (o.scenario) {
     std::snprintf(scenario, sizeof scenario, "%016" PRIx64, Fnv1a(ScenarioText(*o.scenario)));
   }
-  return {{"experiment", experiments[int(plan.experiment)]},
-          {"parameter", s.parameter.value_or("")},
-          {"from", std::to_string(plan.from)},
-          {"increment", std::to_string(plan.increment)},
-          {"runs-per-value", std::to_string(plan.runsText)},
-          {"runs", std::to_string(plan.total)},
-          {"steps", std::to_string(plan.steps)},
-          {"seed", std::to_string(plan.seed)},
-          {"shard", plan.shard},
-          {"engine", o.engine},
-          {"agents", o.agents},
-          {"cell-size", o.cellSize},
-          {"groups", o.groups},
-          {"radius", o.radius},
-          {"move-distance", o.moveDistance},
-          {"threshold", o.threshold},
-          {"empty-cells", o.emptyCells},
-          {"street-occupation", o.streetOccupation ? "yes" : "no"},
-          {"grow", o.grow ? "yes" : "no"},
-          {"grow-start", o.growStart},
-          {"grow-rate", o.growRate},
-          {"tile-size", o.tileSize},
-          {"cluster-threshold", o.clusterThreshold},
-          {"layout", plan.experiment == Experiment::Streets ? plan.layout : o.layout.value_or("")},
-          {"rows", o.rows},
-          {"cols", o.cols},
-          {"streets", o.streets},
-          {"street-type", o.streetType},
-          {"random-types", o.randomTypes},
-          {"weights", o.weights.value_or("")},
-          {"street-lines", lines},
-          {"panel", o.panel + 'x' + o.panelHeight.value_or(o.panel)},
-          {"scenario", scenario}};
+  SweepIdentity identity = {{"experiment", experiments[int(plan.experiment)]},
+                            {"parameter", s.parameter.value_or("")},
+                            {"from", std::to_string(plan.from)},
+                            {"increment", std::to_string(plan.increment)},
+                            {"runs-per-value", std::to_string(plan.runsText)},
+                            {"runs", std::to_string(plan.total)},
+                            {"steps", std::to_string(plan.steps)},
+                            {"seed", std::to_string(plan.seed)},
+                            {"shard", plan.shard},
+                            {"engine", o.engine}};
+  for (const Parameter& p : Parameters()) {
+    // The steps are the plan's, above.
+    if (!p.HasOption() || std::string_view(p.name) == "steps") continue;
+    if (std::string_view(p.name) == "rows") {
+      identity.push_back(
+          {"layout", plan.experiment == Experiment::Streets ? plan.layout : o.layout.value_or("")});
+    }
+    identity.push_back({p.name, o.Value(p)});
+  }
+  identity.insert(identity.end(), {{"weights", o.weights.value_or("")},
+                                   {"street-lines", lines},
+                                   {"panel", o.panel + 'x' + o.panelHeight.value_or(o.panel)},
+                                   {"scenario", scenario}});
+  return identity;
 }
 
 RowShape ShapeOf(const Plan& plan) {

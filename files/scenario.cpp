@@ -13,6 +13,7 @@
 
 #include "core/convert.h"
 #include "core/errors.h"
+#include "core/parameters.h"
 #include "files/atomic_file.h"
 
 namespace segwork {
@@ -23,8 +24,6 @@ namespace {
 
 // Codes of the street-type grid: one character a cell.
 constexpr char kTypeCodes[7] = {'c', 'b', 'a', '.', '1', '2', '3'};  // -3..+3
-const char* const kWeightKeys[7] = {"-3", "-2", "-1", "0", "+1", "+2", "+3"};
-const char* const kEmptyCellRules[3] = {"do not count", "count as different", "count as similar"};
 const char* const kExperiments[3] = {"parameter", "growth", "streets"};
 
 // Reading one file: every message names it and the key.
@@ -65,8 +64,8 @@ class Reader {
     return value.get<bool>();
   }
 
-  template <size_t N>
-  std::string Choice(const Json& value, const std::string& key, const char* const (&names)[N]) {
+  template <typename Names>
+  std::string Choice(const Json& value, const std::string& key, const Names& names) {
     const std::string text = value.is_string() ? value.get<std::string>() : std::string();
     for (const char* n : names) {
       if (text == n) return text;
@@ -85,49 +84,43 @@ class Reader {
 };
 
 void ReadControls(Reader& r, const Json& j, ControlValues& c) {
-  std::set<std::string> known = {"CB_graphicUpd", "CB_strOcc",   "CB_actiGrow", "CB_hideAgs",
-                                 "CB_rndTyp",     "empty_cells", "TrB_thresh",  "UpD_rows",
-                                 "UpD_cols",      "UpD_nrStr",   "UpD_strType", "CB_strType",
-                                 "SG_weight"};
-  for (int f = 0; f < kFieldCount; ++f) known.insert(FieldName(Field(f)));
+  std::set<std::string> known = {"SG_weight"};
+  std::set<std::string> weightKeys;
+  for (const Parameter& p : Parameters()) {
+    (p.kind == ParameterKind::Weight ? weightKeys : known).insert(p.control);
+  }
   r.Object(j, "controls", known);
-  for (int f = 0; f < kFieldCount; ++f) {
-    const std::string key = FieldName(Field(f));
-    if (j.contains(key)) c.texts[size_t(f)] = r.Text(j[key], "controls." + key);
-  }
-  for (auto [key, flag] : {std::pair{"CB_graphicUpd", &c.CB_graphicUpd},
-                           {"CB_strOcc", &c.CB_strOcc},
-                           {"CB_actiGrow", &c.CB_actiGrow},
-                           {"CB_hideAgs", &c.CB_hideAgs},
-                           {"CB_rndTyp", &c.CB_rndTyp}}) {
-    if (j.contains(key)) *flag = r.Flag(j[key], std::string("controls.") + key);
-  }
-  if (j.contains("empty_cells")) {
-    const std::string rule = r.Choice(j["empty_cells"], "controls.empty_cells", kEmptyCellRules);
-    for (int i = 0; i < 3; ++i) {
-      if (rule == kEmptyCellRules[i]) c.emptyCellRule = EmptyCellRule(i);
+  const Json* weights = nullptr;
+  for (const Parameter* row : ParametersInFileOrder()) {
+    const Parameter& p = *row;
+    if (p.kind == ParameterKind::Weight && !weights) {
+      if (!j.contains("SG_weight")) break;
+      weights = &r.Object(j["SG_weight"], "controls.SG_weight", weightKeys);
     }
-  }
-  if (j.contains("TrB_thresh")) {
-    c.TrB_thresh = int32_t(r.Integer(j["TrB_thresh"], "controls.TrB_thresh", 0, 100));
-  }
-  for (auto [key, spinner, low, high] : {std::tuple{"UpD_rows", &c.UpD_rows, 1, 10000},
-                                         {"UpD_cols", &c.UpD_cols, 1, 10000},
-                                         {"UpD_nrStr", &c.UpD_nrStr, 1, 10000},
-                                         {"UpD_strType", &c.UpD_strType, -3, 3}}) {
-    if (j.contains(key))
-      *spinner = int16_t(r.Integer(j[key], std::string("controls.") + key, low, high));
-  }
-  if (j.contains("CB_strType")) {
-    c.CB_strType = int32_t(r.Integer(j["CB_strType"], "controls.CB_strType", -1, 5));
-  }
-  if (j.contains("SG_weight")) {
-    const Json& w = r.Object(j["SG_weight"], "controls.SG_weight",
-                             std::set<std::string>(std::begin(kWeightKeys), std::end(kWeightKeys)));
-    for (size_t i = 0; i < 7; ++i) {
-      if (w.contains(kWeightKeys[i])) {
-        c.SG_weight[1][i + 1] =
-            r.Text(w[kWeightKeys[i]], std::string("controls.SG_weight.") + kWeightKeys[i]);
+    const Json& where = p.kind == ParameterKind::Weight ? *weights : j;
+    if (!where.contains(p.control)) continue;
+    const Json& value = where[p.control];
+    const std::string key =
+        std::string(p.kind == ParameterKind::Weight ? "controls.SG_weight." : "controls.") +
+        p.control;
+    switch (p.kind) {
+      case ParameterKind::Text:
+      case ParameterKind::Weight:
+        p.set(c, r.Text(value, key));
+        break;
+      case ParameterKind::Flag:
+      case ParameterKind::YesNo:
+        p.set(c, r.Flag(value, key) ? "yes" : "no");
+        break;
+      case ParameterKind::Position:
+        p.set(c, std::to_string(r.Integer(value, key, p.low, p.high)));
+        break;
+      case ParameterKind::Choice: {
+        const std::string word = r.Choice(value, key, p.fileWords);
+        for (size_t i = 0; i < p.fileWords.size(); ++i) {
+          if (word == p.fileWords[i]) p.set(c, p.words[i]);
+        }
+        break;
       }
     }
   }
@@ -325,21 +318,29 @@ std::string ScenarioText(const Scenario& s) {
   root["seed"] = s.seed ? Json(*s.seed) : Json(nullptr);
   root["panel"] = {{"width", s.panelWidth}, {"height", s.panelHeight}};
   Json& c = root["controls"];
-  const ControlValues& v = s.controls;
-  for (int f = 0; f < kFieldCount; ++f) c[FieldName(Field(f))] = v.texts[size_t(f)];
-  c["CB_graphicUpd"] = v.CB_graphicUpd;
-  c["CB_strOcc"] = v.CB_strOcc;
-  c["CB_actiGrow"] = v.CB_actiGrow;
-  c["CB_hideAgs"] = v.CB_hideAgs;
-  c["CB_rndTyp"] = v.CB_rndTyp;
-  c["empty_cells"] = kEmptyCellRules[int(v.emptyCellRule)];
-  c["TrB_thresh"] = v.TrB_thresh;
-  c["UpD_rows"] = v.UpD_rows;
-  c["UpD_cols"] = v.UpD_cols;
-  c["UpD_nrStr"] = v.UpD_nrStr;
-  c["UpD_strType"] = v.UpD_strType;
-  c["CB_strType"] = v.CB_strType;
-  for (size_t i = 0; i < 7; ++i) c["SG_weight"][kWeightKeys[i]] = v.SG_weight[1][i + 1];
+  for (const Parameter* p : ParametersInFileOrder()) {
+    const std::string value = p->get(s.controls);
+    switch (p->kind) {
+      case ParameterKind::Text:
+        c[p->control] = value;
+        break;
+      case ParameterKind::Weight:
+        c["SG_weight"][p->control] = value;
+        break;
+      case ParameterKind::Flag:
+      case ParameterKind::YesNo:
+        c[p->control] = value == "yes";
+        break;
+      case ParameterKind::Position:
+        c[p->control] = StrToInt(value);
+        break;
+      case ParameterKind::Choice:
+        for (size_t i = 0; i < p->words.size(); ++i) {
+          if (value == p->words[i]) c[p->control] = p->fileWords[i];
+        }
+        break;
+    }
+  }
   root["street_lines"] = Json::array();
   for (const StreetLine& l : s.lines) {
     root["street_lines"].push_back(

@@ -183,8 +183,9 @@ struct Sweep {
 
   explicit Sweep(const fs::path& file) {
     SetSweepDefaults(Experiment::Growth, run, sweep);
-    run.seed = "11", run.steps = "5", run.cellSize = "20", run.agents = "300";
-    run.groups = "3", run.radius = "2", run.moveDistance = "5";
+    run.seed = "11", run.Text("steps") = "5", run.Text("cell-size") = "20",
+    run.Text("agents") = "300";
+    run.Text("groups") = "3", run.Text("radius") = "2", run.Text("move-distance") = "5";
     sweep.from = "10", sweep.to = "30", sweep.runs = "2", sweep.jobs = "1", sweep.quiet = true;
     sweep.output = file.string();
   }
@@ -232,7 +233,7 @@ TEST_F(CliOutput, AResumeRefusesAFileOfAnotherSweep) {
   };
   const Case cases[] = {
       {[](Sweep&) {}, "exists: give --resume", 1},
-      {[](Sweep& s) { s.sweep.resume = true, s.run.agents = "299"; },
+      {[](Sweep& s) { s.sweep.resume = true, s.run.Text("agents") = "299"; },
        "belongs to another sweep (" /* FILE.sweep */, 1},
       {[](Sweep& s) { s.sweep.resume = true, s.run.seed = "12"; }, "seed was 11, is 12", 1},
       {[](Sweep& s) { s.sweep.resume = true, s.sweep.shard = "0/1"; }, "", 0},

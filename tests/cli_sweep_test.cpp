@@ -44,8 +44,9 @@ Result Execute(const Sweep& s) {
 Sweep Tiny(Experiment experiment) {
   Sweep s;
   SetSweepDefaults(experiment, s.run, s.sweep);
-  s.run.seed = "11", s.run.steps = "5", s.run.cellSize = "20", s.run.agents = "300";
-  s.run.groups = "3", s.run.radius = "2", s.run.moveDistance = "5";
+  s.run.seed = "11", s.run.Text("steps") = "5", s.run.Text("cell-size") = "20",
+  s.run.Text("agents") = "300";
+  s.run.Text("groups") = "3", s.run.Text("radius") = "2", s.run.Text("move-distance") = "5";
   s.sweep.jobs = "1", s.sweep.quiet = true;
   if (experiment == Experiment::Parameter) s.sweep.parameter = "radius";
   if (experiment == Experiment::Growth) s.sweep.from = "10", s.sweep.to = "30", s.sweep.runs = "2";
@@ -156,18 +157,18 @@ TEST(CliSweep, ARowIsReproducedByItsSeedAndValue) {
   s.sweep.parameter = "move-distance";
   const auto row = Table(Execute(s).out).at(4);
   RunOptions o = s.run;
-  o.seed = row[3], o.moveDistance = row[1];
+  o.seed = row[3], o.Text("move-distance") = row[1];
   auto model = WindowModel(o, err);
   for (int i = 0; i < 5; ++i) model->AdvanceOneStep();
   EXPECT_EQ(row[4], std::to_string(model->Analysis.ClusterSizeSeries.bars.size()));
   EXPECT_EQ(row[5], Real(MeanIndex(*model, 4)));
 
   s = Tiny(Experiment::Growth);
-  s.run.grow = true, s.run.growStart = "50", s.run.growRate = "20";
+  s.run.Flag("grow") = true, s.run.Text("grow-start") = "50", s.run.Text("grow-rate") = "20";
   const Rows rows = Table(Execute(s).out);
   ASSERT_EQ(rows.size(), 6u * 5u);
   o = s.run;
-  o.seed = rows[15][3], o.threshold = rows[15][1];
+  o.seed = rows[15][3], o.Text("threshold") = rows[15][1];
   model = WindowModel(o, err);
   for (size_t j = 0; j < 5; ++j) {
     model->AdvanceOneStep();
@@ -181,7 +182,7 @@ TEST(CliSweep, ARowIsReproducedByItsSeedAndValue) {
     s.run.layout = layout;
     const auto street = Table(Execute(s).out).at(3);
     o = s.run;
-    o.seed = street[3], o.rows = o.cols = o.streets = street[1];
+    o.seed = street[3], o.Text("rows") = o.Text("cols") = o.Text("streets") = street[1];
     model = WindowModel(o, err);
     EXPECT_EQ(street[4], model->Window.Lbl_strCell) << layout;
     EXPECT_NE(street[4], "0") << layout;
@@ -195,7 +196,7 @@ TEST(CliSweep, BadInputsGiveAMessageAndNoRows) {
   const std::vector<std::pair<std::function<void(Sweep&)>, std::string>> cases = {
       {[](Sweep& s) { s.sweep.from = "two"; }, "'two' is not a valid integer value"},
       {[](Sweep& s) { s.sweep.increment = "0"; }, "the increment must be at least 1"},
-      {[](Sweep& s) { s.run.steps = "0"; }, "a run needs at least 1 step"},
+      {[](Sweep& s) { s.run.Text("steps") = "0"; }, "a run needs at least 1 step"},
       {[](Sweep& s) { s.sweep.parameter.reset(); }, "please select a parameter"},
       {[](Sweep& s) { s.sweep.jobs = "0"; }, "--jobs 0 is below 1"},
       {[](Sweep& s) { s.sweep.shard = "3/3"; }, "needs 0 <= i < n"},
@@ -204,8 +205,9 @@ TEST(CliSweep, BadInputsGiveAMessageAndNoRows) {
       {[](Sweep& s) { s.sweep.summary = true, s.sweep.runs = "-1"; }, "Period should be >= 0"},
       {[](Sweep& s) { s.sweep.from = "-2147483648", s.sweep.to = "2147483647"; }, "the most"},
       // Model options fail in the first run, before the header, also with other runs under way.
-      {[](Sweep& s) { s.run.agents = "many"; }, "'many' is not a valid integer value"},
-      {[](Sweep& s) { s.sweep.jobs = "2", s.run.tileSize = "0"; }, "not a valid grid size"},
+      {[](Sweep& s) { s.run.Text("agents") = "many"; }, "'many' is not a valid integer value"},
+      {[](Sweep& s) { s.sweep.jobs = "2", s.run.Text("tile-size") = "0"; },
+       "not a valid grid size"},
   };
   for (const auto& [mutate, message] : cases) {
     Sweep s = Tiny(Experiment::Parameter);
@@ -314,7 +316,7 @@ std::vector<std::string> RunWindow(const Sweep& s, Model& model, SweepWindow& wi
     return RunSeed(11, n++);
   };
   window.E_valFrom = s.sweep.from, window.E_valTo = s.sweep.to;
-  window.E_incre = s.sweep.increment, window.E_toSteps = s.run.steps;
+  window.E_incre = s.sweep.increment, window.E_toSteps = s.run.Text("steps");
   window.E_calcVals = s.sweep.runs;
   start();
   for (int i = 0; i < 10000 && window.TimerEnabled; ++i) tick();
@@ -326,7 +328,7 @@ TEST(CliSweep, TheWindowsFindTheSameRunsAndSeriesForTheSameSeeds) {
   for (Experiment experiment : {Experiment::Parameter, Experiment::Growth, Experiment::Streets}) {
     Sweep s = Tiny(experiment);
     s.sweep.summary = true;
-    s.run.randomTypes = "no";  // the layout then draws nothing from the generator
+    s.run.Text("random-types") = "no";  // the layout then draws nothing from the generator
     const Result cli = Execute(s);
     ASSERT_EQ(cli.status, 0) << cli.err;
     const Rows rows = Table(cli.out);

@@ -27,12 +27,12 @@ Result RunCli(const RunOptions& options) {
 RunOptions Small(std::optional<std::string> seed = "7") {
   RunOptions o;
   o.seed = std::move(seed);
-  o.steps = "5";
-  o.cellSize = "20";
-  o.agents = "700";
-  o.groups = "3";
-  o.radius = "2";
-  o.moveDistance = "5";
+  o.Text("steps") = "5";
+  o.Text("cell-size") = "20";
+  o.Text("agents") = "700";
+  o.Text("groups") = "3";
+  o.Text("radius") = "2";
+  o.Text("move-distance") = "5";
   return o;
 }
 
@@ -140,7 +140,7 @@ TEST(CliRun, SeedsAndReproduction) {
 
 TEST(CliRun, EmptyGridDigestAndFewerAgentsPlaced) {
   RunOptions empty = Small();
-  empty.agents = "-1";
+  empty.Text("agents") = "-1";
   const Result r = RunCli(empty);
   ASSERT_EQ(r.status, 0) << r.err;
   const std::vector<std::string> lines = Split(r.out, '\n');
@@ -159,8 +159,8 @@ TEST(CliRun, EmptyGridDigestAndFewerAgentsPlaced) {
 
   // 1225 cells: an entry of 1225 passes the check but asks for 1226 agents.
   RunOptions full = Small();
-  full.agents = "1225";
-  full.steps = "1";
+  full.Text("agents") = "1225";
+  full.Text("steps") = "1";
   const Result f = RunCli(full);
   ASSERT_EQ(f.status, 0) << f.err;
   EXPECT_NE(f.err.find("placed 1225 of 1226"), std::string::npos) << f.err;
@@ -170,9 +170,9 @@ TEST(CliRun, EmptyGridDigestAndFewerAgentsPlaced) {
 TEST(CliRun, RewrittenValuesWarnAndAreUsed) {
   RunOptions many;
   many.seed = "3";
-  many.steps = "1";
-  many.agents = "20000";
-  many.radius = "1";
+  many.Text("steps") = "1";
+  many.Text("agents") = "20000";
+  many.Text("radius") = "1";
   const Result r = RunCli(many);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find("'20000'"), std::string::npos) << r.err;
@@ -181,39 +181,36 @@ TEST(CliRun, RewrittenValuesWarnAndAreUsed) {
 
   // On 35 rows a move distance of 54 becomes 16; a threshold past the track bar becomes 100.
   RunOptions far = Small(), near = Small();
-  far.moveDistance = "54";
-  near.moveDistance = "16";
+  far.Text("move-distance") = "54";
+  near.Text("move-distance") = "16";
   const Result rf = RunCli(far);
   EXPECT_NE(rf.err.find("'16'"), std::string::npos) << rf.err;
   EXPECT_EQ(rf.out, RunCli(near).out);
   RunOptions high = Small(), top = Small();
-  high.threshold = "150";
-  top.threshold = "100";
+  high.Text("threshold") = "150";
+  top.Text("threshold") = "100";
   const Result rh = RunCli(high);
   EXPECT_NE(rh.err.find("warning"), std::string::npos);
   EXPECT_EQ(rh.out, RunCli(top).out);
 }
 
 TEST(CliRun, InvalidValuesPrintNoRows) {
-  std::vector<std::string RunOptions::*> fields = {
-      &RunOptions::steps,    &RunOptions::agents,           &RunOptions::cellSize,
-      &RunOptions::groups,   &RunOptions::radius,           &RunOptions::moveDistance,
-      &RunOptions::tileSize, &RunOptions::clusterThreshold, &RunOptions::threshold};
-  for (auto field : fields) {
+  for (const char* field : {"steps", "agents", "cell-size", "groups", "radius", "move-distance",
+                            "tile-size", "cluster-threshold", "threshold"}) {
     RunOptions o = Small();
-    o.*field = "abc";
+    o.Text(field) = "abc";
     const Result r = RunCli(o);
     EXPECT_NE(r.status, 0);
     EXPECT_NE(r.err.find("'abc' is not a valid integer value"), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "");
   }
   RunOptions growing = Small();
-  growing.grow = true;
-  growing.growRate = "abc";
+  growing.Flag("grow") = true;
+  growing.Text("grow-rate") = "abc";
   EXPECT_EQ(RunCli(growing).out, "");
 
   RunOptions o = Small();
-  o.tileSize = "0";
+  o.Text("tile-size") = "0";
   const Result zeroTiles = RunCli(o);
   EXPECT_NE(zeroTiles.status, 0);
   EXPECT_EQ(zeroTiles.out, "");
@@ -232,7 +229,7 @@ TEST(CliRun, LayoutAndWeights) {
   const Result plain = RunCli(Small());
   RunOptions grid = Small();
   grid.layout = "grid";
-  grid.randomTypes = "no";  // every line +3
+  grid.Text("random-types") = "no";  // every line +3
   const Result withGrid = RunCli(grid);
   ASSERT_EQ(withGrid.status, 0) << withGrid.err;
   EXPECT_NE(Split(plain.out, '\n').back(), Split(withGrid.out, '\n').back());
