@@ -9,6 +9,7 @@
 #include <sstream>
 #include <vector>
 
+#include "analysis/measure_catalog.h"
 #include "cli/output.h"
 #include "cli/run_saved.h"
 #include "core/convert.h"
@@ -168,17 +169,6 @@ std::vector<std::string> SplitWeights(const std::string& text) {
     begin = end + 1;
   }
   return parts;
-}
-
-void PrintReal(std::string& line, double value) {
-  char buffer[40];
-  std::snprintf(buffer, sizeof buffer, "%.17g", value);
-  line += buffer;
-}
-
-void PrintOptional(std::string& line, const std::optional<double>& value) {
-  line += ',';
-  if (value) PrintReal(line, *value);
 }
 
 // The options as the controls hold them; spinners and the track bar keep their range.
@@ -356,20 +346,28 @@ int Execute(const RunOptions& o, std::FILE* out, std::ostream& err) {
   pictures.AfterSetup(model, steps);
 
   RowWriter writer(out, "standard output");
-  std::string line = "step,agents,movers";
-  for (int32_t g = 1; g <= model.GroupCount; ++g) line += ",is_" + std::to_string(g);
-  for (int32_t g = 1; g <= model.GroupCount; ++g) line += ",sat_" + std::to_string(g);
+  // The columns of `segwork-cli run`, from the measure catalog.
+  std::vector<const Measure*> measures;
+  for (const char* name : {"agents", "movers", "is", "sat"})
+    measures.push_back(&MeasureNamed(name));
+  std::string line = "step";
+  for (const Measure* measure : measures) {
+    for (const std::string& column : MeasureColumns(*measure, model.GroupCount))
+      line += ',' + column;
+  }
   line += '\n';
   writer.Write(line);
   // Each row goes out whole as soon as it is made: nothing of a step is kept past its row.
   for (int64_t s = 0; s < steps; ++s) {
     model.AdvanceOneStep();
     const StepMeasures& m = model.Measures.Latest();
-    line = std::to_string(m.Step) + ',' + std::to_string(m.AgentCount) + ',' +
-           std::to_string(m.Movers);
-    for (double index : m.Segregation) PrintOptional(line, index);
-    for (const std::optional<double>& satisfaction : m.Satisfaction) {
-      PrintOptional(line, satisfaction);
+    line = std::to_string(m.Step);
+    for (const Measure* measure : measures) {
+      const size_t columns = measure->shape == MeasureShape::Scalar ? 1 : size_t(model.GroupCount);
+      for (size_t g = 0; g < columns; ++g) {
+        line += ',';
+        AppendField(line, measure->read(m, g));
+      }
     }
     line += '\n';
     writer.Write(line);

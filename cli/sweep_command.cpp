@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "analysis/measure_catalog.h"
 #include "cli/output.h"
 #include "cli/sweep_file.h"
 #include "core/convert.h"
@@ -131,6 +132,7 @@ struct Plan : SweepPlan {
   uint64_t end = 0;
   std::string shard = "0/1";  // i/n as numbers
   bool printsHeader = true;
+  std::string header;
   uint32_t jobs = 1;
   int32_t polyDegree = 3;
   SweptControl control = SweptControl::Groups;
@@ -226,16 +228,26 @@ RunResult DoRun(const Plan& plan, const RunOptions& base, uint64_t r) {
   return result;
 }
 
-const char* Header(Experiment experiment) {
+// The first columns name the run; the rest are measures of the catalog.
+std::string Header(Experiment experiment) {
+  std::vector<const char*> columns;
   switch (experiment) {
     case Experiment::Parameter:
-      return "run,value,calc,seed,clusters,mean_is\n";
+      columns = {"clusters", "mean_is"};
+      break;
     case Experiment::Growth:
-      return "run,value,calc,seed,step,mean_is,density\n";
+      columns = {"step", "mean_is", "density"};
+      break;
     case Experiment::Streets:
-      return "run,value,calc,seed,street_cells,clusters\n";
+      columns = {"street_cells", "clusters"};
+      break;
   }
-  return "";
+  std::string header = "run,value,calc,seed";
+  for (const char* column : columns) {
+    if (std::string_view(column) != "step") MeasureNamed(column);
+    header += std::string(",") + column;
+  }
+  return header + '\n';
 }
 
 // Every run writes much the same warnings, often differing only in a value: the first of each kind
@@ -472,6 +484,7 @@ uint32_t ClockSeed(std::ostream& err) {
 Plan MakePlan(const RunOptions& run, const SweepOptions& sweep, std::ostream& err) {
   Plan plan;
   plan.experiment = sweep.experiment;
+  plan.header = Header(sweep.experiment);
   if (sweep.experiment == Experiment::Parameter) {
     if (!sweep.parameter) throw SegworkError("please select a parameter", kMissingValueCaption);
     const std::string& name = *sweep.parameter;
@@ -583,7 +596,7 @@ RowShape ShapeOf(const Plan& plan) {
   shape.plan = &plan;
   shape.begin = plan.begin;
   shape.end = plan.end;
-  shape.header = plan.printsHeader ? Header(plan.experiment) : nullptr;
+  shape.header = plan.printsHeader ? plan.header.c_str() : nullptr;
   shape.stepColumn = plan.experiment == Experiment::Growth;
   shape.rowsPerRun = shape.stepColumn ? plan.steps : 1;
   return shape;

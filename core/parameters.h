@@ -37,7 +37,7 @@ struct Parameter {
   ReadAt read;
   // The command line's description; nullptr: the command line has no option of its own for it.
   const char* help;
-  const char* typeName;  // the option's value in --help
+  const char* typeName;       // the option's value in --help
   int32_t low = 0, high = 0;  // Position: the control's range
   // Choice: the command line's texts and the scenario's texts, in the order of the values.
   std::array<const char*, 3> words{};

@@ -4,6 +4,7 @@
 #include <exception>
 #include <functional>
 
+#include "analysis/measure_catalog.h"
 #include "core/convert.h"
 #include "core/errors.h"
 #include "sim/simulation.h"
@@ -76,11 +77,8 @@ SweepPlan MakeSweepPlan(const std::string& from, const std::string& to,
 
 namespace {
 
-// Sum over the groups in their order, then divided: the arithmetic of the averaged lines.
 double MeanIndex(const StepMeasures& m) {
-  double sum = 0;
-  for (double index : m.Segregation) sum += index;
-  return sum / double(m.Segregation.size());
+  return MeasureNamed("mean_is").read(m, 0).real;
 }
 
 // The means of each `period` consecutive points that `add` puts in a series.

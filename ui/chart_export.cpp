@@ -18,6 +18,7 @@
 #include <set>
 #include <utility>
 
+#include "analysis/measure_catalog.h"
 #include "ui/error_reporter.h"
 #include "window/AnaStreets.h"
 #include "window/AnalyseGrowth.h"
@@ -255,12 +256,18 @@ ChartData AnalysisChartData(const AnalysisWindow& analysis, int chart) {
       if (table[i].chart == chart) data.push_back({name(i), x, table[i].points});
     }
   };
-  add(analysis.SatisfactionSeries, [](size_t g) { return Numbered("sat_", g); });
-  add(analysis.SegregationSeries, [](size_t g) { return Numbered("is_", g); });
-  add(analysis.DensitySegregationSeries, [](size_t g) { return Numbered("is_", g); });
+  // Named as the measure catalog names the same data.
+  auto group = [](const char* measure) {
+    return [measure](size_t g) {
+      return MeasureColumns(MeasureNamed(measure), int32_t(g + 1)).back();
+    };
+  };
+  add(analysis.SatisfactionSeries, group("sat"));
+  add(analysis.SegregationSeries, group("is"));
+  add(analysis.DensitySegregationSeries, group("is"));
   add(analysis.ChangeSeries, [](size_t i) -> std::string {
     const char* names[] = {"movers", "movers_percent", "density", "density"};
-    return i < std::size(names) ? names[i] : Numbered("change_", i);
+    return i < std::size(names) ? MeasureNamed(names[i]).name : Numbered("change_", i);
   });
   return data;
 }
