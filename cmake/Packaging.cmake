@@ -17,8 +17,10 @@ endif()
 # Debian keeps the licence text in /usr/share/common-licenses; copyright points there.
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${_pkg}/copyright
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
-# The guide where the README's link finds it.
+# The docs where the README's links find them.
 install(FILES ${PROJECT_SOURCE_DIR}/docs/guide.md ${PROJECT_SOURCE_DIR}/docs/scenario.md
+              ${PROJECT_SOURCE_DIR}/docs/cli.md ${PROJECT_SOURCE_DIR}/docs/architecture.md
+              ${PROJECT_SOURCE_DIR}/docs/performance.md ${PROJECT_SOURCE_DIR}/docs/testing.md
         DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/images DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
 # The cluster scripts the guide shows and links.
