@@ -10,6 +10,7 @@
 #include "cli/run_saved.h"
 #include "cli/sweep_command.h"
 #include "core/errors.h"
+#include "experiments/experiment.h"
 #include "files/scenario.h"
 
 // The build passes the project's version; one number for --version, the man page and the package.
@@ -34,7 +35,7 @@ struct CommandLine {
   CLI::App* run = nullptr;
   RunOptions benchOptions;
   CLI::App* bench = nullptr;
-  SweepCommand sweeps[3];
+  std::vector<SweepCommand> sweeps = std::vector<SweepCommand>(Experiments().size());
 
   CommandLine() {
     app.set_version_flag("--version", std::string("segwork-cli " SEGWORK_VERSION));
@@ -68,15 +69,10 @@ struct CommandLine {
     CLI::App* sweep = app.add_subcommand(
         "sweep", "run one of the batch experiments without windows, in parallel and shardable");
     sweep->require_subcommand(1);
-    const std::tuple<Experiment, const char*, const char*> kinds[3] = {
-        {Experiment::Parameter, "parameter", "sweep one model parameter: clusters and mean IS"},
-        {Experiment::Growth, "growth", "sweep the threshold: mean IS and density per step"},
-        {Experiment::Streets, "streets", "sweep a street layout's size: street cells and clusters"},
-    };
-    for (size_t i = 0; i < 3; ++i) {
-      const auto& [experiment, name, description] = kinds[i];
-      sweeps[i].command = sweep->add_subcommand(name, description);
-      AddSweepOptions(*sweeps[i].command, experiment, sweeps[i].run, sweeps[i].options);
+    for (size_t i = 0; i < Experiments().size(); ++i) {
+      const ExperimentDescription& d = Experiments()[i];
+      sweeps[i].command = sweep->add_subcommand(d.name, d.description);
+      AddSweepOptions(*sweeps[i].command, d.kind, sweeps[i].run, sweeps[i].options);
     }
   }
 

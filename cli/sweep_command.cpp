@@ -20,13 +20,27 @@
 #include "cli/sweep_file.h"
 #include "core/convert.h"
 #include "core/errors.h"
+#include "experiments/experiment.h"
 #include "experiments/sweep_core.h"
 #include "files/scenario.h"
 
 namespace segwork::cli {
 
+namespace {
+
+// The street sweep's choice is the run's layout button; any other's is an option of the sweep.
+bool ChoosesLayout(const ExperimentDescription& d) {
+  return d.choiceOption && std::string_view(d.choiceOption) == "layout";
+}
+std::optional<std::string>& ChoiceOf(const ExperimentDescription& d, RunOptions& run,
+                                     SweepOptions& sweep) {
+  return ChoosesLayout(d) ? run.layout : sweep.parameter;
+}
+
+}  // namespace
+
 void SetSweepDefaults(Experiment experiment, RunOptions& run, SweepOptions& sweep) {
-  const SweepFields d = DefaultFields(experiment);
+  const SweepFields d = DescriptionOf(experiment).defaults;
   sweep.experiment = experiment;
   sweep.from = d.from;
   sweep.to = d.to;
@@ -42,13 +56,14 @@ void AddSweepOptions(CLI::App& command, Experiment experiment, RunOptions& run,
   command.get_option("--seed")->description(
       "unsigned 32-bit seed of the sweep; each run's seed is mixed from it and the run's index");
   command.get_option("--steps")->description("time steps of every run (timesteps per value)");
+  const ExperimentDescription& d = DescriptionOf(experiment);
   // The swept value overwrites these.
-  if (experiment == Experiment::Growth) command.remove_option(command.get_option("--threshold"));
-  if (experiment == Experiment::Streets) {
-    for (const char* name : {"--rows", "--cols", "--streets"}) {
-      command.remove_option(command.get_option(name));
-    }
-    command.get_option("--layout")->description("street layout of every run (default grid)");
+  for (const char* name : d.overwritten) {
+    command.remove_option(command.get_option(std::string("--") + name));
+  }
+  if (ChoosesLayout(d)) {
+    command.get_option("--layout")
+        ->description(std::string("street layout of every run (default ") + d.defaultChoice + ")");
   }
   command.add_option("--engine", run.engine, "neighbourhood engine")
       ->check(CLI::IsMember({"fast", "literal"}));
@@ -56,9 +71,11 @@ void AddSweepOptions(CLI::App& command, Experiment experiment, RunOptions& run,
   command.add_option("--to", sweep.to, "upper bound of the values")->type_name("N");
   command.add_option("--increment", sweep.increment, "step between values")->type_name("N");
   command.add_option("--runs", sweep.runs, "calculations per value")->type_name("N");
-  if (experiment == Experiment::Parameter) {
-    command.add_option("--parameter", sweep.parameter, "the swept parameter")
-        ->check(CLI::IsMember({"groups", "radius", "move-distance", "threshold"}));
+  if (d.choiceOption && !ChoosesLayout(d)) {
+    command.add_option(std::string("--") + d.choiceOption, sweep.parameter, "the swept parameter")
+        ->check(CLI::IsMember(std::vector<std::string>(d.choices.begin(), d.choices.end())));
+  }
+  if (d.fits) {
     command.add_option("--poly-degree", sweep.polyDegree, "coefficients of the curve fits, 2..20")
         ->type_name("N");
   }
@@ -77,12 +94,12 @@ void AddSweepOptions(CLI::App& command, Experiment experiment, RunOptions& run,
 
 void ApplySweepScenario(const CLI::App& command, RunOptions& run, SweepOptions& sweep) {
   if (!run.scenario) return;
+  const ExperimentDescription& d = DescriptionOf(sweep.experiment);
   // The street sweep lays out its own streets after "delete streets", as its window does.
-  if (sweep.experiment == Experiment::Streets) run.scenarioStreets = false;
+  if (ChoosesLayout(d)) run.scenarioStreets = false;
   if (!run.scenario->sweep) return;
   const SweepSettings& s = *run.scenario->sweep;
-  const char* const names[3] = {"parameter", "growth", "streets"};
-  const std::string kind = names[int(sweep.experiment)];
+  const std::string kind = d.name;
   if (s.experiment != kind) {
     throw SegworkError(*run.scenarioFile + ": sweep.experiment: the file sweeps " + s.experiment +
                        ", not " + kind);
@@ -98,28 +115,27 @@ void ApplySweepScenario(const CLI::App& command, RunOptions& run, SweepOptions& 
   fill("--to", sweep.to, s.to);
   fill("--increment", sweep.increment, s.increment);
   fill("--runs", sweep.runs, s.runs);
-  if (sweep.experiment == Experiment::Parameter) {
-    if (!given("--parameter") && !s.parameter.empty()) sweep.parameter = s.parameter;
-    fill("--poly-degree", sweep.polyDegree, s.polyDegree);
+  if (d.choiceOption) {
+    const std::string& chosen = ChoosesLayout(d) ? s.layout : s.parameter;
+    if (!given((std::string("--") + d.choiceOption).c_str()) && !chosen.empty()) {
+      ChoiceOf(d, run, sweep) = chosen;
+    }
   }
-  if (sweep.experiment == Experiment::Streets && !given("--layout") && !s.layout.empty()) {
-    run.layout = s.layout;
-  }
+  if (d.fits) fill("--poly-degree", sweep.polyDegree, s.polyDegree);
 }
 
-namespace {
-
-const char* const kParameters[4] = {"groups", "radius", "move-distance", "threshold"};
-
-}  // namespace
-
 void CheckSweptOption(const CLI::App& command, const SweepOptions& sweep) {
-  if (sweep.experiment != Experiment::Parameter || !sweep.parameter) return;
-  const std::string name = "--" + *sweep.parameter;
-  const CLI::Option* option = command.get_option_no_throw(name);
-  if (option && option->count() > 0) {
-    throw UsageError(name + " is not expected: it is the swept parameter, whose values come " +
-                     "from --from, --to and --increment");
+  const ExperimentDescription& d = DescriptionOf(sweep.experiment);
+  // The chosen parameters take their values from the sweep; the others are not options at all.
+  if (!d.choiceOption || !sweep.parameter) return;
+  const size_t choice = d.ChoiceIndex(*sweep.parameter);
+  for (const char* swept : d.swept[choice]) {
+    const std::string name = std::string("--") + swept;
+    const CLI::Option* option = command.get_option_no_throw(name);
+    if (option && option->count() > 0) {
+      throw UsageError(name + " is not expected: it is the swept parameter, whose values come " +
+                       "from --from, --to and --increment");
+    }
   }
 }
 
@@ -135,8 +151,10 @@ struct Plan : SweepPlan {
   std::string header;
   uint32_t jobs = 1;
   int32_t polyDegree = 3;
-  SweptControl control = SweptControl::Groups;
-  std::string layout;
+  const ExperimentDescription* description = &DescriptionOf(Experiment::Parameter);
+  // What the values are written to, and the choice that made it so (a layout's name).
+  const std::vector<const char*>* swept = nullptr;
+  std::string choice;
   EngineKind engine = EngineKind::Fast;
   bool summary = false;
   bool quiet = false;
@@ -160,48 +178,15 @@ RunOptions RunOptionsOf(const Plan& plan, const RunOptions& base, uint64_t r) {
   RunOptions o = base;
   const std::string text = std::to_string(plan.ValueOf(r));
   o.seed = std::to_string(plan.SeedOf(r));
-  if (plan.experiment == Experiment::Streets) o.layout = plan.layout;
-  switch (plan.control) {
-    case SweptControl::Groups:
-      o.Text("groups") = text;
-      break;
-    case SweptControl::Radius:
-      o.Text("radius") = text;
-      break;
-    case SweptControl::MoveDistance:
-      o.Text("move-distance") = text;
-      break;
-    case SweptControl::Threshold:
-      o.Text("threshold") = text;
-      break;
-    case SweptControl::GridRowsCols:
-      o.Text("rows") = o.Text("cols") = text;
-      break;
-    case SweptControl::RandomStreets:
-      o.Text("streets") = text;
-      break;
-  }
+  if (ChoosesLayout(*plan.description)) o.layout = plan.choice;
+  for (const char* name : *plan.swept) o.Text(name) = text;
   return o;
 }
 
 std::string RowsOf(const Plan& plan, uint64_t r, const std::string& seed, const RunMeasures& m) {
   const std::string prefix = std::to_string(r) + ',' + std::to_string(plan.ValueOf(r)) + ',' +
                              std::to_string(plan.CalcOf(r)) + ',' + seed + ',';
-  switch (plan.experiment) {
-    case Experiment::Parameter:
-      return prefix + std::to_string(m.clusters) + ',' + Real(m.meanIs) + '\n';
-    case Experiment::Growth: {
-      std::string rows;
-      for (size_t j = 0; j < m.meanLine.size(); ++j) {
-        rows += prefix + std::to_string(j + 1) + ',' + Real(m.meanLine[j].y) + ',' +
-                Real(m.density[j].y) + '\n';
-      }
-      return rows;
-    }
-    case Experiment::Streets:
-      break;
-  }
-  return prefix + std::to_string(m.streetCells) + ',' + std::to_string(m.clusters) + '\n';
+  return plan.description->Rows(prefix, m);
 }
 
 RunResult DoRun(const Plan& plan, const RunOptions& base, uint64_t r) {
@@ -211,8 +196,7 @@ RunResult DoRun(const Plan& plan, const RunOptions& base, uint64_t r) {
     const RunOptions o = RunOptionsOf(plan, base, r);
     const std::unique_ptr<HeadlessRun> model = PrepareRun(o, plan.engine, warnings, false);
     for (int32_t s = 0; s < plan.steps; ++s) model->AdvanceOneStep();
-    // The street sweep counts the clusters of the run's end, as its window does.
-    if (plan.experiment == Experiment::Streets) model->FindClusters();
+    if (plan.description->clustersAtEnd) model->FindClusters();
     result.measures = MeasureRun(*model, plan.experiment, plan.steps);
     result.rows = RowsOf(plan, r, *o.seed, result.measures);
     // The summary's density line is the last run's.
@@ -226,28 +210,6 @@ RunResult DoRun(const Plan& plan, const RunOptions& base, uint64_t r) {
   }
   result.warnings = warnings.str();
   return result;
-}
-
-// The first columns name the run; the rest are measures of the catalog.
-std::string Header(Experiment experiment) {
-  std::vector<const char*> columns;
-  switch (experiment) {
-    case Experiment::Parameter:
-      columns = {"clusters", "mean_is"};
-      break;
-    case Experiment::Growth:
-      columns = {"step", "mean_is", "density"};
-      break;
-    case Experiment::Streets:
-      columns = {"street_cells", "clusters"};
-      break;
-  }
-  std::string header = "run,value,calc,seed";
-  for (const char* column : columns) {
-    if (std::string_view(column) != "step") MeasureNamed(column);
-    header += std::string(",") + column;
-  }
-  return header + '\n';
 }
 
 // Every run writes much the same warnings, often differing only in a value: the first of each kind
@@ -298,68 +260,19 @@ class Warnings {
   std::vector<std::string> order_;
 };
 
-// The points of a derived series, computed anew; one that cannot be computed is left out.
-void AddDerived(std::string& block, const std::string& name, Series& derived, std::ostream& err) {
-  try {
-    derived.Recalculate();
-  } catch (const SegworkError& e) {
-    err << "segwork-cli: warning: " << e.what() << " (" << name << ")\n";
-    return;
-  }
-  // An undefined y (a trend over a single x) is an empty field.
-  for (const SeriesPoint& p : derived.Points()) {
-    block += name + ',' + Real(p.x) + ',' + (std::isnan(p.y) ? "" : Real(p.y)) + '\n';
-  }
-}
-
-void AddPoints(std::string& block, const std::string& name,
-               const std::vector<SeriesPoint>& points) {
-  for (const SeriesPoint& p : points) block += name + ',' + Real(p.x) + ',' + Real(p.y) + '\n';
-}
-
 std::string Summary(const Plan& plan, const std::vector<RunResult>& results, std::ostream& err) {
+  std::vector<RunMeasures> runs;
+  for (const RunResult& result : results) runs.push_back(result.measures);
+  std::vector<std::string> warnings;
+  const std::vector<SummarySeries> series =
+      plan.description->Summary(plan, plan.polyDegree, runs, warnings);
+  for (const std::string& warning : warnings) err << "segwork-cli: warning: " << warning << "\n";
   std::string block = "\nseries,x,y\n";
-  switch (plan.experiment) {
-    case Experiment::Parameter: {
-      ParameterSeries series;
-      series.ClusterFit->SetPolyDegree(plan.polyDegree);
-      series.SegregationFit->SetPolyDegree(plan.polyDegree);
-      series.Prepare(plan.runsText);
-      for (uint64_t r = 0; r < results.size(); ++r) {
-        series.AddRun(double(plan.ValueOf(r)), results[r].measures);
-      }
-      for (auto [name, derived] : {std::pair{"clusters_average", &series.Series_AvgClust},
-                                   {"clusters_trend", &series.Series_AvgTrend},
-                                   {"clusters_fit", &series.Series_AvgFit},
-                                   {"is_average", &series.Series_IS_Avg},
-                                   {"is_trend", &series.Series_IS_Trend},
-                                   {"is_fit", &series.Series_IS_Fit}}) {
-        AddDerived(block, name, *derived, err);
-      }
-      break;
-    }
-    case Experiment::Growth: {
-      for (uint64_t first = 0; first < results.size(); first += uint64_t(plan.runsPerValue)) {
-        std::vector<const std::vector<SeriesPoint>*> lines;
-        for (uint64_t r = first; r < std::min<uint64_t>(first + plan.runsPerValue, results.size());
-             ++r) {
-          lines.push_back(&results[r].measures.meanLine);
-        }
-        AddPoints(block, "value_" + std::to_string(plan.ValueOf(first)),
-                  ValueLine(lines, size_t(plan.steps), plan.runsPerValue));
-      }
-      if (!results.empty()) AddPoints(block, "density", results.back().measures.density);
-      break;
-    }
-    case Experiment::Streets: {
-      Series streets, trend;
-      for (const RunResult& result : results) {
-        streets.AddXY(double(result.measures.streetCells), double(result.measures.clusters));
-      }
-      trend.SetSource(&streets);
-      trend.SetFunction(std::make_shared<TTrendFunction>());
-      AddDerived(block, "trend", trend, err);
-      break;
+  for (const SummarySeries& one : series) {
+    for (const SeriesPoint& p : one.points) {
+      // An undefined y of a derived series (a trend over a single x) is an empty field.
+      block += one.name + ',' + Real(p.x) + ',' +
+               (one.derived && std::isnan(p.y) ? "" : Real(p.y)) + '\n';
     }
   }
   return block;
@@ -484,31 +397,26 @@ uint32_t ClockSeed(std::ostream& err) {
 Plan MakePlan(const RunOptions& run, const SweepOptions& sweep, std::ostream& err) {
   Plan plan;
   plan.experiment = sweep.experiment;
-  plan.header = Header(sweep.experiment);
-  if (sweep.experiment == Experiment::Parameter) {
-    if (!sweep.parameter) throw SegworkError("please select a parameter", kMissingValueCaption);
-    const std::string& name = *sweep.parameter;
-    const auto* known = std::find(std::begin(kParameters), std::end(kParameters), name);
-    if (known == std::end(kParameters)) {
-      throw SegworkError("--parameter " + name +
-                         " is not one of groups, radius, move-distance, threshold");
+  const ExperimentDescription& d = DescriptionOf(sweep.experiment);
+  plan.description = &d;
+  plan.header = d.Header();
+  size_t choice = 0;
+  if (d.choiceOption) {
+    const std::optional<std::string>& chosen =
+        ChoiceOf(d, const_cast<RunOptions&>(run), const_cast<SweepOptions&>(sweep));
+    if (!chosen && !d.defaultChoice) {
+      throw SegworkError("please select a parameter", kMissingValueCaption);
     }
-    plan.control = SweptControl(known - std::begin(kParameters));
-    // The swept values replace the option's text, which must still be an integer.
-    StrToInt(run.Text(name));
+    plan.choice = chosen.value_or(d.defaultChoice ? d.defaultChoice : "");
+    choice = d.ChoiceIndex(plan.choice);
   }
-  if (sweep.experiment == Experiment::Growth) plan.control = SweptControl::Threshold;
-  if (sweep.experiment == Experiment::Streets) {
-    plan.layout = run.layout.value_or("grid");
-    if (plan.layout != "grid" && plan.layout != "random") {
-      throw SegworkError("--layout " + plan.layout + " is not grid or random");
-    }
-    plan.control = plan.layout == "grid" ? SweptControl::GridRowsCols : SweptControl::RandomStreets;
-  }
+  plan.swept = &d.swept[choice];
+  // The swept values replace the options' texts, which must still be integers.
+  for (const char* name : *plan.swept) StrToInt(run.Text(name));
   static_cast<SweepPlan&>(plan) =
       MakeSweepPlan(sweep.from, sweep.to, sweep.increment, run.Text("steps"), sweep.runs);
 
-  if (sweep.experiment == Experiment::Parameter) {
+  if (d.fits) {
     const int32_t degree = StrToInt(sweep.polyDegree);
     plan.polyDegree = std::clamp(degree, 2, 20);
     if (plan.polyDegree != degree) {
@@ -532,8 +440,7 @@ Plan MakePlan(const RunOptions& run, const SweepOptions& sweep, std::ostream& er
   plan.engine = run.engine == "literal" ? EngineKind::Literal : EngineKind::Fast;
   SetShard(plan, sweep, run);
   // Checked here so that a bad period fails before any run, as the window's new start does.
-  if (plan.summary && plan.experiment == Experiment::Parameter)
-    ParameterSeries{}.Prepare(plan.runsText);
+  if (plan.summary && d.fits) ParameterSeries{}.Prepare(plan.runsText);
   plan.seed = run.seed ? ParseSeed(*run.seed) : ClockSeed(err);
   return plan;
 }
@@ -541,11 +448,12 @@ Plan MakePlan(const RunOptions& run, const SweepOptions& sweep, std::ostream& er
 // More groups or a larger radius need more memory: when the largest value of the block can be
 // set up, so can the others, and a sweep that would fail on it fails before its first row.
 void CheckLargestValue(const Plan& plan, const RunOptions& base) {
-  if (plan.experiment != Experiment::Parameter || plan.end - plan.begin < 2 ||
-      plan.ValueOf(plan.begin) == plan.ValueOf(plan.end - 1)) {
-    return;
+  if (plan.end - plan.begin < 2 || plan.ValueOf(plan.begin) == plan.ValueOf(plan.end - 1)) return;
+  bool grows = false;
+  for (const char* name : *plan.swept) {
+    grows = grows || std::string_view(name) == "groups" || std::string_view(name) == "radius";
   }
-  if (plan.control != SweptControl::Groups && plan.control != SweptControl::Radius) return;
+  if (!grows) return;
   std::ostringstream silenced;
   PrepareRun(RunOptionsOf(plan, base, plan.end - 1), plan.engine, silenced, true);
 }
@@ -558,14 +466,13 @@ uint64_t Fnv1a(const std::string& text) {
 
 // Everything the rows depend on; not --jobs, --quiet or --summary, which leave them as they are.
 SweepIdentity IdentityOf(const Plan& plan, const RunOptions& o, const SweepOptions& s) {
-  const char* const experiments[3] = {"parameter", "growth", "streets"};
   std::string lines;
   for (const std::string& line : o.streetLines) lines += line + ' ';
   char scenario[20] = "";
   if (o.scenario) {
     std::snprintf(scenario, sizeof scenario, "%016" PRIx64, Fnv1a(ScenarioText(*o.scenario)));
   }
-  SweepIdentity identity = {{"experiment", experiments[int(plan.experiment)]},
+  SweepIdentity identity = {{"experiment", plan.description->name},
                             {"parameter", s.parameter.value_or("")},
                             {"from", std::to_string(plan.from)},
                             {"increment", std::to_string(plan.increment)},
@@ -580,7 +487,7 @@ SweepIdentity IdentityOf(const Plan& plan, const RunOptions& o, const SweepOptio
     if (!p.HasOption() || std::string_view(p.name) == "steps") continue;
     if (std::string_view(p.name) == "rows") {
       identity.push_back(
-          {"layout", plan.experiment == Experiment::Streets ? plan.layout : o.layout.value_or("")});
+          {"layout", ChoosesLayout(*plan.description) ? plan.choice : o.layout.value_or("")});
     }
     identity.push_back({p.name, o.Value(p)});
   }
@@ -597,7 +504,7 @@ RowShape ShapeOf(const Plan& plan) {
   shape.begin = plan.begin;
   shape.end = plan.end;
   shape.header = plan.printsHeader ? plan.header.c_str() : nullptr;
-  shape.stepColumn = plan.experiment == Experiment::Growth;
+  shape.stepColumn = plan.description->rowPerStep;
   shape.rowsPerRun = shape.stepColumn ? plan.steps : 1;
   return shape;
 }

@@ -11,18 +11,6 @@
 
 namespace segwork {
 
-SweepFields DefaultFields(Experiment experiment) {
-  switch (experiment) {
-    case Experiment::Parameter:
-      return {"2", "4", "1", "30", "3"};
-    case Experiment::Growth:
-      return {"10", "60", "10", "1300", "10"};
-    case Experiment::Streets:
-      break;
-  }
-  return {"10", "60", "1", "500", "10"};
-}
-
 void ApplySweptValue(ControlValues& controls, SweptControl control, int32_t value) {
   const std::string text = std::to_string(value);
   // The layout spinners keep their positions within 1..10000.

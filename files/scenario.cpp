@@ -14,6 +14,7 @@
 #include "core/convert.h"
 #include "core/errors.h"
 #include "core/parameters.h"
+#include "experiments/experiment.h"
 #include "files/atomic_file.h"
 
 namespace segwork {
@@ -24,7 +25,6 @@ namespace {
 
 // Codes of the street-type grid: one character a cell.
 constexpr char kTypeCodes[7] = {'c', 'b', 'a', '.', '1', '2', '3'};  // -3..+3
-const char* const kExperiments[3] = {"parameter", "growth", "streets"};
 
 // Reading one file: every message names it and the key.
 class Reader {
@@ -196,7 +196,9 @@ void ReadSweep(Reader& r, const Json& j, Scenario& s) {
            {"experiment", "parameter", "layout", "from", "to", "increment", "runs", "poly_degree"});
   SweepSettings w;
   if (!j.contains("experiment")) r.Fail("sweep", "needs experiment");
-  w.experiment = r.Choice(j["experiment"], "sweep.experiment", kExperiments);
+  std::vector<const char*> experiments;
+  for (const ExperimentDescription& e : Experiments()) experiments.push_back(e.name);
+  w.experiment = r.Choice(j["experiment"], "sweep.experiment", experiments);
   for (auto [key, text] : {std::pair{"parameter", &w.parameter},
                            {"layout", &w.layout},
                            {"from", &w.from},
@@ -364,13 +366,16 @@ std::string ScenarioText(const Scenario& s) {
     const SweepSettings& w = *s.sweep;
     Json& j = root["sweep"];
     j["experiment"] = w.experiment;
-    if (w.experiment == "parameter") j["parameter"] = w.parameter;
-    if (w.experiment == "streets") j["layout"] = w.layout;
+    const ExperimentDescription* d = FindExperiment(w.experiment);
+    // The choice under the name of its option (the parameter, or the layout).
+    if (d && d->choiceOption) {
+      j[d->choiceOption] = std::string_view(d->choiceOption) == "layout" ? w.layout : w.parameter;
+    }
     j["from"] = w.from;
     j["to"] = w.to;
     j["increment"] = w.increment;
     j["runs"] = w.runs;
-    if (w.experiment == "parameter") j["poly_degree"] = w.polyDegree;
+    if (d && d->fits) j["poly_degree"] = w.polyDegree;
   }
   std::string out;
   Write(out, root, 0);
