@@ -451,6 +451,15 @@ std::string Parameter::PythonName() const {
   return python;
 }
 
+std::optional<Field> Parameter::EditField() const {
+  for (int f = 0; f < kFieldCount; ++f) {
+    if (kind == ParameterKind::Text && std::string_view(control) == FieldName(Field(f))) {
+      return Field(f);
+    }
+  }
+  return std::nullopt;
+}
+
 const std::vector<Parameter>& Parameters() {
   static const std::vector<Parameter> table = MakeTable();
   return table;
@@ -478,6 +487,19 @@ const Parameter* FindParameter(std::string_view name) {
 const Parameter& ParameterNamed(std::string_view name) {
   const Parameter* p = FindParameter(name);
   if (!p) throw std::logic_error("no run parameter is named " + std::string(name));
+  return *p;
+}
+
+const Parameter* ParameterOfControl(std::string_view control) {
+  for (const Parameter& p : Parameters()) {
+    if (control == p.control) return &p;
+  }
+  return nullptr;
+}
+
+const Parameter& ParameterNamedByControl(std::string_view control) {
+  const Parameter* p = ParameterOfControl(control);
+  if (!p) throw std::logic_error("no run parameter has the control " + std::string(control));
   return *p;
 }
 

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,6 +51,8 @@ struct Parameter {
   void (*set)(ControlValues&, const std::string&) = nullptr;
 
   std::string PythonName() const;
+  // The edit field of a Text row.
+  std::optional<Field> EditField() const;
   std::string Default() const { return get(ControlValues{}); }
   bool HasOption() const { return help != nullptr; }
 };
@@ -62,6 +65,9 @@ const std::vector<const Parameter*>& ParametersInFileOrder();
 const Parameter* FindParameter(std::string_view name);
 // The row of a name the code itself uses; a name not in the table is a fault of the program.
 const Parameter& ParameterNamed(std::string_view name);
+// The row of a control's objectName (or a weight row's type); nullptr when there is none.
+const Parameter* ParameterOfControl(std::string_view control);
+const Parameter& ParameterNamedByControl(std::string_view control);
 // Every parameter's name, comma-separated, for messages.
 std::string ParameterNames();
 

@@ -7,30 +7,20 @@
 #include "analysis/measure_catalog.h"
 #include "core/convert.h"
 #include "core/errors.h"
+#include "core/parameters.h"
 #include "sim/simulation.h"
 
 namespace segwork {
 
-void ApplySweptValue(ControlValues& controls, SweptControl control, int32_t value) {
-  const std::string text = std::to_string(value);
-  // The layout spinners keep their positions within 1..10000.
-  const int16_t position = int16_t(std::clamp(value, 1, 10000));
-  switch (control) {
-    case SweptControl::Groups:
-      return controls.Rewrite(Field::Edit_anzGr, text);
-    case SweptControl::Radius:
-      return controls.Rewrite(Field::Edit_nRad, text);
-    case SweptControl::MoveDistance:
-      return controls.Rewrite(Field::Edit_mDist, text);
-    case SweptControl::Threshold:
-      controls.TrB_thresh = std::clamp(value, 0, 100);
-      return;
-    case SweptControl::GridRowsCols:
-      controls.UpD_rows = controls.UpD_cols = position;
-      return;
-    case SweptControl::RandomStreets:
-      controls.UpD_nrStr = position;
-      return;
+void WriteSweptValue(ControlValues& controls, const std::vector<const char*>& parameters,
+                     int32_t value) {
+  for (const char* name : parameters) {
+    const Parameter& p = ParameterNamed(name);
+    if (const std::optional<Field> field = p.EditField()) {
+      controls.Rewrite(*field, std::to_string(value));
+    } else {
+      p.set(controls, std::to_string(std::clamp(value, p.low, p.high)));
+    }
   }
 }
 

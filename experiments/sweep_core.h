@@ -26,12 +26,11 @@ struct SweepFields {
 };
 SweepFields DefaultFields(Experiment experiment);
 
-// The control a sweep's value goes to.
-enum class SweptControl { Groups, Radius, MoveDistance, Threshold, GridRowsCols, RandomStreets };
-
-// Writes the value into its control as a window does; the field's own check is the caller's.
-// Spinners and the track bar hold the value within their range.
-void ApplySweptValue(ControlValues& controls, SweptControl control, int32_t value);
+// Writes a sweep's value into the controls of the swept parameters as a window does: an edit
+// field is rewritten (and its window told), a spinner or the track bar holds the value within its
+// range. The fields' own checks are the caller's.
+void WriteSweptValue(ControlValues& controls, const std::vector<const char*>& parameters,
+                     int32_t value);
 
 // The seed of run r of a sweep with seed s: the first output of splitmix64 started at
 // s * 2^32 + r, its low 32 bits.

@@ -1,12 +1,16 @@
 #include <unistd.h>
 
+#include <QButtonGroup>
 #include <QRadioButton>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "cli/command_line.h"
 #include "cli/run_command.h"
+#include "core/parameters.h"
+#include "files/scenario.h"
 #include "tests/cli_capture.h"
 #include "tests/ui_desktop.h"
 #include "ui/qt_canvas.h"
@@ -216,6 +220,74 @@ TEST_F(ScenarioDesktop, ASweepSavedFromItsWindowRunsHeadlessToTheSameRows) {
     ps->grab().save(QString(dir) + "/scenario_ps.png");
     growth->grab().save(QString(dir) + "/scenario_growth.png");
     streets->grab().save(QString(dir) + "/scenario_streets.png");
+  }
+}
+
+}  // namespace
+}  // namespace segwork::ui::testing
+
+namespace segwork::ui::testing {
+namespace {
+
+// A value each kind of control holds that is not its default.
+std::string OtherValue(const Parameter& p) {
+  switch (p.kind) {
+    case ParameterKind::Position:
+      return std::to_string(p.Default() == std::to_string(p.low) ? p.high : p.low);
+    case ParameterKind::Choice:
+      return p.words[1];
+    case ParameterKind::Flag:
+    case ParameterKind::YesNo:
+      return p.Default() == "yes" ? "no" : "yes";
+    default:
+      return "3";
+  }
+}
+
+// Every run parameter's widget: an opened scenario shows its control there, and setting the
+// widget writes the control, whatever the kind of widget.
+TEST_F(ScenarioDesktop, EveryParameterHasItsWidgetBothWays) {
+  Stop();
+  Scenario wanted;
+  for (const Parameter& p : Parameters()) p.set(wanted.controls, OtherValue(p));
+  const std::string file = TempPath("every.json");
+  SaveScenario(wanted, file);
+  ASSERT_TRUE(main->OpenScenarioFrom(QString::fromStdString(file)));
+  std::filesystem::remove(file);
+  const ControlValues opening;
+  for (const Parameter& p : Parameters()) {
+    QObject* w = p.kind == ParameterKind::Weight ? main->findChild<QObject*>("SG_weight")
+                                                 : main->findChild<QObject*>(p.control);
+    ASSERT_NE(w, nullptr) << p.control;
+    const std::string other = OtherValue(p), back = p.Default();
+    std::string shown;
+    if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+      shown = edit->text().toStdString();
+      edit->setText(QString::fromStdString(back));
+    } else if (auto* box = qobject_cast<QCheckBox*>(w)) {
+      shown = box->isChecked() ? "yes" : "no";
+      box->setChecked(back == "yes");
+    } else if (auto* spin = qobject_cast<QSpinBox*>(w)) {
+      shown = std::to_string(spin->value());
+      spin->setValue(std::stoi(back));
+    } else if (auto* slider = qobject_cast<QSlider*>(w)) {
+      shown = std::to_string(slider->value());
+      slider->setValue(std::stoi(back));
+    } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
+      shown = std::to_string(combo->currentIndex());
+      combo->setCurrentIndex(std::stoi(back));
+    } else if (auto* group = qobject_cast<QButtonGroup*>(w)) {
+      shown = p.words[size_t(group->checkedId())];
+      group->button(int(std::find(p.words.begin(), p.words.end(), back) - p.words.begin()))
+          ->setChecked(true);
+    } else if (auto* table = qobject_cast<QTableWidget*>(w)) {
+      const auto& types = opening.SG_weight[0];
+      const int row = int(std::find(types.begin(), types.end(), p.control) - types.begin());
+      shown = table->item(row, 1)->text().toStdString();
+      table->item(row, 1)->setText(QString::fromStdString(back));
+    }
+    EXPECT_EQ(shown, other) << p.control;
+    EXPECT_EQ(p.get(model.Controls), back) << p.control;
   }
 }
 

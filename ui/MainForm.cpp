@@ -387,6 +387,7 @@ void TForm1::BuildParameterTab(QWidget* page) {
   const char* captions[3] = {"do not count empty cells", "count empty cells as different",
                              "count empty cells as similar"};
   auto* group = new QButtonGroup(free);
+  group->setObjectName("empty_cells");
   for (int i = 0; i < 3; ++i) {
     emptyCellRadios_[size_t(i)] = new QRadioButton(captions[i], free);
     emptyCellRadios_[size_t(i)]->setObjectName(names[i]);
@@ -574,10 +575,41 @@ void TForm1::ShowDroppedAgents() {
 }
 
 void TForm1::ConnectControls() {
-  for (int i = 0; i < kFieldCount; ++i) {
-    const Field f = Field(i);
-    connect(fields_[size_t(i)], &QLineEdit::textChanged, this,
-            [this, f](const QString& text) { FieldChanged(f, text); });
+  // Every run parameter with a widget in this window, by the widget's objectName.
+  bindings_.clear();
+  for (const Parameter& p : Parameters()) {
+    const std::optional<Field> field = p.EditField();
+    QObject* widget = field                             ? fields_[size_t(*field)]
+                      : p.kind == ParameterKind::Weight ? SG_weight_
+                                                        : findChild<QObject*>(p.control);
+    if (!widget) continue;
+    bindings_.push_back({&p, widget});
+    if (field) {
+      const Field f = *field;
+      connect(fields_[size_t(f)], &QLineEdit::textChanged, this,
+              [this, f](const QString& text) { FieldChanged(f, text); });
+    } else if (auto* box = qobject_cast<QCheckBox*>(widget)) {
+      connect(box, &QCheckBox::toggled, this,
+              [this, &p](bool on) { p.set(model_.Controls, on ? "yes" : "no"); });
+    } else if (auto* spin = qobject_cast<QSpinBox*>(widget)) {
+      connect(spin, &QSpinBox::valueChanged, this,
+              [this, &p](int v) { p.set(model_.Controls, std::to_string(v)); });
+    } else if (auto* slider = qobject_cast<QSlider*>(widget)) {
+      connect(slider, &QSlider::valueChanged, this, [this, &p](int position) {
+        Guarded([&] {
+          p.set(model_.Controls, std::to_string(position));
+          model_.ControlChanged(p);
+        });
+      });
+    } else if (auto* combo = qobject_cast<QComboBox*>(widget)) {
+      connect(combo, &QComboBox::currentIndexChanged, this,
+              [this, &p](int index) { p.set(model_.Controls, std::to_string(index)); });
+    } else if (auto* group = qobject_cast<QButtonGroup*>(widget)) {
+      connect(group, &QButtonGroup::idToggled, this, [this, &p](int id, bool on) {
+        if (on && id >= 0 && size_t(id) < p.words.size())
+          p.set(model_.Controls, p.words[size_t(id)]);
+      });
+    }
   }
   model_.Controls.onFieldRewritten = [this](Field f) {
     QLineEdit* edit = fields_[size_t(f)];
@@ -585,40 +617,14 @@ void TForm1::ConnectControls() {
     const QSignalBlocker block(edit);
     edit->setText(QString::fromStdString(model_.Controls.Text(f)));
   };
-  auto check = [this](QCheckBox* box, bool ControlValues::*value) {
-    connect(box, &QCheckBox::toggled, this,
-            [this, value](bool on) { model_.Controls.*value = on; });
-  };
-  check(CB_graphicUpd_, &ControlValues::CB_graphicUpd);
-  check(CB_strOcc_, &ControlValues::CB_strOcc);
-  check(CB_actiGrow_, &ControlValues::CB_actiGrow);
-  check(CB_hideAgs_, &ControlValues::CB_hideAgs);
-  check(CB_rndTyp_, &ControlValues::CB_rndTyp);
-  for (int i = 0; i < 3; ++i) {
-    connect(emptyCellRadios_[size_t(i)], &QRadioButton::toggled, this, [this, i](bool on) {
-      if (on) model_.Controls.emptyCellRule = EmptyCellRule(i);
-    });
-  }
   connect(E_seed_, &QLineEdit::textChanged, this,
           [this](const QString& text) { model_.Sim.SeedField = text.toStdString(); });
-  connect(TrB_thresh_, &QSlider::valueChanged, this,
-          [this](int position) { Guarded([&] { model_.TrB_threshChange(position); }); });
-  connect(CB_strType_, &QComboBox::currentIndexChanged, this,
-          [this](int index) { model_.Controls.CB_strType = index; });
   connect(SG_weight_, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* item) {
     if (item->row() < 8 && item->column() < 2) {
       model_.Controls.SG_weight[size_t(item->column())][size_t(item->row())] =
           item->text().toStdString();
     }
   });
-  auto spinner = [this](QSpinBox* spin, int16_t ControlValues::*value) {
-    connect(spin, &QSpinBox::valueChanged, this,
-            [this, value](int v) { model_.Controls.*value = int16_t(v); });
-  };
-  spinner(UpD_rows_, &ControlValues::UpD_rows);
-  spinner(UpD_cols_, &ControlValues::UpD_cols);
-  spinner(UpD_nrStr_, &ControlValues::UpD_nrStr);
-  spinner(UpD_strType_, &ControlValues::UpD_strType);
 }
 
 bool TForm1::SaveScenarioTo(const QString& path) {
@@ -693,67 +699,57 @@ bool TForm1::OpenRunFrom(const QString& path) {
 
 void TForm1::ShowControls() {
   const ControlValues& c = model_.Controls;
-  for (int i = 0; i < kFieldCount; ++i) {
-    const QSignalBlocker block(fields_[size_t(i)]);
-    fields_[size_t(i)]->setText(QString::fromStdString(c.texts[size_t(i)]));
-  }
-  for (auto [box, on] : {std::pair{CB_graphicUpd_, c.CB_graphicUpd},
-                         {CB_strOcc_, c.CB_strOcc},
-                         {CB_actiGrow_, c.CB_actiGrow},
-                         {CB_hideAgs_, c.CB_hideAgs},
-                         {CB_rndTyp_, c.CB_rndTyp}}) {
-    const QSignalBlocker block(box);
-    box->setChecked(on);
-  }
-  for (size_t i = 0; i < 3; ++i) {
-    const QSignalBlocker block(emptyCellRadios_[i]);
-    emptyCellRadios_[i]->setChecked(int(c.emptyCellRule) == int(i));
-  }
-  {
-    const QSignalBlocker block(CB_strType_);
-    CB_strType_->setCurrentIndex(c.CB_strType);
-  }
-  {
-    const QSignalBlocker block(SG_weight_);
-    for (int row = 1; row < 8; ++row) {
-      SG_weight_->item(row, 1)->setText(QString::fromStdString(c.SG_weight[1][size_t(row)]));
+  const ControlValues opening;
+  for (const auto& [p, widget] : bindings_) {
+    const std::string value = p->get(c);
+    if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
+      const QSignalBlocker block(edit);
+      edit->setText(QString::fromStdString(value));
+    } else if (auto* box = qobject_cast<QCheckBox*>(widget)) {
+      const QSignalBlocker block(box);
+      box->setChecked(value == "yes");
+    } else if (auto* group = qobject_cast<QButtonGroup*>(widget)) {
+      for (size_t i = 0; i < p->words.size(); ++i) {
+        if (QAbstractButton* button = group->button(int(i))) {
+          const QSignalBlocker block(button);
+          button->setChecked(value == p->words[i]);
+        }
+      }
+    } else if (auto* combo = qobject_cast<QComboBox*>(widget)) {
+      const QSignalBlocker block(combo);
+      combo->setCurrentIndex(StrToInt(value));
+    } else if (widget == SG_weight_) {
+      // The weight's row is the one its type heads.
+      const auto& types = opening.SG_weight[0];
+      const auto row = std::find(types.begin(), types.end(), p->control) - types.begin();
+      const QSignalBlocker block(SG_weight_);
+      if (QTableWidgetItem* item = SG_weight_->item(int(row), 1)) {
+        item->setText(QString::fromStdString(value));
+      }
     }
   }
   const QSignalBlocker block(E_seed_);
   E_seed_->setText(QString::fromStdString(model_.Sim.SeedField));
 }
 
+void TForm1::ShowPositions() {
+  const ControlValues& c = model_.Controls;
+  for (const auto& [p, widget] : bindings_) {
+    if (p->kind != ParameterKind::Position) continue;
+    auto show = [&](auto* control) {
+      const int value = StrToInt(p->get(c));
+      if (control->value() == value) return;
+      const QSignalBlocker block(control);
+      control->setValue(value);
+    };
+    if (auto* slider = qobject_cast<QSlider*>(widget)) show(slider);
+    if (auto* spin = qobject_cast<QSpinBox*>(widget)) show(spin);
+  }
+}
+
 void TForm1::FieldChanged(Field f, const QString& text) {
   model_.Controls.Text(f) = text.toStdString();
-  Guarded([&] {
-    switch (f) {
-      case Field::Edit_anzAg:
-      case Field::E_startGrowWith:
-      case Field::E_growRate:
-        model_.Edit_anzAgChange(f);
-        break;
-      case Field::Edit_cellSiz:
-        model_.Edit_cellSizChange();
-        break;
-      case Field::Edit_anzGr:
-        model_.Edit_anzGrChange();
-        break;
-      case Field::Edit_nRad:
-        model_.Edit_nRadChange();
-        break;
-      case Field::Edit_mDist:
-        model_.Edit_mDistChange();
-        break;
-      case Field::E_stopT:
-        model_.E_stopTChange();
-        break;
-      case Field::E_nbSize:
-        model_.E_nbSizeChange();
-        break;
-      case Field::E_clusterT:
-        break;
-    }
-  });
+  Guarded([&] { model_.ControlChanged(ParameterNamedByControl(FieldName(f))); });
 }
 
 bool TForm1::Guarded(const std::function<void()>& operation) {
@@ -782,17 +778,7 @@ void TForm1::SyncFromModel() {
   SetTextIfChanged(Lbl_seed_, "this run's seed: " + std::to_string(model_.Sim.Seed));
   ShowDroppedAgents();
   // Controls the experiments set in the model.
-  const ControlValues& c = model_.Controls;
-  auto show = [](auto* widget, int value) {
-    if (widget->value() == value) return;
-    const QSignalBlocker block(widget);
-    widget->setValue(value);
-  };
-  show(TrB_thresh_, c.TrB_thresh);
-  show(UpD_rows_, c.UpD_rows);
-  show(UpD_cols_, c.UpD_cols);
-  show(UpD_nrStr_, c.UpD_nrStr);
-  show(UpD_strType_, c.UpD_strType);
+  ShowPositions();
   const QString caption = QString::fromStdString(w.Caption);
   if (windowTitle() != caption) setWindowTitle(caption);
   if (timer1_ && w.Timer1Enabled != timer1_->isActive()) {

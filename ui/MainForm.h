@@ -155,6 +155,14 @@ class TForm1 : public QWidget {
   QTimer* panelFrame_ = nullptr;
   QElapsedTimer clock_;
   std::array<QLineEdit*, kFieldCount> fields_{};
+  // Each run parameter's widget, found by its objectName when the controls are connected.
+  struct ControlBinding {
+    const Parameter* parameter;
+    QObject* widget;
+  };
+  std::vector<ControlBinding> bindings_;
+  // The spinners and the track bar as the model holds them.
+  void ShowPositions();
   QTabWidget* tabs_ = nullptr;
   QLabel* lbl_Steps_ = nullptr;
   QLabel* Lbl_nrAgents_ = nullptr;

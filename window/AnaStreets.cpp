@@ -32,8 +32,12 @@ void StreetAnalysis::ApplySweepValue(int32_t value) {
   model_.DeleteStreets();
   std::exception_ptr layoutFailure;
   try {
-    ApplySweptValue(model_, RB_grid ? SweptControl::GridRowsCols : SweptControl::RandomStreets,
-                    value);
+    ApplySweptValue(model_, DescriptionOf(Experiment::Streets).swept[RB_grid ? 0 : 1], value);
+    if (RB_grid) {
+      model_.Sim.LayOutStreetGrid();
+    } else {
+      model_.Sim.LayOutRandomStreets();
+    }
   } catch (const SegworkError&) {
     // The run goes on without streets; the sweep pauses so the message is seen once.
     layoutFailure = std::current_exception();

@@ -72,7 +72,7 @@ void GrowthAnalysis::PrepareCharts() {
 }
 
 void GrowthAnalysis::ApplySweepValue(int32_t value) {
-  ApplySweptValue(model_, SweptControl::Threshold, value);
+  ApplySweptValue(model_, DescriptionOf(Experiment::Growth).swept[0], value);
   SetUpSweepRun();
 }
 

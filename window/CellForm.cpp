@@ -142,6 +142,33 @@ void Model::TrB_threshChange(int32_t position) {
   Sim.Threshold = position;
 }
 
+void Model::ControlChanged(const Parameter& parameter) {
+  const std::string_view control = parameter.control;
+  if (const std::optional<Field> field = parameter.EditField()) {
+    switch (*field) {
+      case Field::Edit_anzAg:
+      case Field::E_startGrowWith:
+      case Field::E_growRate:
+        return Edit_anzAgChange(*field);
+      case Field::Edit_cellSiz:
+        return Edit_cellSizChange();
+      case Field::Edit_anzGr:
+        return Edit_anzGrChange();
+      case Field::Edit_nRad:
+        return Edit_nRadChange();
+      case Field::Edit_mDist:
+        return Edit_mDistChange();
+      case Field::E_stopT:
+        return E_stopTChange();
+      case Field::E_nbSize:
+        return E_nbSizeChange();
+      case Field::E_clusterT:
+        return;
+    }
+  }
+  if (control == "TrB_thresh") TrB_threshChange(Controls.TrB_thresh);
+}
+
 void Model::InitStreetControls() {
   Sim.InitStreetControls();
 }

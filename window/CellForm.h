@@ -12,6 +12,7 @@
 #include "analysis/measures.h"
 #include "core/canvas.h"
 #include "core/controls.h"
+#include "core/parameters.h"
 #include "sim/simulation.h"
 
 namespace segwork {
@@ -95,6 +96,9 @@ class Model : public SimulationObserver {
   void E_stopTChange();
   void E_nbSizeChange();
   void TrB_threshChange(int32_t position);
+  // What a control does when its value was set, by its widget or by an experiment: the change
+  // handler of its row, if it has one.
+  void ControlChanged(const Parameter& parameter);
 
   // ----- time step -----
   void AdvanceOneStep();

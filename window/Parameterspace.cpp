@@ -32,11 +32,11 @@ void ParameterSpaceSweep::PrepareCharts() {
 }
 
 void ParameterSpaceSweep::ApplySweepValue(int32_t value) {
-  static constexpr SweptControl kControls[4] = {SweptControl::Groups, SweptControl::Radius,
-                                                SweptControl::MoveDistance,
-                                                SweptControl::Threshold};
+  const auto& choices = DescriptionOf(Experiment::Parameter).swept;
   // Writing a field runs its own check, as typing does.
-  if (CB_param >= 0 && CB_param <= 3) ApplySweptValue(model_, kControls[CB_param], value);
+  if (CB_param >= 0 && size_t(CB_param) < choices.size()) {
+    ApplySweptValue(model_, choices[size_t(CB_param)], value);
+  }
   SetUpSweepRun();
 }
 

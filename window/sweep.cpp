@@ -10,22 +10,9 @@
 
 namespace segwork {
 
-void ApplySweptValue(Model& model, SweptControl control, int32_t value) {
-  ApplySweptValue(model.Controls, control, value);
-  switch (control) {
-    case SweptControl::Groups:
-      return model.Edit_anzGrChange();
-    case SweptControl::Radius:
-      return model.Edit_nRadChange();
-    case SweptControl::MoveDistance:
-      return model.Edit_mDistChange();
-    case SweptControl::Threshold:
-      return model.TrB_threshChange(value);
-    case SweptControl::GridRowsCols:
-      return model.Sim.LayOutStreetGrid();
-    case SweptControl::RandomStreets:
-      return model.Sim.LayOutRandomStreets();
-  }
+void ApplySweptValue(Model& model, const std::vector<const char*>& parameters, int32_t value) {
+  WriteSweptValue(model.Controls, parameters, value);
+  for (const char* name : parameters) model.ControlChanged(ParameterNamed(name));
 }
 
 SweepWindow::SweepWindow(Model& model, SweepFields fields)

@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "experiments/experiment.h"
 #include "experiments/sweep_core.h"
 
 namespace segwork {
@@ -12,7 +14,7 @@ class Model;
 
 // The same in the main window's controls, followed by what the control does when set by hand: the
 // field's check, the threshold's labels, the layout button (which may fail on a weight text).
-void ApplySweptValue(Model& model, SweptControl control, int32_t value);
+void ApplySweptValue(Model& model, const std::vector<const char*>& parameters, int32_t value);
 
 // What the three experiment windows share: the range and run fields, the batch counters, the labels
 // and the timer of the batch loop. Each tick makes one step of the main window's model.
