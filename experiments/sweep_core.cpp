@@ -1,6 +1,7 @@
 #include "experiments/sweep_core.h"
 
 #include <algorithm>
+#include <cmath>
 #include <exception>
 #include <functional>
 
@@ -31,6 +32,11 @@ uint32_t RunSeed(uint32_t sweepSeed, uint32_t run) {
   return uint32_t(z ^ (z >> 31));
 }
 
+int64_t SweepValueCount(int64_t from, int64_t to, int64_t increment) {
+  if (increment == 0) throw SegworkError("Floating point division by zero");
+  return int64_t(std::ceil(double(to - from + 1) / double(increment)));
+}
+
 SweepPlan MakeSweepPlan(const std::string& from, const std::string& to,
                         const std::string& increment, const std::string& steps,
                         const std::string& runs) {
@@ -44,7 +50,9 @@ SweepPlan MakeSweepPlan(const std::string& from, const std::string& to,
   if (plan.increment < 1) throw SegworkError("the increment must be at least 1 for a sweep to end");
   if (plan.steps < 1) throw SegworkError("--steps " + steps + ": a run needs at least 1 step");
   plan.runsPerValue = std::max<int64_t>(plan.runsText, 1);
-  const uint64_t values = plan.from > last ? 1 : uint64_t((last - plan.from) / plan.increment) + 1;
+  // The first value always runs, also when it is past the upper bound.
+  const uint64_t values =
+      uint64_t(std::max<int64_t>(SweepValueCount(plan.from, last, plan.increment), 1));
   plan.total = values * uint64_t(plan.runsPerValue);
   if (plan.total > kMostRuns) {
     throw SegworkError("a sweep of " + std::to_string(plan.total) + " runs is more than " +

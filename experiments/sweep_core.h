@@ -36,6 +36,12 @@ void WriteSweptValue(ControlValues& controls, const std::vector<const char*>& pa
 // s * 2^32 + r, its low 32 bits.
 uint32_t RunSeed(uint32_t sweepSeed, uint32_t run);
 
+// The number of values of a sweep's range, for the windows and the command line alike:
+// Ceil((to - from + 1) / increment) in floating point, the values from `from` on by the increment
+// up to `to` when from <= to and increment >= 1. Below 1 for a range past its end, which the
+// windows show and refuse as they do; an increment of 0 has no count.
+int64_t SweepValueCount(int64_t from, int64_t to, int64_t increment);
+
 // The runs of a sweep, numbered from 0: the first value always runs, then on by the increment
 // up to the upper bound, each value with its runs.
 struct SweepPlan {

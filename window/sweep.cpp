@@ -26,11 +26,7 @@ SweepWindow::SweepWindow(Model& model, SweepFields fields)
 }
 
 int64_t SweepWindow::ValueCount() const {
-  const int64_t from = StrToInt(E_valFrom);
-  const int64_t to = StrToInt(E_valTo);
-  const int64_t increment = StrToInt(E_incre);
-  if (increment == 0) throw SegworkError("Floating point division by zero");
-  return int64_t(std::ceil(double(to - from + 1) / double(increment)));
+  return SweepValueCount(StrToInt(E_valFrom), StrToInt(E_valTo), StrToInt(E_incre));
 }
 
 void SweepWindow::UpdateCalculationCount() {
