@@ -5,6 +5,8 @@
 #include <csignal>
 #include <cstring>
 
+#include "files/signal_cleanup.h"
+
 namespace segwork::cli {
 namespace {
 
@@ -13,6 +15,8 @@ std::atomic<int> gWriting{0};
 std::atomic<int> gPending{0};
 
 void Die(int signal) {
+  // No temporary file of a save and no ffmpeg writing on after the program has gone.
+  CleanUpAfterSignal();
   std::signal(signal, SIG_DFL);
   std::raise(signal);
 }

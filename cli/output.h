@@ -36,7 +36,8 @@ class RowWriter {
 
 // For main: SIGPIPE ends the program at once (its default, also when the caller ignored it), and
 // SIGTERM, SIGINT and SIGHUP end it at once except inside RowWriter::Write, which finishes its
-// block first. Either way the program ends killed by the signal, status 128 + its number.
+// block first. Either way the program ends killed by the signal, status 128 + its number, after
+// removing the temporary files of unfinished saves and ending ffmpeg (files/signal_cleanup.h).
 void InstallSignalHandling();
 
 }  // namespace segwork::cli

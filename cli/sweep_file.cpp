@@ -2,21 +2,29 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cinttypes>
 #include <cstring>
-#include <fstream>
 #include <map>
-#include <sstream>
 
 #include "core/errors.h"
 #include "files/atomic_file.h"
+#include "files/replace_file.h"
+#include "files/signal_cleanup.h"
 
 namespace segwork::cli {
 namespace {
 
 constexpr const char* kRecordTitle = "segwork-cli sweep";
+// The line that says a record keeps a check of each finished run's rows, as check.RUN=HEX.
+constexpr const char* kChecksLine = "rows-check=fnv1a-64";
+constexpr const char* kCheckPrefix = "check.";
+// Far more than any record holds (some 30 bytes a run) and any row is long.
+constexpr uint64_t kRecordByteLimit = uint64_t(1) << 30;
+constexpr size_t kRowByteLimit = size_t(1) << 16;
 
 std::string RecordPath(const std::string& file) {
   return file + ".sweep";
@@ -42,36 +50,79 @@ std::string RecordText(const SweepIdentity& identity) {
   return text;
 }
 
-bool Exists(const std::string& path) {
-  return access(path.c_str(), F_OK) == 0;
+uint64_t RowsCheck(const std::string& rows) {
+  uint64_t hash = 0xcbf29ce484222325ull;
+  for (unsigned char c : rows) hash = (hash ^ c) * 0x100000001b3ull;
+  return hash;
+}
+
+std::string CheckLine(uint64_t run, uint64_t check) {
+  char hex[17];
+  std::snprintf(hex, sizeof hex, "%016" PRIx64, check);
+  return kCheckPrefix + std::to_string(run) + '=' + hex + '\n';
 }
 
 [[noreturn]] void FailFile(const std::string& path, const std::string& what, int error) {
   throw SegworkError("segwork-cli: " + path + ": " + what + ": " + std::strerror(error));
 }
 
-// The record's names and values; nullopt when there is none.
-std::optional<std::map<std::string, std::string>> ReadRecord(const std::string& file) {
+struct Record {
+  std::map<std::string, std::string> values;
+  bool checked = false;  // it keeps checks (a record of an older segwork-cli does not)
+  std::map<uint64_t, uint64_t> checks;
+};
+
+// The record's names and values; nullopt when there is none. Only whole lines count: the last
+// check may have been cut short by the end of a process.
+std::optional<Record> ReadRecord(const std::string& file) {
   const std::string path = RecordPath(file);
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    if (!Exists(path)) return std::nullopt;
+  struct stat named {};
+  if (::stat(path.c_str(), &named) != 0) {
+    if (errno == ENOENT) return std::nullopt;
     FailFile(path, "cannot read it", errno);
   }
-  std::string line;
-  if (!std::getline(in, line) || line != kRecordTitle) {
-    throw SegworkError("segwork-cli: " + path + " is not the record of a sweep");
+  std::string text;
+  try {
+    text = ReadWholeFile(path, kRecordByteLimit, "the record of a sweep");
+  } catch (const SegworkError& e) {
+    throw SegworkError(std::string("segwork-cli: ") + e.what());
   }
-  std::map<std::string, std::string> values;
-  while (std::getline(in, line)) {
+  Record record;
+  bool titled = false;
+  for (size_t begin = 0, end; (end = text.find('\n', begin)) != std::string::npos;
+       begin = end + 1) {
+    const std::string line = text.substr(begin, end - begin);
+    if (!titled) {
+      if (line != kRecordTitle) break;
+      titled = true;
+      continue;
+    }
+    if (line == kChecksLine) {
+      record.checked = true;
+      continue;
+    }
     const size_t equals = line.find('=');
-    if (equals != std::string::npos) values[line.substr(0, equals)] = line.substr(equals + 1);
+    if (equals == std::string::npos) continue;
+    const std::string name = line.substr(0, equals), value = line.substr(equals + 1);
+    if (name.rfind(kCheckPrefix, 0) == 0) {
+      // A check that does not read is no check: its run is refused as unchecked.
+      const std::string run = name.substr(std::strlen(kCheckPrefix));
+      if (run.empty() || run.size() > 19 || value.size() != 16 ||
+          run.find_first_not_of("0123456789") != std::string::npos ||
+          value.find_first_not_of("0123456789abcdef") != std::string::npos) {
+        continue;
+      }
+      record.checks[std::stoull(run)] = std::stoull(value, nullptr, 16);
+      continue;
+    }
+    record.values[name] = value;
   }
-  return values;
+  if (!titled) throw SegworkError("segwork-cli: " + path + " is not the record of a sweep");
+  return record;
 }
 
-void CheckRecord(const std::string& file, const SweepIdentity& identity) {
-  const auto record = ReadRecord(file);
+Record CheckRecord(const std::string& file, const SweepIdentity& identity) {
+  auto record = ReadRecord(file);
   if (!record) {
     throw SegworkError("segwork-cli: " + file + " has no " + RecordPath(file) +
                        " beside it, so its sweep is unknown; remove " + file +
@@ -80,8 +131,8 @@ void CheckRecord(const std::string& file, const SweepIdentity& identity) {
   std::string differences;
   int count = 0;
   for (const auto& [name, value] : identity) {
-    const auto there = record->find(name);
-    const std::string was = there == record->end() ? "(none)" : there->second;
+    const auto there = record->values.find(name);
+    const std::string was = there == record->values.end() ? "(none)" : there->second;
     if (was == Escaped(value)) continue;
     if (++count <= 3) {
       differences += (count > 1 ? "; " : "") + name + " was " + was + ", is " + Escaped(value);
@@ -92,6 +143,7 @@ void CheckRecord(const std::string& file, const SweepIdentity& identity) {
     throw SegworkError("segwork-cli: " + file + " belongs to another sweep (" + RecordPath(file) +
                        "): " + differences);
   }
+  return std::move(*record);
 }
 
 // The leading fields of a row, up to `count`; fewer when the row has fewer.
@@ -107,13 +159,48 @@ std::vector<std::string> Fields(const std::string& line, size_t count) {
   return fields;
 }
 
+// The whole lines of an open file from its start; a last line without its newline is none.
+class Lines {
+ public:
+  Lines(int fd, const std::string& path) : fd_(fd), path_(path) {
+    if (::lseek(fd, 0, SEEK_SET) != 0) FailFile(path, "cannot read it", errno);
+  }
+  // 1 with the next line, 0 at the end, -1 for a line longer than any row.
+  int Next(std::string& line) {
+    for (size_t from = pos_;;) {
+      const size_t newline = buffer_.find('\n', from);
+      if (newline != std::string::npos) {
+        line.assign(buffer_, pos_, newline - pos_);
+        pos_ = newline + 1;
+        return 1;
+      }
+      if (buffer_.size() - pos_ > kRowByteLimit) return -1;
+      buffer_.erase(0, pos_);
+      pos_ = 0;
+      from = buffer_.size();
+      char chunk[1 << 16];
+      const ssize_t n = ::read(fd_, chunk, sizeof chunk);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) FailFile(path_, "cannot read it", errno);
+      if (n == 0) return 0;
+      buffer_.append(chunk, size_t(n));
+    }
+  }
+
+ private:
+  int fd_;
+  const std::string& path_;
+  std::string buffer_;
+  size_t pos_ = 0;
+};
+
 }  // namespace
 
 std::optional<uint32_t> RecordedSeed(const std::string& file) {
   const auto record = ReadRecord(file);
-  if (!record || !record->count("seed")) return std::nullopt;
+  if (!record || !record->values.count("seed")) return std::nullopt;
   try {
-    return uint32_t(std::stoul(record->at("seed")));
+    return uint32_t(std::stoul(record->values.at("seed")));
   } catch (const std::exception&) {
     return std::nullopt;
   }
@@ -127,59 +214,96 @@ SweepOutput::SweepOutput(const std::string& path, bool resume, const SweepIdenti
       shape_(shape),
       headerOwed_(shape.header != nullptr),
       next_(shape.begin) {
-  if (!resume) {
-    if (Exists(path)) {
-      throw SegworkError("segwork-cli: " + path +
-                         " exists: give --resume to finish its sweep, or remove it");
-    }
-    return;
-  }
   // Nothing kept yet: the sweep starts, with a new record.
-  std::ifstream probe(path, std::ios::binary | std::ios::ate);
-  if (!probe && Exists(path)) FailFile(path, "cannot read it", errno);
-  if (!probe || probe.tellg() == 0) return;
-  Lock();
-  CheckRecord(path, identity);
-  recordText_.clear();  // the record there is this one
-  Scan(path);
+  if (Claim(resume)) return;
+  const Record record = CheckRecord(path, identity);
+  Scan(path, record.checked ? &record.checks : nullptr);
 }
 
 SweepOutput::~SweepOutput() {
+  if (record_) std::fclose(record_);
   if (owned_ && file_) std::fclose(file_);
+  // Made here and never written: gone again, as if the sweep had not begun (still locked).
+  if (created_ && !owned_) ::unlink(path_.c_str());
+  ForgetTemporaryFile(createdSlot_);
 }
 
 SweepOutput::Descriptor::~Descriptor() {
   if (fd >= 0) close(fd);
 }
 
-void SweepOutput::Lock() {
-  if (lock_.fd >= 0) return;
-  lock_.fd = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-  if (lock_.fd < 0) FailFile(path_, "cannot open it", errno);
-  if (flock(lock_.fd, LOCK_EX | LOCK_NB) != 0) {
+bool SweepOutput::Claim(bool resume) {
+  try {
+    RefuseSpecialTarget(path_, path_);
+  } catch (const SegworkError& e) {
+    throw SegworkError(std::string("segwork-cli: ") + e.what());
+  }
+  // Made here, or opened as it is: neither changes a byte of it. A signal waits until a FILE
+  // made here is remembered for removal (this is the sweep's only thread yet).
+  HoldTerminationSignals held;
+  bool made = true;
+  int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0 && errno == EEXIST) {
+    made = false;
+    fd = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) FailFile(path_, "cannot open it", errno);
+  } else if (fd < 0) {
+    FailFile(path_, "cannot create it", errno);
+  }
+  lock_.fd = fd;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) FailFile(path_, "cannot open it", errno);
+  if (!S_ISREG(st.st_mode)) {
+    throw SegworkError("segwork-cli: " + path_ + ": is " + SpecialFileKind(st.st_mode) +
+                       ", not a regular file: a sweep writes its rows to a file");
+  }
+  // A process that only looks (one without --resume finding FILE there) holds the lock for a
+  // moment: that long is waited for, a writer is not.
+  bool locked = false;
+  for (int tries = 0; tries < 100 && !(locked = flock(fd, LOCK_EX | LOCK_NB) == 0); ++tries) {
+    usleep(1000);
+  }
+  if (!locked) {
     throw SegworkError("segwork-cli: " + path_ +
                        " is being written by another segwork-cli; let that one finish first");
   }
+  // Whoever made it, an empty FILE holds nothing to keep; one made here that another process
+  // wrote meanwhile is that one's.
+  if (::fstat(fd, &st) != 0) FailFile(path_, "cannot open it", errno);
+  const bool empty = st.st_size == 0;
+  if (!resume && !(made && empty)) {
+    throw SegworkError("segwork-cli: " + path_ +
+                       " exists: give --resume to finish its sweep, or remove it");
+  }
+  if (made && empty) {
+    created_ = true;
+    createdSlot_ = RememberTemporaryFile(path_);
+  }
+  return empty;
 }
 
 // Keeps the whole lines that are rows of this block in order, and finds the first run missing.
-void SweepOutput::Scan(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+// With the record's checks, every whole run must match its own.
+void SweepOutput::Scan(const std::string& path, const std::map<uint64_t, uint64_t>* checks) {
   const SweepPlan& plan = *shape_.plan;
-  uint64_t run = shape_.begin;  // the run the next row belongs to, or the one after
+  Lines lines(lock_.fd, path);
+  uint64_t run = shape_.begin;  // the run the next row belongs to
   int64_t rowsOfRun = 0;
+  uint64_t firstLine = 0;
   std::string line;
-  for (uint64_t number = 1; std::getline(in, line) && !in.eof(); ++number) {
+  for (uint64_t number = 1;; ++number) {
     auto refuse = [&](const std::string& why) {
       throw SegworkError("segwork-cli: " + path + ": line " + std::to_string(number) +
                          " is not a row of this sweep: " + why);
     };
+    const int got = lines.Next(line);
+    if (got == 0) break;
+    if (got < 0) refuse("it is longer than any row");
     if (headerOwed_) {
       if (line + '\n' != shape_.header)
         refuse("the header should be " + std::string(shape_.header));
       headerOwed_ = false;
     } else {
-      if (rowsOfRun == shape_.rowsPerRun) ++run, rowsOfRun = 0;
       const std::vector<std::string> f = Fields(line, shape_.stepColumn ? 5 : 4);
       if (run >= shape_.end) refuse("the block's runs end before it");
       const std::string expected = std::to_string(run) + ',' + std::to_string(plan.ValueOf(run)) +
@@ -191,37 +315,77 @@ void SweepOutput::Scan(const std::string& path) {
       if (shape_.stepColumn && (f.size() < 5 || f[4] != std::to_string(rowsOfRun + 1))) {
         refuse("its step should be " + std::to_string(rowsOfRun + 1));
       }
-      if (rowsOfRun == 0) keptOfNext_.clear();
+      if (rowsOfRun == 0) firstLine = number;
       keptOfNext_ += line + '\n';
-      ++rowsOfRun;
+      if (++rowsOfRun == shape_.rowsPerRun) {
+        const uint64_t check = RowsCheck(keptOfNext_);
+        if (checks) {
+          const std::string where = (firstLine == number ? "line " + std::to_string(number)
+                                                         : "lines " + std::to_string(firstLine) +
+                                                               " to " + std::to_string(number)) +
+                                    " (run " + std::to_string(run) + ")";
+          const auto kept = checks->find(run);
+          if (kept == checks->end()) {
+            throw SegworkError("segwork-cli: " + path + ": " + where + ": " + RecordPath(path) +
+                               " has no check of these rows: they were not written by this "
+                               "sweep; remove " +
+                               path + " to start the sweep anew");
+          }
+          if (kept->second != check) {
+            throw SegworkError("segwork-cli: " + path + ": " + where +
+                               ": not the rows this sweep wrote (their check in " +
+                               RecordPath(path) + " differs): the file was changed; remove " +
+                               path + " to start the sweep anew");
+          }
+        }
+        kept_.emplace_back(run, check);
+        ++run, rowsOfRun = 0, keptOfNext_.clear();
+      }
     }
     keptBytes_ += line.size() + 1;
   }
-  if (rowsOfRun == shape_.rowsPerRun) ++run, rowsOfRun = 0, keptOfNext_.clear();
   next_ = run;
 }
 
 void SweepOutput::Open() {
   if (file_) return;
-  if (!recordText_.empty()) {
-    // Whole or not at all: FILE never exists without its record.
-    try {
-      AtomicFile record(RecordPath(path_));
-      record.Write(recordText_.data(), recordText_.size());
-      record.Commit();
-    } catch (const SegworkError& e) {
-      throw SegworkError(std::string("segwork-cli: ") + e.what());
-    }
+  // The record first, whole, with the checks of the runs kept: FILE never holds a whole run
+  // without its record and check.
+  const std::string recordPath = RecordPath(path_);
+  std::string text = recordText_ + kChecksLine + '\n';
+  for (const auto& [run, check] : kept_) text += CheckLine(run, check);
+  try {
+    AtomicFile record(recordPath);
+    record.Write(text.data(), text.size());
+    record.Commit();
+  } catch (const SegworkError& e) {
+    throw SegworkError(std::string("segwork-cli: ") + e.what());
   }
+  record_ = std::fopen(recordPath.c_str(), "ab");
+  if (!record_) FailFile(recordPath, "cannot open it for writing", errno);
+  recordWriter_ = RowWriter(record_, recordPath);
   // A line cut short by the end of the last process goes.
-  if (keptBytes_ > 0 && truncate(path_.c_str(), off_t(keptBytes_)) != 0) {
-    FailFile(path_, "cannot drop its last, partial line", errno);
+  const int fd = ::open(path_.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) FailFile(path_, "cannot open it for writing", errno);
+  if (::ftruncate(fd, off_t(keptBytes_)) != 0) {
+    const int error = errno;
+    ::close(fd);
+    FailFile(path_, "cannot drop its last, partial line", error);
   }
-  file_ = std::fopen(path_.c_str(), keptBytes_ > 0 ? "ab" : "wb");
-  if (!file_) FailFile(path_, "cannot open it for writing", errno);
+  file_ = ::fdopen(fd, "ab");
+  if (!file_) {
+    const int error = errno;
+    ::close(fd);
+    FailFile(path_, "cannot open it for writing", error);
+  }
   owned_ = true;
-  Lock();
+  ForgetTemporaryFile(createdSlot_);
+  createdSlot_ = -1;
   writer_ = RowWriter(file_, path_);
+}
+
+void SweepOutput::KeepCheck(uint64_t run, const std::string& rows) {
+  recordWriter_.Write(CheckLine(run, RowsCheck(rows)));
 }
 
 void SweepOutput::WriteRun(uint64_t r, const std::string& rows) {
@@ -239,6 +403,8 @@ void SweepOutput::WriteRun(uint64_t r, const std::string& rows) {
   } else {
     text += rows;
   }
+  // The check before the rows: a whole run in FILE always has one.
+  if (record_) KeepCheck(r, rows);
   writer_.Write(text);
 }
 
@@ -250,6 +416,9 @@ void SweepOutput::Finish() {
   std::FILE* file = file_;
   file_ = nullptr;
   if (std::fclose(file) != 0) FailFile(path_, "cannot write it", errno);
+  std::FILE* record = record_;
+  record_ = nullptr;
+  if (record && std::fclose(record) != 0) FailFile(RecordPath(path_), "cannot write it", errno);
 }
 
 }  // namespace segwork::cli

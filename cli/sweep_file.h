@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
@@ -13,7 +14,9 @@
 namespace segwork::cli {
 
 // What makes a sweep's rows what they are (options, seed, shard), as name and value; the record
-// beside a sweep's FILE, in FILE.sweep.
+// beside a sweep's FILE, in FILE.sweep. The record also keeps a check (FNV-1a, 64 bits) of each
+// finished run's rows, written before the rows, so that a resume can tell rows changed by hand;
+// a record without checks (written before they were kept) still resumes, unchecked.
 using SweepIdentity = std::vector<std::pair<std::string, std::string>>;
 
 // The seed a record names, if the record exists and names one.
@@ -40,8 +43,11 @@ class SweepOutput {
         shape_(shape),
         headerOwed_(shape.header != nullptr),
         next_(shape.begin) {}
-  // Checks FILE before any run: a new sweep refuses a FILE that exists; a resumed one refuses a
-  // FILE of another sweep or with a row this block does not have, and else keeps its whole rows.
+  // Takes FILE before any run: it is created or opened and locked before anything reads or
+  // changes it, so a second process is refused and leaves FILE (and its record) as they were.
+  // A new sweep refuses a FILE that exists; a resumed one refuses a FILE of another sweep, with a
+  // row this block does not have or a finished run whose rows do not match their check, and else
+  // keeps its whole rows. A FILE that exists and is not a regular file is refused.
   SweepOutput(const std::string& path, bool resume, const SweepIdentity& identity,
               const RowShape& shape);
   ~SweepOutput();
@@ -56,10 +62,12 @@ class SweepOutput {
   void Finish();
 
  private:
-  void Scan(const std::string& path);
+  // One process at a time writes FILE: two would interleave their runs. Returns whether FILE
+  // is empty (made here, or left empty), so that the sweep starts.
+  bool Claim(bool resume);
+  void Scan(const std::string& path, const std::map<uint64_t, uint64_t>* checks);
   void Open();
-  // One process at a time writes FILE: two would interleave their runs.
-  void Lock();
+  void KeepCheck(uint64_t run, const std::string& rows);
 
   std::FILE* file_ = nullptr;
   RowWriter writer_;
@@ -67,6 +75,12 @@ class SweepOutput {
   std::string recordText_;
   RowShape shape_;
   bool owned_ = false;
+  bool created_ = false;         // FILE was made here: removed again if nothing was written
+  int createdSlot_ = -1;         // ... also on a termination signal (files/signal_cleanup.h)
+  std::FILE* record_ = nullptr;  // FILE.sweep, open for the checks of the runs to come
+  RowWriter recordWriter_{nullptr, ""};
+  // The checks of the whole runs kept (run, check), in run order.
+  std::vector<std::pair<uint64_t, uint64_t>> kept_;
   // Released also when the constructor throws after taking it.
   struct Descriptor {
     int fd = -1;

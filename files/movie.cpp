@@ -15,6 +15,7 @@
 
 #include "core/errors.h"
 #include "files/replace_file.h"
+#include "files/signal_cleanup.h"
 
 extern char** environ;
 
@@ -45,21 +46,28 @@ MovieWriter::MovieWriter(const std::string& path, int width, int height)
   try {
     Start(ffmpeg);
   } catch (...) {
-    if (!log_.empty()) ::unlink(log_.c_str());
+    DropLog();
     throw;
   }
 }
 
 MovieWriter::~MovieWriter() {
   Abandon();
+  DropLog();
+}
+
+void MovieWriter::DropLog() {
   if (!log_.empty()) ::unlink(log_.c_str());
+  ForgetTemporaryFile(logSlot_);
+  logSlot_ = -1;
 }
 
 void MovieWriter::Start(const std::string& ffmpeg) {
-  char logName[] = "/tmp/segwork-ffmpeg-XXXXXX";
-  const int logFd = ::mkstemp(logName);
+  const char* tmp = std::getenv("TMPDIR");
+  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/segwork-ffmpeg-XXXXXX";
+  const int logFd = CreateRememberedFile(pattern, 0, logSlot_);
   if (logFd < 0) throw SegworkError(path_ + ": cannot start ffmpeg: " + std::strerror(errno));
-  log_ = logName;
+  log_ = pattern;
   int ends[2];
   if (::pipe2(ends, O_CLOEXEC) != 0) {
     ::close(logFd);
@@ -81,7 +89,18 @@ void MovieWriter::Start(const std::string& ffmpeg) {
   posix_spawn_file_actions_adddup2(&actions, ends[0], 0);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, logFd, 2);
-  const int failed = posix_spawn(&pid_, ffmpeg.c_str(), &actions, nullptr, argv.data(), environ);
+  // Started and remembered with no termination signal between (this thread is the run's); ffmpeg
+  // itself starts with none held.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+  HoldTerminationSignals held;
+  const int failed =
+      posix_spawn(&pid_, ffmpeg.c_str(), &actions, &attributes, argv.data(), environ);
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   ::close(ends[0]);
   ::close(logFd);
@@ -91,6 +110,8 @@ void MovieWriter::Start(const std::string& ffmpeg) {
     throw SegworkError(path_ + ": cannot start " + ffmpeg + ": " + std::strerror(failed));
   }
   pipe_ = ends[1];
+  // A termination signal ends it before the program goes, so it cannot finish the file.
+  childSlot_ = RememberChild(pid_);
 }
 
 void MovieWriter::AddFrame(const RasterCanvas& frame) {
@@ -168,6 +189,8 @@ int MovieWriter::Wait() {
     while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
     }
   }
+  ForgetChild(childSlot_);
+  childSlot_ = -1;
   pid_ = -1;
   return status;
 }

@@ -17,8 +17,9 @@ std::string FindFfmpeg();
 
 // Encodes frames into an MP4 (H.264 where ffmpeg has it, yuv420p, 25 frames a second) with the
 // ffmpeg program, fed raw RGB frames through a pipe. The movie replaces `path` only when Finish()
-// succeeds; an unfinished writer stops ffmpeg and leaves no file. Every failure is a SegworkError
-// naming the file.
+// succeeds; an unfinished writer stops ffmpeg and leaves no file, also when the program is ended
+// by a termination signal (files/signal_cleanup.h). Every failure is a SegworkError naming the
+// file.
 class MovieWriter {
  public:
   MovieWriter(const std::string& path, int width, int height);
@@ -38,11 +39,14 @@ class MovieWriter {
   std::string FfmpegSaid();
   int Wait();  // ffmpeg's exit status
   void Abandon();
+  void DropLog();
 
   std::string path_;
   int width_, height_;
   std::unique_ptr<FileReplacement> file_;
-  std::string log_;  // ffmpeg's error output
+  std::string log_;   // ffmpeg's error output, in $TMPDIR or /tmp
+  int logSlot_ = -1;  // slots of files/signal_cleanup.h
+  int childSlot_ = -1;
   pid_t pid_ = -1;
   int pipe_ = -1;
   int frames_ = 0;

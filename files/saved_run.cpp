@@ -8,11 +8,13 @@
 #include <cstdio>
 #include <cstring>
 #include <nlohmann/json.hpp>
+#include <string_view>
 
 #include "core/convert.h"
 #include "core/errors.h"
 #include "display/palette.h"
 #include "files/atomic_file.h"
+#include "files/json_reader.h"
 #include "files/scenario.h"
 
 namespace segwork {
@@ -45,11 +47,40 @@ GridPos SavedPanel(const SavedRun& run) {
 namespace {
 
 constexpr const char* kMagic = "segwork run\n";
+// Version 2 ends in "\ncrc32 " and eight hex digits and a newline: the CRC-32 of every byte
+// before it, header and payload. Version 1 files have none; their payload has zlib's own check.
+constexpr const char* kTrailer = "\ncrc32 ";
+constexpr size_t kTrailerSize = 7 + 8 + 1;
+
+// The file as it is written: every byte goes into the checksum of the trailer.
+class CheckedFile {
+ public:
+  explicit CheckedFile(AtomicFile& file) : file_(file) {}
+  void Write(const void* data, size_t size) {
+    file_.Write(data, size);
+    for (const auto* bytes = static_cast<const Bytef*>(data); size;) {
+      const size_t chunk = std::min<size_t>(size, 1u << 30);
+      crc_ = crc32(crc_, bytes, uInt(chunk));
+      bytes += chunk;
+      size -= chunk;
+    }
+  }
+  // The trailer, outside the checksum it holds.
+  void Seal() {
+    char trailer[kTrailerSize + 1];
+    std::snprintf(trailer, sizeof trailer, "%s%08lx\n", kTrailer, crc_);
+    file_.Write(trailer, kTrailerSize);
+  }
+
+ private:
+  AtomicFile& file_;
+  uLong crc_ = crc32(0, nullptr, 0);
+};
 
 // The payload, deflated on its way to the file.
 class Deflater {
  public:
-  explicit Deflater(AtomicFile& file) : file_(file) {
+  explicit Deflater(CheckedFile& file) : file_(file) {
     if (deflateInit(&z_, Z_BEST_SPEED) != Z_OK) throw SegworkError("cannot start compression");
   }
   ~Deflater() { deflateEnd(&z_); }
@@ -105,7 +136,7 @@ class Deflater {
     } while (size);
   }
 
-  AtomicFile& file_;
+  CheckedFile& file_;
   z_stream z_{};
   std::vector<unsigned char> staged_;
 };
@@ -114,12 +145,13 @@ class Deflater {
 // could hold, so a forged count cannot exhaust memory.
 class Inflater {
  public:
-  Inflater(const std::string& bytes, size_t offset, const std::string& name)
-      : name_(name), budget_(double(bytes.size() - offset) * 1100.0 + 4096) {
+  // The payload is bytes [offset, end).
+  Inflater(const std::string& bytes, size_t offset, size_t end, const std::string& name)
+      : name_(name), budget_(double(end - offset) * 1100.0 + 4096) {
     if (inflateInit(&z_) != Z_OK) throw SegworkError(name + ": cannot start decompression");
     z_.next_in = reinterpret_cast<unsigned char*>(const_cast<char*>(bytes.data() + offset));
-    z_.avail_in = uInt(std::min<size_t>(bytes.size() - offset, UINT32_MAX));
-    rest_ = bytes.size() - offset - z_.avail_in;
+    z_.avail_in = uInt(std::min<size_t>(end - offset, UINT32_MAX));
+    rest_ = end - offset - z_.avail_in;
   }
   ~Inflater() { inflateEnd(&z_); }
   Inflater(const Inflater&) = delete;
@@ -355,7 +387,8 @@ void SaveRun(const Simulation& model, const AnalysisWindow& analysis, const std:
   if (model.Cells.size() == 0 || model.StreetTypes.size() != model.Cells.size()) {
     throw SegworkError(path + ": there is no run to save: press \"new Setup\" first");
   }
-  AtomicFile file(path);
+  AtomicFile target(path);
+  CheckedFile file(target);
   const std::string header = kMagic + HeaderOf(model).dump() + "\n";
   file.Write(header.data(), header.size());
   Deflater out(file);
@@ -365,7 +398,8 @@ void SaveRun(const Simulation& model, const AnalysisWindow& analysis, const std:
   WriteMeasures(out, model.Measures.Steps());
   WriteAnalysis(out, model, analysis);
   out.Finish();
-  file.Commit();
+  file.Seal();
+  target.Commit();
 }
 
 namespace {
@@ -464,27 +498,66 @@ void ReadGroupsAndLines(const HeaderReader& h, SavedRun& s) {
   }
 }
 
+// A version 2 file ends in its checksum: when the bytes end in a trailer, it must match them,
+// and `end` is where the payload ends. False when there is no trailer (a version 1 file, or one
+// cut short).
+bool CheckSealed(const std::string& bytes, const std::string& name, size_t& end) {
+  end = bytes.size();
+  const size_t prefix = std::strlen(kTrailer);
+  if (bytes.size() < std::strlen(kMagic) + kTrailerSize) return false;
+  const size_t at = bytes.size() - kTrailerSize;
+  if (bytes.compare(at, prefix, kTrailer) != 0 || bytes.back() != '\n') return false;
+  uLong stored = 0;
+  for (size_t i = at + prefix; i < bytes.size() - 1; ++i) {
+    const char c = bytes[i];
+    const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    if (digit < 0) return false;
+    stored = stored * 16 + uLong(digit);
+  }
+  uLong crc = crc32(0, nullptr, 0);
+  for (size_t done = 0; done < at;) {
+    const size_t chunk = std::min<size_t>(at - done, 1u << 30);
+    crc = crc32(crc, reinterpret_cast<const Bytef*>(bytes.data() + done), uInt(chunk));
+    done += chunk;
+  }
+  if (crc != stored) {
+    throw SegworkError(name +
+                       ": damaged: its checksum does not match its bytes (changed since it was "
+                       "saved); it is not opened");
+  }
+  end = at;
+  return true;
+}
+
 // The text before the payload: the magic line, then the header on one line.
-size_t ReadHeader(const std::string& bytes, SavedRun& s, int64_t& agents) {
+size_t ReadHeader(const std::string& bytes, size_t payloadEnd, bool sealed, SavedRun& s,
+                  int64_t& agents) {
   const std::string& name = s.name;
   const size_t magic = std::strlen(kMagic);
-  if (bytes.compare(0, magic, kMagic) != 0) throw SegworkError(name + ": not a saved run");
   const size_t end = bytes.find('\n', magic);
-  if (end == std::string::npos) throw SegworkError(name + ": truncated: the header ends early");
+  if (end == std::string::npos || end >= payloadEnd) {
+    throw SegworkError(name + ": truncated: the header ends early");
+  }
   Json root;
   try {
-    root = Json::parse(bytes.begin() + std::ptrdiff_t(magic), bytes.begin() + std::ptrdiff_t(end));
-  } catch (const Json::exception&) {
-    throw SegworkError(name + ": corrupt: the header is not readable");
+    root = ParseJsonText(std::string_view(bytes).substr(magic, end - magic));
+  } catch (const JsonRefusal& e) {
+    if (e.Syntax()) throw SegworkError(name + ": corrupt: the header is not readable");
+    throw SegworkError(name + ": corrupt: the header: " + (e.Key().empty() ? "" : e.Key() + ": ") +
+                       e.what());
   }
   if (!root.is_object() || root.value("format", Json()) != kSavedRunFormat) {
     throw SegworkError(name + ": not a saved run");
   }
-  if (root.value("version", Json()) != kSavedRunVersion) {
-    const Json v = root.value("version", Json());
+  const Json v = root.value("version", Json());
+  if (v != 1 && v != kSavedRunVersion) {
     throw SegworkError(name + ": version " + (v.is_number() ? v.dump() : std::string("?")) +
-                       " is not a version this program reads (" + std::to_string(kSavedRunVersion) +
-                       ")");
+                       " is not a version this program reads (1 to " +
+                       std::to_string(kSavedRunVersion) + ")");
+  }
+  if (v != 1 && !sealed) {
+    throw SegworkError(name +
+                       ": truncated or damaged: it does not end in its checksum; it is not opened");
   }
   if (!root.contains("scenario") || !root.contains("run") || !root["run"].is_object()) {
     throw SegworkError(name + ": corrupt: the header lacks its scenario or run");
@@ -683,7 +756,12 @@ SavedRunPtr ParseSavedRun(const std::string& bytes, const std::string& name, uin
   SavedRunPtr s(new SavedRun);
   s->name = name;
   int64_t agents = 0;
-  const size_t offset = ReadHeader(bytes, *s, agents);
+  if (bytes.compare(0, std::strlen(kMagic), kMagic) != 0) {
+    throw SegworkError(name + ": not a saved run");
+  }
+  size_t payloadEnd = bytes.size();
+  const bool sealed = CheckSealed(bytes, name, payloadEnd);
+  const size_t offset = ReadHeader(bytes, payloadEnd, sealed, *s, agents);
   RunData& d = s->data;
   const uint64_t needed =
       EstimateSetupBytes(engine, d.ColCount, d.RowCount, d.NeighbourRadius, agents, d.GroupCount);
@@ -692,7 +770,7 @@ SavedRunPtr ParseSavedRun(const std::string& bytes, const std::string& name, uin
                        " MB of memory, more than the " + std::to_string(memoryLimit >> 20) +
                        " MB allowed");
   }
-  Inflater in(bytes, offset, s->name);
+  Inflater in(bytes, offset, payloadEnd, s->name);
   ReadCells(in, d);
   ReadAgents(in, d, agents);
   ReadBarriers(in, d, s->barriers);
@@ -703,7 +781,9 @@ SavedRunPtr ParseSavedRun(const std::string& bytes, const std::string& name, uin
 }
 
 SavedRunPtr LoadSavedRun(const std::string& path, uint64_t memoryLimit, EngineKind engine) {
-  return ParseSavedRun(ReadWholeFile(path), path, memoryLimit, engine);
+  // A file larger than the memory a run may take holds no run this program would set up.
+  return ParseSavedRun(ReadWholeFile(path, memoryLimit, "a saved run within the memory limit"),
+                       path, memoryLimit, engine);
 }
 
 void InstallSavedRun(Simulation& m, SavedRun& s) {

@@ -16,6 +16,7 @@
 #include "core/parameters.h"
 #include "experiments/experiment.h"
 #include "files/atomic_file.h"
+#include "files/json_reader.h"
 
 namespace segwork {
 
@@ -226,14 +227,10 @@ Scenario ParseScenario(const std::string& text, const std::string& name) {
   Reader r(name);
   Json root;
   try {
-    root = Json::parse(text);
-  } catch (const Json::exception& e) {
-    // The library's message says where; its bracketed id is of no use to the reader.
-    std::string what = e.what();
-    if (const size_t close = what.find("] "); what.rfind("[json", 0) == 0 && close != what.npos) {
-      what = what.substr(close + 2);
-    }
-    r.Fail("", "not a scenario (JSON): " + what);
+    root = ParseJsonText(text);
+  } catch (const JsonRefusal& e) {
+    if (e.Syntax()) r.Fail("", std::string("not a scenario (JSON): ") + e.what());
+    r.Fail(e.Key(), e.what());
   }
   r.Object(
       root, "",
@@ -275,7 +272,7 @@ Scenario ParseScenario(const std::string& text, const std::string& name) {
 }
 
 Scenario LoadScenario(const std::string& path) {
-  return ParseScenario(ReadWholeFile(path), path);
+  return ParseScenario(ReadWholeFile(path, kScenarioByteLimit, "a scenario"), path);
 }
 
 namespace {

@@ -12,6 +12,10 @@ namespace segwork {
 
 inline constexpr int kScenarioVersion = 1;
 inline constexpr const char* kScenarioFormat = "segwork scenario";
+// The most a scenario file may hold: the street grid (a character a cell) of the largest world a
+// run can set up within the 20 GiB memory limit (about 341 million cells at 63 bytes each), the
+// quotes and indents of up to 2^20 rows and room for lines and controls.
+inline constexpr uint64_t kScenarioByteLimit = uint64_t(352) << 20;
 
 // An experiment window's own fields, as texts like the window holds them; the steps per run are
 // the controls' E_stopT.

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "cli/command_line.h"
@@ -130,22 +131,33 @@ TEST(SavedRun, BadFilesAreRefusedAndTheOpenRunStays) {
   SaveRun(source->Sim, source->Analysis, good);
   const std::string bytes = Read(good);
   const size_t payload = bytes.find('\n', 12) + 1;
-  std::string flipped = bytes;
-  flipped[payload + (bytes.size() - payload) / 2] ^= 0x5a;
-  std::string version = bytes;
-  version.replace(version.find("\"version\":1"), 11, "\"version\":9");
-  std::string grid = bytes;
-  grid.replace(grid.find("\"columns\":"), 10, "\"columns\":1");
-  const std::vector<std::pair<std::string, std::string>> cases = {
+  // A file of today's version ends in a checksum of all of it: any change is damage. One of the
+  // version before (tests/fixtures), without one, has the checks of its parts only.
+  const std::string old = Read(SEGWORK_FIXTURES "/v1-grid.segrun");
+  const size_t oldPayload = old.find('\n', 12) + 1;
+  std::vector<std::pair<std::string, std::string>> cases = {
       {"{\"format\": \"segwork scenario\"}", "not a saved run"},
       {bytes.substr(0, payload - 20), "header"},
       {bytes.substr(0, payload + 100), "truncated"},
-      {bytes.substr(0, bytes.size() - 3), "truncated"},
-      {bytes + "x", "after the payload"},
-      {flipped, "corrupt"},
-      {version, "version 9"},
-      {grid, "grid does not fit"},
+      {bytes.substr(0, bytes.size() - 3), "truncated or damaged"},
+      {bytes + "x", "truncated or damaged"},
+      {old.substr(0, oldPayload + 100), "truncated"},
+      {old + "x", "after the payload"},
   };
+  for (const auto& [file, at, payloadDamage] :
+       {std::tuple{&bytes, payload, "damaged: its checksum does not match"},
+        std::tuple{&old, oldPayload, "corrupt"}}) {
+    const bool sealed = file == &bytes;
+    std::string flipped = *file;
+    flipped[at + (file->size() - at) / 2] ^= 0x5a;
+    std::string version = *file;
+    version.replace(version.find("\"version\":"), 11, "\"version\":9");
+    std::string grid = *file;
+    grid.replace(grid.find("\"columns\":"), 10, "\"columns\":1");
+    cases.push_back({flipped, payloadDamage});
+    cases.push_back({version, sealed ? "damaged" : "version 9"});
+    cases.push_back({grid, sealed ? "damaged" : "grid does not fit"});
+  }
   auto target = WindowRun();
   Steps(*target, 2);
   const uint64_t before = cli::StateDigest(target->Sim);
