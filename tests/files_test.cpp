@@ -236,6 +236,18 @@ TEST_F(FileReaders, RunsSavedByTheVersionBeforeOpenAndGoOnToTheSameBytes) {
   }
 }
 
+TEST_F(FileReaders, AScenarioWrittenByTheVersionBeforeRunsAndWritesBackTheSame) {
+  // Written by segwork-cli before its controls came from the parameter table: streets laid out
+  // and drawn, growth, weights, another empty-cell rule.
+  const std::string old = kFixtures + "/v1-scenario.json";
+  const auto rows = RunCli({"run", "--scenario", old, "--steps", "30"});
+  ASSERT_EQ(rows.status, 0) << rows.err;
+  EXPECT_EQ(rows.out, Read(kFixtures + "/v1-scenario.rows.csv"));
+  const std::string again = At("again.json");
+  ASSERT_EQ(RunCli({"run", "--scenario", old, "--save-scenario", again}).status, 0);
+  EXPECT_EQ(Read(again), Read(old));
+}
+
 TEST_F(FileReaders, OnlyRegularFilesOfBoundedSizeAreRead) {
   alarm(60);  // a FIFO read would wait for ever: fail loudly instead
   const std::string fifo = At("fifo");
