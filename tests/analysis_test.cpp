@@ -14,6 +14,7 @@
 #include "core/convert.h"
 #include "core/errors.h"
 #include "display/palette.h"
+#include "tests/support.h"
 #include "window/CellForm.h"
 
 namespace segwork {
@@ -36,19 +37,8 @@ std::unique_ptr<Model> EmptyRun(int panel, int cellSize, int groups, bool reset 
   return m;
 }
 
-void Place(Model& m, int x, int y, int group) {
-  TAgent a;
-  a.CellX = x;
-  a.CellY = y;
-  a.Group = group;
-  a.Color = m.Sim.GroupColours[size_t(group - 1)];
-  m.Sim.Agents.push_back(a);
-  TCell cell = m.Sim.CellAt(x, y);
-  cell.State = group;
-  cell.Occupied = true;
-  ++m.Sim.GroupSizes[size_t(group - 1)];
-  m.Sim.CellsEdited();
-}
+// Hand placement, as every test file places agents (tests/support.h).
+constexpr auto& Place = testing::PlaceAgent;
 
 // Fills the tiles of side `tile` cell by cell, so groups sharing a tile never collide.
 struct TileFiller {
@@ -216,12 +206,23 @@ TEST(SegregationIndices, EmptyDivisorsGiveOneFinitePointPerGroup) {
       EXPECT_EQ(text.find("inf"), std::string::npos);
     }
   }
-  // Cells whose State is no group are not read.
+  // Cells whose State is no group are not read: the indices, the table and the clusters are
+  // those of the same cells without them.
+  m->FindClusters();
+  const auto clusters = m->Sim.ClusterSizes;
+  const auto table = a.DissimiGrid;
+  std::vector<double> indices;
+  for (const LineSeries& s : a.SegregationSeries) indices.push_back(s.points.back().y);
   m->Sim.CellAt(10, 10).State = 9;
   m->Sim.CellAt(11, 10).State = -2;
+  m->Sim.CellAt(0, 0).State = 4;  // one past the three groups
+  m->Sim.CellsEdited();
   m->ComputeSegregationIndices();
   m->FindClusters();
-  EXPECT_EQ(m->Sim.ClusterSizes.size(), 3u);
+  EXPECT_EQ(m->Sim.ClusterSizes, clusters);
+  EXPECT_EQ(a.DissimiGrid, table);
+  for (size_t g = 0; g < 3; ++g) EXPECT_EQ(a.SegregationSeries[g].points.back().y, indices[g]);
+  EXPECT_EQ(clusters, (std::vector<std::vector<int32_t>>{{1, 1}, {1}, {}}));
 }
 
 TEST(SegregationIndices, DissimiGridLayoutAndTexts) {
@@ -263,26 +264,52 @@ TEST(SegregationIndices, DissimiGridLayoutAndTexts) {
   EXPECT_EQ(TwoDecimalText(0.015), "0.02");
   EXPECT_EQ(TwoDecimalText(12.5, ','), "12,5");
   EXPECT_EQ(TwoDecimalText(-3.1), "-3.1");
-  // The integer path must print what printing the rounded double prints, at every magnitude.
-  auto printed = [](double v) {
-    double rounded = std::nearbyint(v / 0.01) * 0.01;
-    if (rounded == 0) rounded = 0;
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, std::fabs(rounded) < 1e15 ? "%.15g" : "%.0f", rounded);
-    return std::string(buffer);
+  // Every magnitude from hundredths to 10^16, halves of hundredths among them: the value rounded
+  // to hundredths (value / 0.01 to the nearest integer, ties to even) printed with up to 15
+  // significant digits, 10^15 and above without a fraction. Expected texts from an
+  // implementation outside the code.
+  const std::pair<double, const char*> texts[] = {
+      {-0.01, "-0.01"},
+      {0.00254282475495711, "0"},
+      {-0.86, "-0.86"},
+      {40736.57277505845, "40736.57"},
+      {0.015367039204575123, "0.02"},
+      {63520.345, "63520.34"},
+      {113237256230.78645, "113237256230.79"},
+      {0.10169857139699162, "0.1"},
+      {-0.008676959150470792, "-0.01"},
+      {286564.0372503549, "286564.04"},
+      {-28788352054.545, "-28788352054.54"},
+      {-728.634507395326, "-728.63"},
+      {0.045, "0.04"},
+      {4145895294.379443, "4145895294.38"},
+      {57796911.805, "57796911.8"},
+      {-501871.536951512, "-501871.54"},
+      {0.655, "0.66"},
+      {-5332836.969755589, "-5332836.97"},
+      {41.235, "41.24"},
+      {-646649.67, "-646649.67"},
+      {-13607833948.917686, "-13607833948.92"},
+      {659173.275, "659173.28"},
+      {-94.545, "-94.54"},
+      {26410140148.365, "26410140148.36"},
+      {235113506251.945, "235113506251.94"},
+      {-2057456234.005, "-2057456234"},
+      {-1.025, "-1.02"},
+      {-200011983467.26596, "-200011983467.27"},
+      {-1220353.895, "-1220353.9"},
+      {-5.562812509015192e-05, "0"},
+      {999999999999.995, "1000000000000"},
+      {999999999999.99, "999999999999.99"},
+      {-1000000000000.0, "-1000000000000"},
+      {10000000000000.0, "10000000000000"},
+      {123456789012.345, "123456789012.34"},
+      {12345678901234.5, "12345678901234.5"},
+      {99999999999999.5, "99999999999999.5"},
+      {-75000000000000.0, "-75000000000000"},
+      {1e16, "10000000000000000"},
   };
-  uint32_t seed = 5;
-  for (int i = 0; i < 200000; ++i) {
-    seed = seed * 134775813u + 1;
-    const double scale = std::pow(10.0, double(seed % 15) - 2);
-    seed = seed * 134775813u + 1;
-    double v = (double(seed) / 4294967296.0 - 0.3) * scale;
-    if (i % 3 == 0) v = std::nearbyint(v * 200) / 200;  // halves of hundredths
-    ASSERT_EQ(TwoDecimalText(v), printed(v)) << v;
-  }
-  for (double v : {1e12 - 0.005, 999999999999.99, -1e12, 1e13, 1e16, 123456789012.345}) {
-    EXPECT_EQ(TwoDecimalText(v), printed(v)) << v;
-  }
+  for (const auto& [value, text] : texts) EXPECT_EQ(TwoDecimalText(value), text) << value;
 
   // The table follows the window's decimal separator.
   m->Analysis.DecimalSeparator = ',';

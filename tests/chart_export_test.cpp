@@ -13,7 +13,6 @@
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QMenu>
-#include <QPainter>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -272,22 +271,6 @@ TEST_F(ChartExport, AFailedSaveSaysSoAndACancelledOneDoesNothing) {
       << boxes[1].toStdString();
   EXPECT_TRUE(boxes[2].startsWith("|could not save the data to ")) << boxes[2].toStdString();
   EXPECT_TRUE(QDir(dir.path()).isEmpty());
-}
-
-// Not a check: the menu open on a chart of the analysis window, for looking at.
-TEST_F(ChartExport, Screenshot) {
-  const QByteArray shots = qgetenv("SEGWORK_SCREENSHOT_DIR");
-  if (shots.isEmpty()) GTEST_SKIP() << "set SEGWORK_SCREENSHOT_DIR to save screenshots";
-  Stop();
-  analysis->show();
-  Steps(60);
-  for (int i = 0; i < 3; ++i) QTest::qWait(40);  // titles and axes are laid out
-  QChartView* view = Chart(analysis.get(), "Chart1");
-  OpenMenu(view, QPoint(200, 120));
-  QPixmap shot = analysis->grab();
-  QPainter(&shot).drawPixmap(analysis->mapFromGlobal(Menu(view)->pos()), Menu(view)->grab());
-  shot.save(shots + "/chart_menu.png");
-  Menu(view)->hide();
 }
 
 }  // namespace

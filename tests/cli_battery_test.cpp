@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "cli/command_line.h"
-#include "tests/cli_capture.h"
+#include "tests/support.h"
 
 namespace segwork::cli {
 namespace {
@@ -67,21 +67,15 @@ const std::vector<Command>& Commands() {
   return commands;
 }
 
-struct Outcome {
-  int status = 0;
-  std::string out;
-  std::string info;
-  std::string err;
-};
+using Outcome = testing::Result;
 
+// Every command of the battery writes a few kilobytes at most and takes milliseconds. A value a
+// fault lets through (a text read as 2^31 steps, a range of 2^31 runs) meets the caps instead:
+// writes past 256 KiB are refused, which ends a run or sweep at its next row or run, and a
+// command still going after 20 s (a sweep run of 2^31 steps writes nothing until its end) ends
+// the test program naming it.
 Outcome Cli(const Args& args) {
-  std::vector<const char*> argv = {"segwork-cli"};
-  for (const std::string& a : args) argv.push_back(a.c_str());
-  std::ostringstream info;
-  const testing::Result r = testing::Capture([&](std::FILE* out, std::ostream& err) {
-    return RunCommandLine(int(argv.size()), argv.data(), out, info, err);
-  });
-  return {r.status, r.out, info.str(), r.err};
+  return testing::RunCli(args, {.output = 256 << 10, .time = std::chrono::seconds(20)});
 }
 
 std::string Joined(const Args& args) {

@@ -5,10 +5,12 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,7 +21,7 @@
 #include <vector>
 
 #include "cli/sweep_command.h"
-#include "tests/cli_capture.h"
+#include "tests/support.h"
 
 namespace segwork::cli {
 namespace {
@@ -36,25 +38,11 @@ struct Outcome {
 };
 
 std::string Read(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return testing::ReadFile(path);
 }
 
 class Scratch : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("segwork-output-" + std::to_string(getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
-  }
-
   // A bash line, with $CLI the program; its stderr is kept.
   Outcome Bash(const std::string& line) {
     const fs::path err = dir_ / "stderr";
@@ -72,6 +60,15 @@ class Scratch : public ::testing::Test {
               uintmax_t bytes) {
     const pid_t pid = fork();
     if (pid == 0) {
+      // The program as a shell would start it, whatever this test was started under: a runner
+      // started by nohup ignores SIGHUP, a background job SIGINT, and exec keeps what is ignored.
+      for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGPIPE}) std::signal(signal, SIG_DFL);
+      sigset_t none;
+      sigemptyset(&none);
+      sigprocmask(SIG_SETMASK, &none, nullptr);
+      // Whatever goes wrong, no file of it grows past 64 MiB (SIGXFSZ ends it there).
+      const rlimit size{64 << 20, 64 << 20};
+      setrlimit(RLIMIT_FSIZE, &size);
       if (!std::freopen(out.c_str(), "w", stdout) || !std::freopen("/dev/null", "w", stderr)) {
         _exit(127);
       }
@@ -90,7 +87,8 @@ class Scratch : public ::testing::Test {
     return pid;
   }
 
-  fs::path dir_;
+  const testing::TempDir scratch_;
+  const fs::path dir_ = scratch_.Path();
 };
 
 std::vector<std::string> Words(const std::string& line) {
@@ -143,8 +141,10 @@ TEST_F(CliOutput, AFullFileSystemIsReported) {
 TEST_F(CliOutput, TerminationSignalsEndARunOnAWholeRow) {
   for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
     const fs::path out = dir_ / ("run-" + std::to_string(signal) + ".csv");
-    // Past the first few blocks of the output, so a cut block would show.
-    const pid_t pid = Start(Words("run --steps 100000000" + kWorld), out, out, 20000);
+    // Past the first few blocks of the output, so a cut block would show. 200,000 steps take
+    // about a second and write 22 MB: the signal comes long before the end, and a run that did
+    // not stop for it still ends.
+    const pid_t pid = Start(Words("run --steps 200000" + kWorld), out, out, 20000);
     kill(pid, signal);
     int status = 0;
     waitpid(pid, &status, 0);
@@ -218,6 +218,42 @@ TEST_F(CliOutput, AResumeKeepsTheWholeRowsOfAFileCutAnywhere) {
   fs::remove(file.string() + ".sweep");
   ASSERT_EQ(resume.Execute().status, 0);
   EXPECT_EQ(Read(file), whole);
+}
+
+// A file cut where a run ends holds those runs whole: a resume makes only the runs after them, as
+// its progress lines count, and gives the bytes of a sweep never stopped.
+TEST_F(CliOutput, AResumeAtARunBoundaryMakesOnlyTheMissingRuns) {
+  const std::string file = (dir_ / "rows.csv").string();
+  const std::vector<std::string> sweep =
+      testing::Plus({"sweep", "growth", "--seed", "11", "--steps", "5", "--from", "10", "--to",
+                     "30", "--runs", "2", "--output", file},
+                    testing::SmallWorld("300"));
+  const testing::Result fresh = testing::RunCli(testing::Plus(sweep, {"--jobs", "1"}));
+  ASSERT_EQ(fresh.status, 0) << fresh.err;
+  const std::string whole = Read(file);
+  const std::vector<std::string> lines = Split(whole, '\n');
+  ASSERT_EQ(lines.size(), 1u + 6u * 5u);  // the header, then six runs of five rows
+  auto progress = [](const std::string& err) {
+    std::vector<std::string> made;
+    for (const std::string& line : Split(err, '\n')) {
+      if (line.rfind("# run ", 0) == 0) made.push_back(line.substr(6, line.find(' ', 6) - 6));
+    }
+    return made;
+  };
+  EXPECT_EQ(progress(fresh.err).size(), 6u);
+  for (size_t kept = 0; kept <= 6; ++kept) {
+    SCOPED_TRACE(std::to_string(kept) + " runs kept");
+    std::string cut;
+    for (size_t i = 0; i < 1 + 5 * kept; ++i) cut += lines[i] + '\n';
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << cut;
+    const testing::Result r =
+        testing::RunCli(testing::Plus(sweep, {"--resume", "--jobs", kept % 2 ? "2" : "1"}));
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> expected;
+    for (size_t run = kept + 1; run <= 6; ++run) expected.push_back(std::to_string(run) + "/6");
+    EXPECT_EQ(progress(r.err), expected) << r.err;
+    EXPECT_EQ(Read(file), whole);
+  }
 }
 
 TEST_F(CliOutput, AResumeRefusesAFileOfAnotherSweep) {

@@ -16,21 +16,12 @@
 #include "display/raster_canvas.h"
 #include "files/movie.h"
 #include "files/picture.h"
-#include "tests/cli_capture.h"
+#include "tests/support.h"
 
 namespace segwork::cli {
 namespace {
 
 namespace fs = std::filesystem;
-
-// A fresh folder of this test's own.
-fs::path Folder(const std::string& name) {
-  const fs::path dir =
-      fs::temp_directory_path() / ("segwork_pictures_" + std::to_string(::getpid()) + "_" + name);
-  fs::remove_all(dir);
-  fs::create_directories(dir);
-  return dir;
-}
 
 std::vector<std::string> Listing(const fs::path& dir) {
   std::vector<std::string> names;
@@ -39,22 +30,13 @@ std::vector<std::string> Listing(const fs::path& dir) {
   return names;
 }
 
-std::string Contents(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+using testing::ReadFile;
 
-testing::Result RunSmall(std::vector<std::string> extra) {
-  std::vector<std::string> args = {"segwork-cli",     "run", "--seed",   "3", "--steps",     "5",
-                                   "--agents",        "300", "--groups", "3", "--cell-size", "20",
-                                   "--move-distance", "5"};
-  args.insert(args.end(), extra.begin(), extra.end());
-  std::vector<const char*> argv;
-  for (const std::string& a : args) argv.push_back(a.c_str());
-  std::ostringstream info;
-  return testing::Capture([&](std::FILE* out, std::ostream& err) {
-    return RunCommandLine(int(argv.size()), argv.data(), out, info, err);
-  });
+testing::Result RunSmall(const std::vector<std::string>& extra) {
+  return testing::RunCli(
+      testing::Plus({"run", "--seed", "3", "--steps", "5", "--agents", "300", "--groups", "3",
+                     "--cell-size", "20", "--move-distance", "5"},
+                    extra));
 }
 
 bool HaveFfmpeg() {
@@ -67,7 +49,8 @@ bool HaveFfmpeg() {
 }
 
 TEST(CliPictures, FramesEveryKStepsSortByNameAndLeaveTheRowsAlone) {
-  const fs::path dir = Folder("frames");
+  const testing::TempDir scratch;
+  const fs::path& dir = scratch.Path();
   const testing::Result plain = RunSmall({});
   const testing::Result pictured = RunSmall({"--frames", (dir / "new").string(), "--every", "2",
                                              "--picture", (dir / "last.png").string()});
@@ -78,13 +61,13 @@ TEST(CliPictures, FramesEveryKStepsSortByNameAndLeaveTheRowsAlone) {
             (std::vector<std::string>{"step_000000.png", "step_000002.png", "step_000004.png"}));
   EXPECT_EQ(Listing(dir), (std::vector<std::string>{"last.png", "new"}));
   // Step 5 moved agents since step 4.
-  EXPECT_NE(Contents(dir / "last.png"), Contents(dir / "new" / "step_000004.png"));
+  EXPECT_NE(ReadFile(dir / "last.png"), ReadFile(dir / "new" / "step_000004.png"));
   EXPECT_EQ(FrameName(20, 1234567), "step_0000020.png");
-  fs::remove_all(dir);
 }
 
 TEST(CliPictures, BadPictureOptionsFailBeforeAnyRow) {
-  const fs::path dir = Folder("bad");
+  const testing::TempDir scratch;
+  const fs::path& dir = scratch.Path();
   const std::string missing = (dir / "missing").string();
   // Options that cannot go together are usage errors (status 2), the rest bad values (1).
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
@@ -115,24 +98,24 @@ TEST(CliPictures, BadPictureOptionsFailBeforeAnyRow) {
   EXPECT_EQ(r.out, "");
   EXPECT_NE(r.err.find("ffmpeg was not found"), std::string::npos) << r.err;
   EXPECT_TRUE(Listing(dir).empty());
-  fs::remove_all(dir);
 }
 
 TEST(CliPictures, MovieOfAnOddSizedPanel) {
   if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
-  const fs::path dir = Folder("movie");
+  const testing::TempDir scratch;
+  const fs::path& dir = scratch.Path();
   const testing::Result r =
       RunSmall({"--panel", "101", "--movie", (dir / "m.mp4").string(), "--every", "1"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(Listing(dir), std::vector<std::string>{"m.mp4"});
-  EXPECT_EQ(Contents(dir / "m.mp4").substr(4, 4), "ftyp");
-  fs::remove_all(dir);
+  EXPECT_EQ(ReadFile(dir / "m.mp4").substr(4, 4), "ftyp");
 }
 
 // An ffmpeg that fails at once: its closed pipe must not end this process, and what it said
 // comes back with the file's name; nothing is left behind.
 TEST(MovieFile, AnFfmpegThatFailsIsReportedWithWhatItSaid) {
-  const fs::path dir = Folder("fake");
+  const testing::TempDir scratch;
+  const fs::path& dir = scratch.Path();
   {
     std::ofstream script(dir / "ffmpeg");
     script << "#!/bin/sh\necho 'no such encoder' >&2\nexit 3\n";
@@ -154,11 +137,11 @@ TEST(MovieFile, AnFfmpegThatFailsIsReportedWithWhatItSaid) {
   EXPECT_EQ(message.rfind(movie + ": ", 0), 0u) << message;
   EXPECT_NE(message.find("no such encoder"), std::string::npos) << message;
   EXPECT_EQ(Listing(dir), std::vector<std::string>{"ffmpeg"});
-  fs::remove_all(dir);
 }
 
 TEST(PictureFile, AFailedSaveLeavesTheOldFileAndNoTemporary) {
-  const fs::path dir = Folder("full");
+  const testing::TempDir scratch;
+  const fs::path& dir = scratch.Path();
   const std::string file = (dir / "p.png").string();
   std::ofstream(file) << "old";
   RasterCanvas canvas(300, 300);
@@ -183,12 +166,11 @@ TEST(PictureFile, AFailedSaveLeavesTheOldFileAndNoTemporary) {
   ::setrlimit(RLIMIT_FSIZE, &old);
   ::signal(SIGXFSZ, oldHandler);
   EXPECT_EQ(message.rfind(file + ": cannot be written", 0), 0u) << message;
-  EXPECT_EQ(Contents(file), "old");
+  EXPECT_EQ(ReadFile(file), "old");
   EXPECT_EQ(Listing(dir), std::vector<std::string>{"p.png"});
 
   SavePng(canvas, file);
-  EXPECT_EQ(Contents(file).substr(1, 3), "PNG");
-  fs::remove_all(dir);
+  EXPECT_EQ(ReadFile(file).substr(1, 3), "PNG");
 }
 
 }  // namespace

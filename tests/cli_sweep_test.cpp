@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <sstream>
@@ -8,7 +9,7 @@
 
 #include "cli/run_command.h"
 #include "cli/sweep_command.h"
-#include "tests/cli_capture.h"
+#include "tests/support.h"
 #include "window/AnaStreets.h"
 #include "window/AnalyseGrowth.h"
 #include "window/CellForm.h"
@@ -32,7 +33,10 @@ struct Sweep {
 };
 
 using testing::Capture;
+using testing::Plus;
+using testing::Real;
 using testing::Result;
+using testing::RunCli;
 using testing::Split;
 
 Result Execute(const Sweep& s) {
@@ -76,30 +80,65 @@ Rows Series(const std::string& out, const std::string& name) {
   return rows;
 }
 
-std::string Real(double v) {
-  char buffer[40];
-  std::snprintf(buffer, sizeof buffer, "%.17g", v);
-  return buffer;
-}
-
-double MeanIndex(const Model& model, size_t j) {
-  double sum = 0;
-  for (const LineSeries& series : model.Analysis.SegregationSeries) sum += series.points.at(j).y;
-  return sum / model.Sim.GroupCount;
-}
-
 TEST(CliSweep, ParameterDefaultsMakeNineRunsInSweepOrder) {
   const Result r = Execute(Tiny(Experiment::Parameter));
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out.substr(0, r.out.find('\n')), "run,value,calc,seed,clusters,mean_is");
   const Rows rows = Table(r.out);
   ASSERT_EQ(rows.size(), 9u);
+  // splitmix64(11 * 2^32 + i), low 32 bits, from an implementation outside the code.
+  const char* const seeds[9] = {"1656755946", "1859482073", "2056999552",
+                                "1038847173", "1133532534", "1573551751",
+                                "896827191",  "2195365203", "2982677384"};
   for (size_t i = 0; i < rows.size(); ++i) {
     EXPECT_EQ(rows[i][0] + rows[i][1] + rows[i][2],
               std::to_string(i) + std::to_string(2 + i / 3) + std::to_string(1 + i % 3));
-    EXPECT_EQ(rows[i][3], std::to_string(RunSeed(11, uint32_t(i))));
+    EXPECT_EQ(rows[i][3], seeds[i]);
   }
-  EXPECT_NE(RunSeed(11, 0), RunSeed(12, 0));
+}
+
+// The sweep seed 42's first run seeds, by an independent splitmix64: the numbers the user guide
+// shows in its radius sweep.
+TEST(CliSweep, RunSeedsAreSplitmix64OfTheSweepSeedAndTheRunIndex) {
+  const Result r =
+      RunCli(Plus({"sweep", "parameter", "--parameter", "groups", "--from", "1", "--to", "3",
+                   "--runs", "3", "--steps", "1", "--seed", "42", "--quiet"},
+                  {"--cell-size", "20", "--agents", "300"}));
+  ASSERT_EQ(r.status, 0) << r.err;
+  const Rows rows = Table(r.out);
+  const std::vector<std::string> seeds = {"3198934971", "1616377404", "3816376952",
+                                          "2513851407", "812447143",  "655284874",
+                                          "1561198520", "425796879",  "2826330532"};
+  ASSERT_EQ(rows.size(), seeds.size());
+  for (size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(rows[i][3], seeds[i]) << i;
+}
+
+// --shard I/N runs [floor(I * R / N), floor((I + 1) * R / N)) of the R runs.
+TEST(CliSweep, AShardRunsItsBlockOfTheRuns) {
+  // Nine runs: three values, three runs each.
+  const std::vector<std::string> sweep = {
+      "sweep",   "parameter",   "--parameter", "groups",   "--from", "2",      "--to",
+      "4",       "--runs",      "3",           "--steps",  "1",      "--seed", "11",
+      "--quiet", "--cell-size", "20",          "--agents", "300",    "--jobs", "1"};
+  // The runs of each shard, shard by shard.
+  const std::vector<std::pair<int, std::vector<std::string>>> blocks = {
+      {1, {"0,1,2,3,4,5,6,7,8"}},
+      {2, {"0,1,2,3", "4,5,6,7,8"}},
+      {4, {"0,1", "2,3", "4,5", "6,7,8"}},
+      {5, {"0", "1,2", "3,4", "5,6", "7,8"}},
+      {10, {"", "0", "1", "2", "3", "4", "5", "6", "7", "8"}},
+  };
+  for (const auto& [shards, runs] : blocks) {
+    for (int i = 0; i < shards; ++i) {
+      const std::string shard = std::to_string(i) + "/" + std::to_string(shards);
+      const Result r = RunCli(Plus(sweep, {"--shard", shard}));
+      ASSERT_EQ(r.status, 0) << r.err;
+      EXPECT_EQ(r.out.rfind("run,value,calc,seed,", 0) == 0, i == 0) << shard;
+      std::string got;
+      for (const auto& row : Table(r.out)) got += (got.empty() ? "" : ",") + row[0];
+      EXPECT_EQ(got, runs[size_t(i)]) << shard;
+    }
+  }
 }
 
 TEST(CliSweep, LoopBoundsFollowTheWindows) {
@@ -150,45 +189,136 @@ TEST(CliSweep, JobsAndShardsDoNotChangeTheBytes) {
   }
 }
 
-TEST(CliSweep, ARowIsReproducedByItsSeedAndValue) {
-  std::ostringstream err;
-  Sweep s = Tiny(Experiment::Parameter);
-  s.run.layout = "grid";
-  s.sweep.parameter = "move-distance";
-  const auto row = Table(Execute(s).out).at(4);
-  RunOptions o = s.run;
-  o.seed = row[3], o.Text("move-distance") = row[1];
-  auto model = WindowModel(o, err);
-  for (int i = 0; i < 5; ++i) model->AdvanceOneStep();
-  EXPECT_EQ(row[4], std::to_string(model->Analysis.ClusterSizeSeries.bars.size()));
-  EXPECT_EQ(row[5], Real(MeanIndex(*model, 4)));
+// The options less one and its value.
+std::vector<std::string> Without(std::vector<std::string> args, const std::string& option) {
+  const auto at = std::find(args.begin(), args.end(), option);
+  if (at != args.end()) args.erase(at, at + 2);
+  return args;
+}
 
-  s = Tiny(Experiment::Growth);
-  s.run.Flag("grow") = true, s.run.Text("grow-start") = "50", s.run.Text("grow-rate") = "20";
-  const Rows rows = Table(Execute(s).out);
-  ASSERT_EQ(rows.size(), 6u * 5u);
-  o = s.run;
-  o.seed = rows[15][3], o.Text("threshold") = rows[15][1];
-  model = WindowModel(o, err);
-  for (size_t j = 0; j < 5; ++j) {
-    model->AdvanceOneStep();
-    EXPECT_EQ(rows[15 + j][4] + ',' + rows[15 + j][5] + ',' + rows[15 + j][6],
-              std::to_string(j + 1) + ',' + Real(MeanIndex(*model, j)) + ',' +
-                  Real(model->Analysis.ChangeSeries.at(3).points.at(j).y));
+// The groups' mean segregation index of a row of `segwork-cli run`, as a sweep row holds it.
+std::string MeanIs(const std::string& row, size_t groups) {
+  const std::vector<std::string> fields = Split(row, ',');
+  double sum = 0;
+  for (size_t g = 0; g < groups; ++g) sum += std::stod(fields.at(3 + g));
+  return Real(sum / double(groups));
+}
+
+// "Any row is repeated by segwork-cli run --seed <its seed> <the same options> --<swept option>
+// <its value>", through the run command.
+TEST(CliSweep, ARowIsRepeatedByTheRunCommandWithItsSeedAndValue) {
+  const std::vector<std::string> world = testing::SmallWorld("300");
+  const std::vector<std::string> sweep = {"--seed", "11", "--quiet", "--jobs", "1"};
+
+  // 31 steps: the sweep's last periodic cluster analysis (step 31) sees the final state.
+  std::vector<std::string> options =
+      Plus(Without(world, "--move-distance"), {"--layout", "grid", "--steps", "31"});
+  Result r =
+      RunCli(Plus(Plus({"sweep", "parameter", "--parameter", "move-distance"}, sweep), options));
+  ASSERT_EQ(r.status, 0) << r.err;
+  Rows rows = Table(r.out);
+  ASSERT_EQ(rows.size(), 9u);
+  for (const size_t i : {0u, 4u, 8u}) {
+    const Result run =
+        RunCli(Plus({"run", "--seed", rows[i][3], "--move-distance", rows[i][1]}, options));
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::vector<std::string> lines = Split(run.out, '\n');
+    ASSERT_EQ(lines.size(), 1u + 31u + 2u);
+    EXPECT_EQ(lines[32], "clusters," + rows[i][4]) << i;
+    EXPECT_EQ(MeanIs(lines[31], 3), rows[i][5]) << i;
   }
 
+  // Growth: one row per step; the density counts the agents in the list less one, of 35 x 35.
+  options = Plus(world, {"--grow", "--grow-start", "50", "--grow-rate", "20", "--steps", "5"});
+  r = RunCli(
+      Plus(Plus({"sweep", "growth", "--from", "10", "--to", "30", "--runs", "2"}, sweep), options));
+  ASSERT_EQ(r.status, 0) << r.err;
+  rows = Table(r.out);
+  ASSERT_EQ(rows.size(), 6u * 5u);
+  const Result run =
+      RunCli(Plus({"run", "--seed", rows[15][3], "--threshold", rows[15][1]}, options));
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::vector<std::string> lines = Split(run.out, '\n');
+  ASSERT_EQ(lines.size(), 1u + 5u + 2u);
+  for (size_t j = 0; j < 5; ++j) {
+    const std::vector<std::string> row = rows[15 + j];
+    const int64_t agents = std::stoll(Split(lines[j + 1], ',').at(1));
+    EXPECT_EQ(row[4] + ',' + row[5] + ',' + row[6],
+              std::to_string(j + 1) + ',' + MeanIs(lines[j + 1], 3) + ',' +
+                  Real(double(agents - 1) / (35.0 * 35.0) * 100));
+  }
+
+  // Streets: the value as --rows and --cols of a grid, or as --streets of a random layout; the
+  // clusters of the final state.
   for (const char* layout : {"grid", "random"}) {
-    s = Tiny(Experiment::Streets);
-    s.run.layout = layout;
-    const auto street = Table(Execute(s).out).at(3);
-    o = s.run;
-    o.seed = street[3], o.Text("rows") = o.Text("cols") = o.Text("streets") = street[1];
-    model = WindowModel(o, err);
-    EXPECT_EQ(street[4], model->Window.Lbl_strCell) << layout;
+    options = Plus(world, {"--layout", layout, "--steps", "5"});
+    r = RunCli(Plus(Plus({"sweep", "streets", "--from", "2", "--to", "4", "--runs", "2"}, sweep),
+                    options));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto street = Table(r.out).at(3);
     EXPECT_NE(street[4], "0") << layout;
-    for (int i = 0; i < 5; ++i) model->AdvanceOneStep();
-    model->FindClusters();
-    EXPECT_EQ(street[5], std::to_string(model->Analysis.ClusterSizeSeries.bars.size())) << layout;
+    std::vector<std::string> value = {"--streets", street[1]};
+    if (std::string(layout) == "grid") value = {"--rows", street[1], "--cols", street[1]};
+    const Result one = RunCli(Plus(Plus({"run", "--seed", street[3]}, value), options));
+    ASSERT_EQ(one.status, 0) << one.err;
+    EXPECT_EQ(Split(one.out, '\n').at(1u + 5u), "clusters," + street[5]) << layout;
+  }
+}
+
+// The rows the user guide prints, and the runs it repeats them with.
+TEST(CliSweep, TheGuidesRowsAndTheRunsThatRepeatThem) {
+  // Its radius sweep: 15 runs of 61 steps; the first three (shard 0 of 5) and row 7 alone.
+  const std::vector<std::string> radius = {
+      "sweep", "parameter", "--parameter", "radius", "--from", "1",      "--to",
+      "5",     "--steps",   "61",          "--seed", "42",     "--quiet"};
+  Result r = RunCli(Plus(radius, {"--shard", "0/5"}));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "run,value,calc,seed,clusters,mean_is\n"
+            "0,1,1,3198934971,1576,12.813723902878044\n"
+            "1,1,2,1616377404,1683,13.004577525770829\n"
+            "2,1,3,3816376952,1604,13.853850218068366\n");
+  r = RunCli(Plus(radius, {"--shard", "7/15"}));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "7,3,2,425796879,252,43.052643310651113\n");
+  r = RunCli({"run", "--seed", "425796879", "--steps", "61", "--radius", "3"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<std::string> lines = Split(r.out, '\n');
+  ASSERT_EQ(lines.size(), 1u + 61u + 2u);
+  EXPECT_EQ(MeanIs(lines[61], 6), "43.052643310651113");
+  EXPECT_EQ(lines[62], "clusters,252");
+
+  // Its street sweep: 10 runs; the first five are shard 0 of 2.
+  r = RunCli({"sweep", "streets", "--agents", "8000", "--from", "2", "--to", "10", "--increment",
+              "2", "--runs", "2", "--steps", "100", "--seed", "1", "--quiet", "--shard", "0/2"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "run,value,calc,seed,street_cells,clusters\n"
+            "0,2,1,2743206200,231,817\n"
+            "1,2,2,4250506607,231,744\n"
+            "2,4,1,2488299554,687,737\n"
+            "3,4,2,1824305051,687,808\n"
+            "4,6,1,639754241,1135,601\n");
+
+  // Its growth sweep's first rows, and run 0 by the run command: 116 x 116 cells.
+  const std::vector<std::string> growth = {"--grow", "--grow-start", "1000", "--grow-rate",
+                                           "200",    "--steps",      "150"};
+  r = RunCli(Plus({"sweep", "growth", "--from", "10", "--to", "50", "--increment", "20", "--runs",
+                   "2", "--seed", "42", "--quiet", "--shard", "0/6"},
+                  growth));
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<std::string> sweepLines = Split(r.out, '\n');
+  ASSERT_EQ(sweepLines.size(), 1u + 150u);
+  EXPECT_EQ(sweepLines[1], "0,10,1,3198934971,1,45.835408529502708,8.9179548156955999");
+  EXPECT_EQ(sweepLines[2], "0,10,1,3198934971,2,45.128054671952356,10.404280618311535");
+  r = RunCli(Plus({"run", "--seed", "3198934971", "--threshold", "10"}, growth));
+  ASSERT_EQ(r.status, 0) << r.err;
+  lines = Split(r.out, '\n');
+  ASSERT_EQ(lines.size(), 1u + 150u + 2u);
+  for (size_t j = 1; j <= 150; ++j) {
+    const int64_t agents = std::stoll(Split(lines[j], ',').at(1));
+    EXPECT_EQ(sweepLines[j], "0,10,1,3198934971," + std::to_string(j) + ',' + MeanIs(lines[j], 6) +
+                                 ',' + Real(double(agents - 1) / (116.0 * 116.0) * 100));
   }
 }
 

@@ -9,14 +9,16 @@
 #include <vector>
 
 #include "cli/run_command.h"
-#include "tests/cli_capture.h"
+#include "tests/support.h"
 #include "window/CellForm.h"
 
 namespace segwork::cli {
 namespace {
 
 using testing::Capture;
+using testing::Plus;
 using testing::Result;
+using testing::SmallWorld;
 using testing::Split;
 
 Result RunCli(const RunOptions& options) {
@@ -36,73 +38,38 @@ RunOptions Small(std::optional<std::string> seed = "7") {
   return o;
 }
 
-// Small() as typed into the window's controls, every setup seeded with 7.
-std::unique_ptr<Model> SmallModel() {
-  auto m = std::make_unique<Model>();
-  m->Sim.ClockSeed = [] { return 7u; };
-  ControlValues& c = m->Controls;
-  c.Text(Field::Edit_cellSiz) = "20";
-  c.Text(Field::Edit_anzAg) = "700";
-  c.Text(Field::Edit_anzGr) = "3";
-  c.Text(Field::Edit_nRad) = "2";
-  c.Text(Field::Edit_mDist) = "5";
-  return m;
+std::string Digest(uint64_t digest) {
+  char text[40];
+  std::snprintf(text, sizeof text, "digest,%016" PRIx64, digest);
+  return text;
 }
 
-uint64_t Fnv1a(const Model& m) {
-  uint64_t h = 0xcbf29ce484222325ull;
-  for (int32_t y = 0; y < m.Sim.RowCount; ++y) {
-    for (int32_t x = 0; x < m.Sim.ColCount; ++x) {
-      const uint32_t state = uint32_t(m.Sim.Cells.State[m.Sim.Cells.Index(x, y)]);
-      const unsigned char bytes[4] = {uint8_t(state), uint8_t(state >> 8), uint8_t(state >> 16),
-                                      uint8_t(state >> 24)};
-      for (unsigned char b : bytes) h = (h ^ b) * 0x100000001b3ull;
-    }
-  }
-  return h;
+// The last lines of a run's output: its clusters and its digest.
+std::string Tail(const std::string& out) {
+  const std::vector<std::string> lines = Split(out, '\n');
+  return lines.size() < 2 ? out : lines[lines.size() - 2] + "\n" + lines.back();
 }
 
-std::string Real(double v) {
-  char buffer[40];
-  std::snprintf(buffer, sizeof buffer, "%.17g", v);
-  return buffer;
-}
-
-TEST(CliRun, OutputMatchesTheSameRunDrivenDirectly) {
-  const Result r = RunCli(Small());
+TEST(CliRun, RowsHaveTheDocumentedFormatAndTheRunItsPinnedDigest) {
+  const Result r = testing::RunCli(Plus({"run", "--seed", "7", "--steps", "5"}, SmallWorld()));
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
   const std::vector<std::string> lines = Split(r.out, '\n');
   ASSERT_EQ(lines.size(), 1u + 5u + 2u);
   EXPECT_EQ(lines[0], "step,agents,movers,is_1,is_2,is_3,sat_1,sat_2,sat_3");
-
-  // The user's sequence: program start, "new Setup", then the steps, all with seed 7.
-  const std::unique_ptr<Model> small = SmallModel();
-  Model& m = *small;
-  m.StartProgram();
-  for (int step = 1; step <= 5; ++step) {
-    m.AdvanceOneStep();
-    std::string row = std::to_string(step) + "," + std::to_string(m.Sim.Agents.size()) + "," +
-                      std::to_string(m.Sim.MoversInStep);
-    for (const LineSeries& s : m.Analysis.SegregationSeries) row += "," + Real(s.points.back().y);
-    for (const LineSeries& s : m.Analysis.SatisfactionSeries) row += "," + Real(s.points.back().y);
-    EXPECT_EQ(lines[size_t(step)], row);
-    EXPECT_EQ(Split(lines[size_t(step)], ',').size(), 9u);
-  }
-  EXPECT_EQ(Split(lines[1], ',')[1], "701");
-  m.FindClusters();
-  EXPECT_EQ(lines[6], "clusters," + std::to_string(m.Analysis.ClusterSizeSeries.bars.size()));
-  char digest[40];
-  std::snprintf(digest, sizeof digest, "digest,%016" PRIx64, Fnv1a(m));
-  EXPECT_EQ(lines[7], digest);
-  ASSERT_EQ(lines[7].size(), 7u + 16u);
-  EXPECT_EQ(lines[7].rfind("digest,", 0), 0u);
-  EXPECT_EQ(lines[7].find_first_not_of("0123456789abcdef", 7), std::string::npos);
-  // Reals that are not short print 17 significant digits, never more.
   size_t longest = 0;
-  for (size_t i = 1; i <= 5; ++i) {
-    const std::vector<std::string> fields = Split(lines[i], ',');
+  for (size_t step = 1; step <= 5; ++step) {
+    const std::vector<std::string> fields = Split(lines[step], ',');
+    ASSERT_EQ(fields.size(), 9u) << lines[step];
+    EXPECT_EQ(fields[0], std::to_string(step));
+    EXPECT_EQ(fields[1], "701");  // the entry of 700 places 701
+    ASSERT_FALSE(fields[2].empty());
+    EXPECT_EQ(fields[2].find_first_not_of("0123456789"), std::string::npos) << fields[2];
     for (size_t k = 3; k < fields.size(); ++k) {
+      // "%.17g": printing the number the text reads as gives the text back, no digit more.
+      const double value = std::stod(fields[k]);
+      EXPECT_EQ(testing::Real(value), fields[k]);
+      EXPECT_TRUE(value >= 0 && (k < 6 || value <= 100)) << fields[k];
       std::string digits;
       for (char ch : fields[k]) {
         if (ch >= '0' && ch <= '9' && !(digits.empty() && ch == '0')) digits += ch;
@@ -111,6 +78,74 @@ TEST(CliRun, OutputMatchesTheSameRunDrivenDirectly) {
     }
   }
   EXPECT_EQ(longest, 17u);
+  // Clusters and digest of this run, pinned; the literal engine, the reference, gives the same.
+  EXPECT_EQ(lines[6], "clusters,128");
+  EXPECT_EQ(lines[7], "digest,f871f772885428f6");
+  const Result literal = testing::RunCli(
+      Plus({"run", "--seed", "7", "--steps", "5", "--engine", "literal"}, SmallWorld()));
+  EXPECT_EQ(literal.out, r.out);
+}
+
+// The runs the user guide shows, with the digests it prints.
+TEST(CliRun, TheGuidesExamplesGiveItsDigests) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> examples = {
+      {{"--seed", "42", "--steps", "100", "--layout", "grid", "--rows", "4", "--cols", "4"},
+       "clusters,282\ndigest,a340021a92496e96"},
+      {{"--seed", "425796879", "--steps", "61", "--radius", "3"},
+       "clusters,252\ndigest,52de98851abecee0"},
+      {{"--seed", "639754241", "--agents", "8000", "--steps", "100", "--layout", "grid", "--rows",
+        "6", "--cols", "6"},
+       "clusters,601\ndigest,467de1115f1d6567"},
+      {{"--seed", "42", "--steps", "500"}, "digest,f6086027bd5881f4"},
+  };
+  for (const auto& [options, tail] : examples) {
+    const Result r = testing::RunCli(Plus({"run"}, options));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string got = Tail(r.out);
+    EXPECT_EQ(got.substr(got.size() - tail.size()), tail) << options[1];
+  }
+  // The guide's city.json: saved from the command line, then run from the file.
+  const testing::TempDir dir;
+  const std::string city = dir / "city.json";
+  const Result saved =
+      testing::RunCli({"run", "--save-scenario", city, "--seed", "2024", "--steps", "300",
+                       "--street-line", "10,20,100,20,-3", "--street-line", "58,0,58,115,2"});
+  ASSERT_EQ(saved.status, 0) << saved.err;
+  const Result fromFile = testing::RunCli({"run", "--scenario", city});
+  ASSERT_EQ(fromFile.status, 0) << fromFile.err;
+  EXPECT_EQ(Split(fromFile.out, '\n').back(), "digest,be29f3dc93eb4095");
+}
+
+// "--empty-cells no|different|similar": three rules, three runs, each the one the main window
+// makes with that choice.
+TEST(CliRun, EachEmptyCellRuleGivesTheRunTheWindowGivesWithIt) {
+  const std::pair<const char*, EmptyCellRule> rules[] = {
+      {"no", EmptyCellRule::DoNotCount},
+      {"different", EmptyCellRule::CountAsDifferent},
+      {"similar", EmptyCellRule::CountAsSimilar},
+  };
+  std::vector<std::string> outputs;
+  for (const auto& [text, rule] : rules) {
+    SCOPED_TRACE(text);
+    const Result r = testing::RunCli(
+        Plus({"run", "--seed", "7", "--steps", "5", "--empty-cells", text}, SmallWorld()));
+    ASSERT_EQ(r.status, 0) << r.err;
+    outputs.push_back(r.out);
+    // The user's sequence: the choice made, program start, then the steps, all with seed 7.
+    const std::unique_ptr<Model> m = testing::SmallWorldModel(7);
+    m->Controls.emptyCellRule = rule;
+    m->StartProgram();
+    const std::vector<std::string> lines = Split(r.out, '\n');
+    ASSERT_EQ(lines.size(), 8u);
+    for (size_t step = 1; step <= 5; ++step) {
+      m->AdvanceOneStep();
+      EXPECT_EQ(Split(lines[step], ',').at(2), std::to_string(m->Sim.MoversInStep)) << step;
+    }
+    EXPECT_EQ(lines.back(), Digest(StateDigest(m->Sim)));
+  }
+  EXPECT_NE(outputs[0], outputs[1]);
+  EXPECT_NE(outputs[0], outputs[2]);
+  EXPECT_NE(outputs[1], outputs[2]);
 }
 
 TEST(CliRun, SeedsAndReproduction) {
@@ -254,7 +289,7 @@ TEST(CliRun, StreetLinesDrawWhatPointerStrokesDrawAndBadOnesAreRefused) {
   ASSERT_EQ(r.status, 0) << r.err;
 
   // The same strokes by the pointer after the layout button, then "new Setup".
-  const std::unique_ptr<Model> small = SmallModel();
+  const std::unique_ptr<Model> small = testing::SmallWorldModel(7);
   Model& m = *small;
   m.Controls.Text(Field::E_stopT) = "5";
   m.CreateMainWindow();

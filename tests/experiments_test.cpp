@@ -4,6 +4,8 @@
 #include <string>
 
 #include "core/errors.h"
+#include "experiments/sweep_core.h"
+#include "tests/support.h"
 #include "window/AnaStreets.h"
 #include "window/AnalyseGrowth.h"
 #include "window/CellForm.h"
@@ -38,13 +40,19 @@ std::string RunToEnd(Sweep& sweep, Tick tick, int limit = 100000) {
   return sweep.TimerEnabled ? "still running" : "";
 }
 
-std::string MessageOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const SegworkError& e) {
-    return e.what();
-  }
-  return "";
+using testing::ErrorOf;
+
+// Run r of a sweep with seed S: the low 32 bits of splitmix64(S * 2^32 + r), as docs/cli.md says;
+// the values from an implementation outside the code.
+TEST(SweepSeeds, RunSeedsAreSplitmix64OfTheSweepSeedAndTheRunIndex) {
+  EXPECT_EQ(RunSeed(42, 0), 3198934971u);
+  EXPECT_EQ(RunSeed(42, 1), 1616377404u);
+  EXPECT_EQ(RunSeed(42, 2), 3816376952u);
+  EXPECT_EQ(RunSeed(42, 3), 2513851407u);
+  EXPECT_EQ(RunSeed(42, 4294967295u), 3442802562u);
+  EXPECT_EQ(RunSeed(0, 0), 2065550767u);
+  EXPECT_EQ(RunSeed(1, 0), 2743206200u);
+  EXPECT_EQ(RunSeed(4294967295u, 4294967295u), 459615264u);
 }
 
 TEST(ParameterSweep, DefaultSweepFillsDataAverageTrendAndFit) {
@@ -93,7 +101,7 @@ TEST(ParameterSweep, RefusalsAndFailuresLeaveItStopped) {
   EXPECT_FALSE(sweep.TimerEnabled);
 
   sweep.E_incre = "0";
-  EXPECT_EQ(MessageOf([&] { sweep.UpdateCalculationCount(); }), "Floating point division by zero");
+  EXPECT_EQ(ErrorOf([&] { sweep.UpdateCalculationCount(); }), "Floating point division by zero");
   EXPECT_EQ(sweep.Lbl_proceed, "/ 9");
   sweep.E_incre = "1";
   sweep.E_valFrom = "4";
@@ -103,7 +111,8 @@ TEST(ParameterSweep, RefusalsAndFailuresLeaveItStopped) {
 
   sweep.CB_param = 3;
   sweep.E_toSteps = "0";
-  EXPECT_NE(MessageOf([&] { sweep.B_startClick(); }), "");
+  EXPECT_EQ(ErrorOf([&] { sweep.B_startClick(); }),
+            "'0' is not a valid number of timesteps: it must be at least 1");
   EXPECT_FALSE(sweep.TimerEnabled);
 
   // From above the bound: the first value still runs all its calculations (and a fit over
@@ -161,19 +170,19 @@ TEST(GrowthSweep, ValueLinesFromRunMeansAndTheDensityOfTheLastRun) {
 
   // Ranges without a slot are refused; the finished sweep's lines stay.
   sweep.E_valTo = "9";
-  EXPECT_EQ(MessageOf([&] { sweep.B_startClick(); }), "Range check error");
+  EXPECT_EQ(ErrorOf([&] { sweep.B_startClick(); }), "Range check error");
   EXPECT_FALSE(sweep.TimerEnabled);
   EXPECT_EQ(sweep.ValueMeans.size(), 2u);
   // So are ranges whose lines could not all be made.
   sweep.E_valTo = "2000000000";
   sweep.E_incre = "1";
-  EXPECT_NE(MessageOf([&] { sweep.B_startClick(); }).find("lines a chart can hold"),
+  EXPECT_NE(ErrorOf([&] { sweep.B_startClick(); }).find("lines a chart can hold"),
             std::string::npos);
   EXPECT_FALSE(sweep.TimerEnabled);
   EXPECT_EQ(sweep.ValueMeans.size(), 2u);
   sweep.E_valTo = "20";
   sweep.E_incre = "0";
-  EXPECT_EQ(MessageOf([&] { sweep.B_startClick(); }), "Floating point division by zero");
+  EXPECT_EQ(ErrorOf([&] { sweep.B_startClick(); }), "Floating point division by zero");
 
   // More runs per value asked for mid-sweep than the tables hold: the sweep ends cleanly.
   sweep.E_incre = "10";
@@ -213,7 +222,7 @@ TEST(StreetSweep, OneRunAtValueTenOnTheDefaultWorld) {
 
   // Street type 0: the run starts without streets and the sweep pauses with the message.
   m->Controls.UpD_strType = 0;
-  EXPECT_EQ(MessageOf([&] { sweep.S_startClick(); }), "0 is not a valid street type");
+  EXPECT_EQ(ErrorOf([&] { sweep.S_startClick(); }), "0 is not a valid street type");
   EXPECT_FALSE(sweep.TimerEnabled);
   EXPECT_EQ(m->Sim.StreetCellCount(), 0);
   EXPECT_EQ(m->Sim.StepCount, 0);

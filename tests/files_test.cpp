@@ -24,14 +24,14 @@
 #include <vector>
 
 #include "files/scenario.h"
-#include "tests/cli_capture.h"
+#include "tests/support.h"
 
 namespace segwork {
 namespace {
 
 namespace fs = std::filesystem;
 using Args = std::vector<std::string>;
-using cli::testing::RunCli;
+using segwork::testing::RunCli;
 
 const std::string kCli = SEGWORK_CLI;
 const std::string kFixtures = SEGWORK_FIXTURES;

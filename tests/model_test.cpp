@@ -21,6 +21,7 @@
 #include "core/random.h"
 #include "sim/wide_tries.h"
 #include "tests/soak.h"
+#include "tests/support.h"
 #include "window/CellForm.h"
 
 namespace segwork {
@@ -42,27 +43,9 @@ std::unique_ptr<Model> SmallModel(int cols, int rows, const char* agents, uint32
   return m;
 }
 
-void PutAgent(Model& m, int x, int y, int group) {
-  m.Sim.Agents.push_back({.CellX = x,
-                          .CellY = y,
-                          .Group = group,
-                          .Color = m.Sim.GroupColours[size_t(group - 1)],
-                          .PosX = x * m.Sim.CellSize + m.Sim.HalfCell,
-                          .PosY = y * m.Sim.CellSize + m.Sim.HalfCell,
-                          .Radius = m.Sim.AgentRadius});
-  m.Sim.CellAt(x, y).Occupied = true;
-  m.Sim.CellAt(x, y).State = group;
-  ++m.Sim.GroupSizes[size_t(group - 1)];
-}
-
-std::string ErrorOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const SegworkError& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
+using testing::ErrorOf;
+// Hand placement, as every test file places agents (tests/support.h).
+constexpr auto& PutAgent = testing::PlaceAgent;
 
 // One agent per cell, Occupied exactly where a State is set, GroupSizes counting every agent.
 ::testing::AssertionResult Consistent(const Model& m) {
@@ -86,6 +69,23 @@ std::string ErrorOf(const std::function<void()>& action) {
       std::accumulate(m.Sim.GroupSizes.begin(), m.Sim.GroupSizes.end(), int64_t{0});
   if (occupied != m.Sim.Agents.size() || placed != int64_t(m.Sim.Agents.size())) {
     return ::testing::AssertionFailure() << occupied << " occupied, " << placed << " placed";
+  }
+  return ::testing::AssertionSuccess();
+}
+
+// The clusters the last FindClusters found: every agent in exactly one, so each group's cluster
+// sizes add up to its size.
+::testing::AssertionResult ClustersHoldEveryAgent(const Model& m) {
+  if (m.Sim.ClusterSizes.size() != size_t(m.Sim.GroupCount)) {
+    return ::testing::AssertionFailure() << m.Sim.ClusterSizes.size() << " groups of clusters";
+  }
+  for (size_t g = 0; g < m.Sim.ClusterSizes.size(); ++g) {
+    int64_t agents = 0;
+    for (const int32_t size : m.Sim.ClusterSizes[g]) agents += size;
+    if (agents != m.Sim.GroupSizes.at(g)) {
+      return ::testing::AssertionFailure() << "group " << g + 1 << ": " << agents
+                                           << " in clusters, " << m.Sim.GroupSizes[g] << " agents";
+    }
   }
   return ::testing::AssertionSuccess();
 }
@@ -1019,6 +1019,7 @@ TEST(ExtremeSettings, LargestRadiusAndSmallestGrids) {
   for (int i = 0; i < 5; ++i) m->AdvanceOneStep();
   EXPECT_TRUE(Consistent(*m));
   m->FindClusters();
+  EXPECT_TRUE(ClustersHoldEveryAgent(*m));
 
   // One cell: one agent, a step, clusters and indices.
   auto one = SmallModel(1, 1, "5");
@@ -1029,6 +1030,7 @@ TEST(ExtremeSettings, LargestRadiusAndSmallestGrids) {
   for (int i = 0; i < 3; ++i) one->AdvanceOneStep();
   one->FindClusters();
   EXPECT_TRUE(Consistent(*one));
+  EXPECT_TRUE(ClustersHoldEveryAgent(*one));  // its one cluster, of one cell
   for (const LineSeries& s : one->Analysis.SegregationSeries) {
     for (const ChartPoint& p : s.points) EXPECT_TRUE(std::isfinite(p.y));
   }
@@ -1118,6 +1120,7 @@ TEST(ExtremeSettings, FullGridsAndStreetsEverywhere) {
     for (int i = 0; i < 3; ++i) m->AdvanceOneStep();
     EXPECT_TRUE(Consistent(*m));
     m->FindClusters();
+    EXPECT_TRUE(ClustersHoldEveryAgent(*m));
   }
 }
 

@@ -11,12 +11,12 @@
 #include "analysis/measure_catalog.h"
 #include "core/parameters.h"
 #include "files/scenario.h"
-#include "tests/cli_capture.h"
+#include "tests/support.h"
 
 namespace segwork {
 namespace {
 
-using cli::testing::RunCli;
+using segwork::testing::RunCli;
 
 // A value each kind of control accepts that is not its default.
 std::string OtherValue(const Parameter& p) {

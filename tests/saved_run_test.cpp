@@ -15,31 +15,19 @@
 #include "cli/run_command.h"
 #include "core/errors.h"
 #include "files/saved_run.h"
-#include "tests/cli_capture.h"
-#include "window/CellForm.h"
+#include "tests/support.h"
 
 namespace segwork {
 namespace {
 
 using Args = std::vector<std::string>;
 
-cli::testing::Result Cli(Args args) {
+testing::Result Cli(Args args) {
   args.insert(args.begin(), "run");
-  return cli::testing::RunCli(args);
+  return testing::RunCli(args);
 }
 
-std::string TempPath(const std::string& name) {
-  return (std::filesystem::temp_directory_path() /
-          ("segwork_saved_run_test_" + std::to_string(::getpid()) + "_" + name))
-      .string();
-}
-
-std::string Read(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using testing::ReadFile;
 
 // The header and the rows after step `from`, then the clusters and digest lines.
 std::string RowsAfter(const std::string& csv, int from) {
@@ -59,7 +47,8 @@ TEST(SavedRun, GoingOnFromASavedRunRepeatsTheUninterruptedOne) {
       {"--grow", "--grow-start", "150", "--grow-rate", "20", "--empty-cells", "different"},
       {"--street-occupation", "--layout", "grid", "--street-type", "-1", "--groups", "3"},
   };
-  const std::string file = TempPath("continue.run");
+  const testing::TempDir dir;
+  const std::string file = dir / "continue.run";
   for (const Args& extra : cases) {
     for (const char* engine : {"fast", "literal"}) {
       Args base = {"--seed", "11", "--cell-size", "14", "--agents", "1500", "--engine", engine};
@@ -74,7 +63,6 @@ TEST(SavedRun, GoingOnFromASavedRunRepeatsTheUninterruptedOne) {
       EXPECT_EQ(rest.out, RowsAfter(uninterrupted.out, 15)) << engine << " " << extra.size();
     }
   }
-  std::filesystem::remove(file);
 }
 
 // A run in the window's model: the analysis tables follow, and the streets may be pending.
@@ -92,7 +80,8 @@ void Steps(Model& m, int n) {
 }
 
 TEST(SavedRun, TheWindowsRunGoesOnWithItsChartsAndPendingStreets) {
-  const std::string file = TempPath("window.run");
+  const testing::TempDir dir;
+  const std::string file = dir / "window.run";
   for (int pending = 0; pending < 3; ++pending) {
     auto a = WindowRun();
     Steps(*a, 12);
@@ -121,19 +110,19 @@ TEST(SavedRun, TheWindowsRunGoesOnWithItsChartsAndPendingStreets) {
     EXPECT_EQ(a->Analysis.DissimiGrid, b->Analysis.DissimiGrid);
     EXPECT_EQ(a->Sim.Measures.Steps().size(), b->Sim.Measures.Steps().size());
   }
-  std::filesystem::remove(file);
 }
 
 TEST(SavedRun, BadFilesAreRefusedAndTheOpenRunStays) {
-  const std::string good = TempPath("good.run"), bad = TempPath("bad.run");
+  const testing::TempDir dir;
+  const std::string good = dir / "good.run", bad = dir / "bad.run";
   auto source = WindowRun();
   Steps(*source, 3);
   SaveRun(source->Sim, source->Analysis, good);
-  const std::string bytes = Read(good);
+  const std::string bytes = ReadFile(good);
   const size_t payload = bytes.find('\n', 12) + 1;
   // A file of today's version ends in a checksum of all of it: any change is damage. One of the
   // version before (tests/fixtures), without one, has the checks of its parts only.
-  const std::string old = Read(SEGWORK_FIXTURES "/v1-grid.segrun");
+  const std::string old = ReadFile(SEGWORK_FIXTURES "/v1-grid.segrun");
   const size_t oldPayload = old.find('\n', 12) + 1;
   std::vector<std::pair<std::string, std::string>> cases = {
       {"{\"format\": \"segwork scenario\"}", "not a saved run"},
@@ -178,13 +167,11 @@ TEST(SavedRun, BadFilesAreRefusedAndTheOpenRunStays) {
   EXPECT_EQ(refused.out, "");
   EXPECT_NE(Cli({"--open-run", good, "--radius", "3"}).err.find("--radius cannot be given"),
             std::string::npos);
-  std::filesystem::remove(good);
-  std::filesystem::remove(bad);
 }
 
 TEST(SavedRun, AFailedSaveLeavesTheOldFileAndNoPart) {
-  const std::string folder = TempPath("saves");
-  std::filesystem::create_directory(folder);
+  const testing::TempDir dir;
+  const std::string folder = dir.Path().string();
   const std::string file = folder + "/run.run";
   std::ofstream(file) << "a good file";
   auto m = WindowRun();
@@ -202,9 +189,8 @@ TEST(SavedRun, AFailedSaveLeavesTheOldFileAndNoPart) {
   EXPECT_THROW(SaveRun(m->Sim, m->Analysis, file), SegworkError);
   setrlimit(RLIMIT_FSIZE, &old);
   std::signal(SIGXFSZ, oldHandler);
-  EXPECT_EQ(Read(file), "a good file");
+  EXPECT_EQ(ReadFile(file), "a good file");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
-  std::filesystem::remove_all(folder);
 }
 
 }  // namespace

@@ -12,21 +12,15 @@
 #include "cli/command_line.h"
 #include "core/errors.h"
 #include "files/scenario.h"
-#include "tests/cli_capture.h"
+#include "tests/support.h"
 
 namespace segwork {
 namespace {
 
 using Args = std::vector<std::string>;
 
-cli::testing::Result Cli(const Args& args) {
-  return cli::testing::RunCli(args);
-}
-
-std::string TempPath(const std::string& name) {
-  return (std::filesystem::temp_directory_path() /
-          ("segwork_scenario_test_" + std::to_string(::getpid()) + "_" + name))
-      .string();
+testing::Result Cli(const Args& args) {
+  return testing::RunCli(args);
 }
 
 Args Joined(Args a, const Args& b) {
@@ -54,9 +48,10 @@ TEST(Scenario, SavedOptionsRunAsTheOptionsDoAndGivenOptionsOverrideTheFile) {
        "random", "--streets", "6", "--street-occupation"},
       {"--empty-cells", "different", "--threshold", "55", "--radius", "3", "--tile-size", "7"},
   };
+  const testing::TempDir dir;
   for (size_t i = 0; i < settings.size(); ++i) {
     SCOPED_TRACE(i);
-    const std::string file = TempPath("saved" + std::to_string(i) + ".json");
+    const std::string file = dir / ("saved" + std::to_string(i) + ".json");
     const Args options = Joined(kWorld, settings[i]);
     const auto direct = Cli(Joined({"run"}, options));
     ASSERT_EQ(direct.status, 0) << direct.err;
@@ -67,21 +62,19 @@ TEST(Scenario, SavedOptionsRunAsTheOptionsDoAndGivenOptionsOverrideTheFile) {
     ASSERT_EQ(fromFile.status, 0) << fromFile.err;
     EXPECT_EQ(fromFile.out, direct.out);
     // The file's text is what writing its own reading gives.
-    std::ifstream in(file);
-    std::stringstream text;
-    text << in.rdbuf();
-    EXPECT_EQ(ScenarioText(ParseScenario(text.str(), file)), text.str());
+    const std::string text = testing::ReadFile(file);
+    EXPECT_EQ(ScenarioText(ParseScenario(text, file)), text);
 
     const auto overridden = Cli({"run", "--scenario", file, "--threshold", "70", "--steps", "4"});
     ASSERT_EQ(overridden.status, 0) << overridden.err;
     EXPECT_EQ(overridden.out,
               Cli(Joined({"run"}, With(With(options, "--threshold", "70"), "--steps", "4"))).out);
-    std::filesystem::remove(file);
   }
 }
 
 TEST(Scenario, LinesWithoutAGridAreMarkedAsStrokes) {
-  const std::string file = TempPath("lines.json");
+  const testing::TempDir dir;
+  const std::string file = dir / "lines.json";
   std::ofstream(file) << R"({"format": "segwork scenario", "version": 1, "seed": 7,
     "controls": {"Edit_cellSiz": "20", "Edit_anzAg": "700", "Edit_anzGr": "3",
                  "Edit_mDist": "5", "E_stopT": "6"},
@@ -89,7 +82,6 @@ TEST(Scenario, LinesWithoutAGridAreMarkedAsStrokes) {
   const auto fromFile = Cli({"run", "--scenario", file});
   ASSERT_EQ(fromFile.status, 0) << fromFile.err;
   EXPECT_EQ(fromFile.out, Cli(Joined({"run", "--street-line", "2,3,30,20,-2"}, kWorld)).out);
-  std::filesystem::remove(file);
 }
 
 TEST(Scenario, BadFilesGetOneMessageNamingTheFileAndTheKey) {
@@ -142,19 +134,19 @@ TEST(Scenario, BadFilesGetOneMessageNamingTheFileAndTheKey) {
     }
   }
   // On the command line: the message, a failing status, no rows.
-  const std::string missing = TempPath("missing.json");
+  const testing::TempDir files;
+  const std::string missing = files / "missing.json";
   const auto r = Cli(Joined({"run", "--scenario", missing}, kWorld));
   EXPECT_NE(r.status, 0);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, missing + ": cannot be opened\n");
   // A sweep that leaves the experiment to the file needs one there.
-  const std::string plain = TempPath("plain.json");
+  const std::string plain = files / "plain.json";
   ASSERT_EQ(Cli(Joined({"run", "--save-scenario", plain}, kWorld)).status, 0);
   const auto noSweep = Cli({"sweep", "--scenario", plain});
   EXPECT_NE(noSweep.status, 0);
   EXPECT_NE(noSweep.err.find(plain + ": sweep: missing"), std::string::npos) << noSweep.err;
-  std::filesystem::remove(plain);
-  const std::string folder = std::filesystem::temp_directory_path().string();
+  const std::string folder = files.Path().string();
   const auto dir = Cli({"run", "--scenario", folder});
   EXPECT_NE(dir.status, 0);
   EXPECT_EQ(dir.out, "");

@@ -512,14 +512,27 @@ TEST(StreetPath, MarksFourConnectedPathsFromEndToStart) {
 }
 
 TEST(StreetPath, WalkEndsOnOneCellWideGrids) {
+  // One cell wide, the grid wraps a cell onto itself: the walk may step to its own cell (no
+  // farther from the start) and does when that points along the line better than any other
+  // neighbour, so it stays there until its step bound ends it. It marks what it walked and ends
+  // without reaching the start. (Found by pinning these counts; the walk is left as it is.)
+  // A row: the cell below is the cell itself, tried first and straight along the line.
   auto row = MakeModel(5, 1, 1);
   row->Sim.PlaceStreetLine({0, 0}, {4, 0}, 2);
   EXPECT_EQ(row->Sim.StreetLines.size(), 1u);
   EXPECT_EQ(row->Sim.StreetTypeAt(0, 0), 2);
-  EXPECT_LE(row->Sim.StreetCellCount(), 5);
+  EXPECT_EQ(row->Sim.StreetCellCount(), 1);
+  // A column: down the line to the cell before the start. There the start, as a neighbour, is
+  // seen at atan2(0, 0) = 0, a quarter turn off the line, and the cell itself (its left and right
+  // neighbour) straight along it: the cell itself wins.
   auto column = MakeModel(1, 5, 1);
   column->Sim.PlaceStreetLine({0, 0}, {0, 4}, -1);
+  EXPECT_EQ(column->Sim.StreetCellCount(), 4);
+  EXPECT_EQ(column->Sim.StreetTypeAt(0, 3), -1);
+  EXPECT_EQ(column->Sim.StreetTypeAt(0, 4), 0);
+  // Back up the column: the other four; both lines together cover it.
   column->Sim.PlaceStreetLine({0, 4}, {0, 0}, -1);
+  EXPECT_EQ(column->Sim.StreetCellCount(), 5);
   EXPECT_EQ(column->Sim.StreetTypeAt(0, 0), -1);
   EXPECT_EQ(column->Sim.StreetTypeAt(0, 4), -1);
   auto single = MakeModel(1, 1, 1);
@@ -532,7 +545,7 @@ TEST(StreetPath, WalkEndsOnOneCellWideGrids) {
 TEST(StreetLayouts, GridOnTheDefaultCellSpace) {
   auto m = MakeModel(116, 116, 1);
   ASSERT_EQ(m->Sim.RowCount, 116);
-  Lcg replay = m->Sim.Rng;
+  ASSERT_EQ(m->Sim.Rng.State(), 12345u);  // the setup's seed, nothing drawn since
   m->Sim.LayOutStreetGrid();
   ASSERT_EQ(m->Sim.StreetLines.size(), 8u);
   const int32_t at[] = {22, 45, 68, 91};
@@ -542,13 +555,15 @@ TEST(StreetLayouts, GridOnTheDefaultCellSpace) {
     const StreetLine& r = m->Sim.StreetLines[i + 4];
     EXPECT_TRUE(r.StartY == at[i] && r.EndY == at[i] && r.StartX == 115 && r.EndX == 0) << i;
   }
-  static const int32_t kRandomType[] = {1, 2, 3, -3, -2, -1};
-  for (const StreetLine& l : m->Sim.StreetLines) EXPECT_EQ(l.Street, kRandomType[replay.Random(6)]);
-  EXPECT_EQ(m->Sim.Rng.State(), replay.State());
+  // One random type a line, columns first; the types and the generator's state after them as
+  // an implementation of the generator outside the code gives them for seed 12345.
+  const int32_t types[8] = {3, 2, 1, -3, -3, 3, 3, 1};
+  for (size_t i = 0; i < 8; ++i) EXPECT_EQ(m->Sim.StreetLines[i].Street, types[i]) << i;
+  EXPECT_EQ(m->Sim.Rng.State(), 340655249u);
   EXPECT_EQ(m->Window.Lbl_strCell, "912");
   EXPECT_FALSE(m->Sim.StreetsChanged);
-  EXPECT_EQ(m->Sim.StreetTypeAt(22, 45),
-            m->Sim.StreetLines[5].Street);  // the row line wins a crossing
+  EXPECT_EQ(m->Sim.StreetTypeAt(45, 22),
+            -3);  // the row line (-3) wins a crossing of the column (2)
   for (int32_t x = 0; x < 116; ++x) ASSERT_NE(m->Sim.StreetTypeAt(x, 91), 0) << x;
 
   // Rows 8: spacing Round(14.5) = 14.
@@ -608,12 +623,18 @@ TEST(StreetLayouts, GridEdgeCases) {
   // Lines past the last index are skipped, but each still draws its random type.
   m->DeleteStreets();
   m->Controls.CB_rndTyp = true;
-  m->Controls.UpD_rows = 50;  // spacing 1: columns 0..48, of which 0..29 exist
-  Lcg replay = m->Sim.Rng;
+  m->Controls.UpD_rows = 50;              // spacing 1: columns 0..48, of which 0..29 exist
+  ASSERT_EQ(m->Sim.Rng.State(), 12345u);  // the layouts above drew nothing
   m->Sim.LayOutStreetGrid();
-  EXPECT_EQ(m->Sim.StreetLines.size(), 30u);
-  for (int i = 0; i < 49; ++i) replay.Random(6);
-  EXPECT_EQ(m->Sim.Rng.State(), replay.State());
+  ASSERT_EQ(m->Sim.StreetLines.size(), 30u);
+  // The first 30 of the 49 types for seed 12345, and the state after all 49 (outside the code).
+  const int32_t types[30] = {3, 2,  1,  -3, -3, 3, 3, 1,  1, -1, -1, 2, 2, -2, -3,
+                             3, -1, -2, -2, -1, 2, 1, -2, 3, 2,  -2, 3, 2, 3,  1};
+  for (size_t i = 0; i < 30; ++i) {
+    EXPECT_EQ(m->Sim.StreetLines[i].StartX, int32_t(i));
+    EXPECT_EQ(m->Sim.StreetLines[i].Street, types[i]) << i;
+  }
+  EXPECT_EQ(m->Sim.Rng.State(), 2869263982u);
   m->DeleteStreets();
   m->Controls.UpD_rows = 70;  // spacing 0: every line at column -1
   m->Sim.LayOutStreetGrid();
@@ -622,18 +643,25 @@ TEST(StreetLayouts, GridEdgeCases) {
 
 TEST(StreetLayouts, RandomStreetsDrawInOrderFromTheSharedGenerator) {
   auto m = MakeModel(40, 40, 2);
-  Lcg replay = m->Sim.Rng;
+  ASSERT_EQ(m->Sim.Rng.State(), 12345u);
   m->Sim.LayOutRandomStreets();
   ASSERT_EQ(m->Sim.StreetLines.size(), 19u);
-  static const int32_t kRandomType[] = {1, 2, 3, -3, -2, -1};
-  for (const StreetLine& l : m->Sim.StreetLines) {
-    const int32_t type = kRandomType[replay.Random(6)];
-    const int32_t ex = replay.Random(40), ey = replay.Random(40);
-    const int32_t sx = replay.Random(40), sy = replay.Random(40);
-    EXPECT_EQ(l.Street, type);
-    EXPECT_TRUE(l.EndX == ex && l.EndY == ey && l.StartX == sx && l.StartY == sy);
+  // Type, end column, end row, start column, start row, line by line, from seed 12345: the
+  // lines as an implementation of the generator outside the code draws them.
+  const StreetLine lines[19] = {
+      {22, 25, 11, 3, 3}, {1, 36, 17, 3, 3},   {31, 20, 12, 9, -1},  {31, 35, 33, 32, 3},
+      {17, 7, 2, 28, 2},  {18, 2, 15, 11, -2}, {11, 21, 5, 34, -2},  {26, 31, 32, 1, -1},
+      {8, 37, 2, 24, 3},  {26, 22, 8, 38, -2}, {38, 28, 30, 17, -3}, {30, 10, 23, 1, -2},
+      {1, 25, 26, 26, 1}, {34, 25, 2, 32, 1},  {38, 33, 5, 26, -3},  {30, 12, 17, 22, 2},
+      {20, 8, 0, 3, -2},  {29, 20, 9, 22, 3},  {0, 30, 3, 0, -2},
+  };
+  for (size_t i = 0; i < 19; ++i) {
+    const StreetLine& l = m->Sim.StreetLines[i];
+    EXPECT_TRUE(l.StartX == lines[i].StartX && l.StartY == lines[i].StartY &&
+                l.EndX == lines[i].EndX && l.EndY == lines[i].EndY && l.Street == lines[i].Street)
+        << i;
   }
-  EXPECT_EQ(m->Sim.Rng.State(), replay.State());
+  EXPECT_EQ(m->Sim.Rng.State(), 3307519096u);
   const StreetLine& last = m->Sim.StreetLines.back();
   EXPECT_EQ(m->Sim.StreetTypeAt(last.EndX, last.EndY), last.Street);
   EXPECT_EQ(m->Sim.StreetTypeAt(last.StartX, last.StartY), last.Street);

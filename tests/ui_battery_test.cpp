@@ -10,7 +10,6 @@
 #include <QEventLoop>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableWidget>
@@ -261,10 +260,8 @@ bool Matches(const QString& got, const QString& expected) {
 }
 
 TEST_F(Battery, EveryFieldASetupReadsEndsInABoxOrARewriteAndAFailedSetupKeepsTheOldRun) {
-  int count = 0;
   for (const FieldCase& c : SetupCases()) {
     SCOPED_TRACE(Describe(c));
-    ++count;
     SmallWorld();
     main->Timer1Timer();
     main->Timer1Timer();
@@ -296,7 +293,6 @@ TEST_F(Battery, EveryFieldASetupReadsEndsInABoxOrARewriteAndAFailedSetupKeepsThe
       EXPECT_EQ(model.Sim.StepCount, 0);
     }
   }
-  EXPECT_EQ(count, 15 + 6 * 6 + 47);
 }
 
 // The growth fields take any text; they are read by a setup with growth and by each step.
@@ -633,13 +629,11 @@ TEST_F(Battery, WeightTextsEndInOneBoxAndTheRunStaysStartable) {
       Click("B_drawGrid");
     }
   };
-  int count = 0;
   for (int row = 1; row <= 7; ++row) {
     const int type = row - 4;
     const QString original = table->item(row, 1)->text();
     for (const QString& t : type == 0 ? bad : someBad) {
       SCOPED_TRACE("row " + std::to_string(row) + " = '" + t.toStdString() + "'");
-      ++count;
       build(row, t);
       ExpectBox(FloatBox(t), "build");
       // The layout counts as changed: starting the run builds again, and refuses again.
@@ -660,7 +654,6 @@ TEST_F(Battery, WeightTextsEndInOneBoxAndTheRunStaysStartable) {
     }
     for (const QString& t : type == 0 ? good : someGood) {
       SCOPED_TRACE("row " + std::to_string(row) + " = '" + t.toStdString() + "'");
-      ++count;
       build(row, t);
       ExpectBox({}, "build");
       ExpectUsable("built");
@@ -681,7 +674,6 @@ TEST_F(Battery, WeightTextsEndInOneBoxAndTheRunStaysStartable) {
   Click("B_setup");
   ExpectBox({}, "mended setup");
   EXPECT_EQ(model.Sim.ColCount, 41);
-  EXPECT_EQ(count, int(bad.size() + good.size() + 6 * (someBad.size() + someGood.size())));
 }
 
 // ----- the experiment windows -----
@@ -748,13 +740,11 @@ class ExperimentBattery : public Battery {
 // usable, and once mended the sweep runs through.
 TEST_F(ExperimentBattery, EveryFieldOfEveryWindowEndsInOneBoxAndTheSweepRunsOnceMended) {
   const char* fields[] = {"E_valFrom", "E_valTo", "E_incre", "E_toSteps", "E_calcVals"};
-  int count = 0;
   for (int i = 0; i < 3; ++i) {
     ExperimentForm* w = Window(i);
     for (const char* field : fields) {
       for (const QString& t : kSomeNotIntegers) {
         SCOPED_TRACE(std::string(Info(i).name) + "." + field + " = '" + t.toStdString() + "'");
-        ++count;
         ShortSweep(i);
         TakeBoxes();
         const QString label = w->findChild<QLabel*>("Lbl_proceed")->text();
@@ -781,7 +771,6 @@ TEST_F(ExperimentBattery, EveryFieldOfEveryWindowEndsInOneBoxAndTheSweepRunsOnce
       }
     }
   }
-  EXPECT_EQ(count, 3 * 5 * int(kSomeNotIntegers.size()));
 }
 
 // Values that are numbers but odd: zero, signs, reversed ranges, huge ones.
@@ -970,35 +959,6 @@ TEST_F(ExperimentBattery, ParameterChoiceAndPolyDegreesOfTheParameterWindow) {
     ExpectSweepCompletes(0, "degree 20");
     spin->setValue(3);
   }
-}
-
-// Not a check: saves an error box as the program shows it, and the main window after a failed
-// setup, for looking at.
-TEST_F(Battery, ScreenshotsOfFailures) {
-  const QByteArray dir = qgetenv("SEGWORK_SCREENSHOT_DIR");
-  if (dir.isEmpty()) GTEST_SKIP() << "set SEGWORK_SCREENSHOT_DIR to save screenshots";
-  ErrorReporter::Instance().show = nullptr;  // the real box
-  bool grabbed = false;
-  QTimer poll;
-  QObject::connect(&poll, &QTimer::timeout, [&] {
-    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-      box->grab().save(dir + "/error_box.png");
-      grabbed = true;
-      box->accept();
-    }
-  });
-  poll.start(20);
-  for (int i = 0; i < 40; ++i) main->Timer1Timer();
-  Set("Edit_nRad", "");
-  RunUntil([&] { return grabbed; }, 3000);
-  EXPECT_TRUE(grabbed);
-  grabbed = false;
-  Click("B_setup");
-  RunUntil([&] { return grabbed; }, 3000);
-  EXPECT_TRUE(grabbed);
-  poll.stop();
-  QApplication::processEvents();
-  main->grab().save(dir + "/main_after_failed_setup.png");
 }
 
 }  // namespace

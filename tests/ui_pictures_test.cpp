@@ -8,7 +8,7 @@
 #include "cli/command_line.h"
 #include "core/errors.h"
 #include "files/movie.h"
-#include "tests/cli_capture.h"
+#include "tests/support.h"
 #include "tests/ui_desktop.h"
 
 namespace segwork::ui::testing {
@@ -23,7 +23,7 @@ std::string TempPath(const std::string& name) {
 }
 
 int Cli(const std::vector<std::string>& args) {
-  const auto r = cli::testing::RunCli(args);
+  const auto r = segwork::testing::RunCli(args);
   EXPECT_EQ(r.status, 0) << r.err;
   return r.status;
 }

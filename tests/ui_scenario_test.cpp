@@ -9,9 +9,7 @@
 
 #include "cli/command_line.h"
 #include "cli/run_command.h"
-#include "core/parameters.h"
-#include "files/scenario.h"
-#include "tests/cli_capture.h"
+#include "tests/support.h"
 #include "tests/ui_desktop.h"
 #include "ui/qt_canvas.h"
 
@@ -26,7 +24,7 @@ std::string TempPath(const std::string& name) {
 
 // What `segwork-cli` prints for these arguments.
 std::string Cli(const std::vector<std::string>& args) {
-  const auto r = cli::testing::RunCli(args);
+  const auto r = segwork::testing::RunCli(args);
   EXPECT_EQ(r.status, 0) << r.err;
   return r.out;
 }
@@ -166,11 +164,7 @@ TEST_F(ScenarioDesktop, ASavedRunOpensWithItsPictureAndStepsAndGoesOnAsTheCliRun
   }
 }
 
-std::string Real(double v) {
-  char buffer[40];
-  std::snprintf(buffer, sizeof buffer, "%.17g", v);
-  return buffer;
-}
+using segwork::testing::Real;
 
 TEST_F(ScenarioDesktop, ASweepSavedFromItsWindowRunsHeadlessToTheSameRows) {
   SmallWorld();

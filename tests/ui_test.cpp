@@ -434,29 +434,5 @@ TEST_F(Desktop, ExperimentChartsReadAsAPersonExpects) {
   }
 }
 
-// Not a check: steps per second of the desktop program without painting, to compare with
-// "segwork-cli run" on the same settings.
-TEST_F(Desktop, MeasureStepsPerSecond) {
-  if (qgetenv("SEGWORK_MEASURE_FPS").isEmpty()) GTEST_SKIP() << "set SEGWORK_MEASURE_FPS=1";
-  Stop();
-  Find<QSlider>("TrB_speed")->setValue(Find<QSlider>("TrB_speed")->maximum());
-  Find<QCheckBox>("CB_graphicUpd")->setChecked(false);
-  Type("E_stopT", qgetenv("SEGWORK_MEASURE_FPS").constData());
-  Click("B_setup");
-  QElapsedTimer clock;
-  clock.start();
-  Click("B_stop");
-  QEventLoop loop;
-  QTimer poll;
-  QObject::connect(&poll, &QTimer::timeout, [&] {
-    if (!main->Timer1()->isActive()) loop.quit();
-  });
-  poll.start(20);
-  loop.exec();
-  const double seconds = double(clock.nsecsElapsed()) * 1e-9;
-  std::printf("desktop: %d steps in %.3f s = %.1f steps/s (caption: %s)\n", model.Sim.StepCount,
-              seconds, model.Sim.StepCount / seconds, qPrintable(main->windowTitle()));
-}
-
 }  // namespace
 }  // namespace segwork::ui

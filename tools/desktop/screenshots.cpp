@@ -1,13 +1,21 @@
+// Not checks: the user guide's pictures (docs/images) and a few for looking at, taken from the
+// real windows offscreen. tools/screenshots.sh runs them with SEGWORK_SCREENSHOT_DIR set; seeds,
+// strokes and step counts are fixed, so the pictures change only with the program.
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QChartView>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QImage>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
 #include <QSlider>
@@ -23,6 +31,14 @@ namespace {
 
 using testing::Desktop;
 using testing::RunUntilStopped;
+
+// The folder the pictures go to: SEGWORK_SCREENSHOT_DIR, made if missing.
+QString ShotDir() {
+  const QString dir = qEnvironmentVariable("SEGWORK_SCREENSHOT_DIR");
+  EXPECT_FALSE(dir.isEmpty()) << "set SEGWORK_SCREENSHOT_DIR to the folder for the pictures";
+  EXPECT_TRUE(dir.isEmpty() || QDir().mkpath(dir)) << dir.toStdString();
+  return dir;
+}
 
 // Lets pending layouts and chart refreshes happen; the main run stays stopped meanwhile.
 void Settle() {
@@ -41,12 +57,10 @@ void ClickIn(QWidget* window, const char* name) {
   QTest::mouseClick(button, Qt::LeftButton);
 }
 
-// Not a check: saves the user guide's pictures (docs/images, see tools/screenshots.sh). The
-// seeds, the strokes and the step counts are fixed, so the pictures change only with the program.
+// The user guide's pictures of the windows.
 TEST_F(Desktop, Screenshots) {
-  const QString dir = qEnvironmentVariable("SEGWORK_SCREENSHOT_DIR");
-  if (dir.isEmpty()) GTEST_SKIP() << "set SEGWORK_SCREENSHOT_DIR to save screenshots";
-  ASSERT_TRUE(QDir().mkpath(dir));
+  const QString dir = ShotDir();
+  ASSERT_FALSE(dir.isEmpty());
   auto save = [&](const QPixmap& pixmap, const char* file) {
     EXPECT_TRUE(pixmap.save(dir + "/" + file, "PNG")) << file;
   };
@@ -156,6 +170,72 @@ TEST_F(Desktop, Screenshots) {
   save(streets->grab(), "streets.png");
   streets->hide();
   EXPECT_TRUE(boxes.empty()) << boxes.front().toStdString();
+}
+
+// The guide's picture of the menu open on a chart of the analysis window.
+TEST_F(Desktop, ChartMenuScreenshot) {
+  const QString dir = ShotDir();
+  ASSERT_FALSE(dir.isEmpty());
+  Stop();
+  analysis->show();
+  for (int i = 0; i < 60; ++i) model.AdvanceOneStep();
+  analysis->Refresh();
+  Settle();  // titles and axes are laid out
+  auto* view = analysis->findChild<QChartView*>("Chart1");
+  ASSERT_NE(view, nullptr);
+  const QPoint at(200, 120);
+  QContextMenuEvent event(QContextMenuEvent::Mouse, at, view->viewport()->mapToGlobal(at));
+  QApplication::sendEvent(view->viewport(), &event);
+  auto* menu = view->findChild<QMenu*>("ChartExportMenu");
+  ASSERT_NE(menu, nullptr);
+  QPixmap shot = analysis->grab();
+  QPainter(&shot).drawPixmap(analysis->mapFromGlobal(menu->pos()), menu->grab());
+  EXPECT_TRUE(shot.save(dir + "/chart_menu.png", "PNG"));
+  menu->hide();
+}
+
+// For looking at, not in the guide: an error box as the program shows it, and the main window
+// after a failed setup.
+TEST_F(Desktop, FailureScreenshots) {
+  const QString dir = ShotDir();
+  ASSERT_FALSE(dir.isEmpty());
+  Stop();
+  // 35 x 35 cells and 300 agents.
+  for (auto [name, text] : {std::pair{"Edit_cellSiz", "20"},
+                            {"Edit_nRad", "2"},
+                            {"Edit_mDist", "10"},
+                            {"Edit_anzAg", "300"}}) {
+    main->findChild<QLineEdit*>(name)->setText(text);
+  }
+  Click("B_setup");
+  ErrorReporter::Instance().show = nullptr;  // the real box
+  bool grabbed = false;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      box->grab().save(dir + "/error_box.png");
+      grabbed = true;
+      box->accept();
+    }
+  });
+  poll.start(20);
+  auto waitForBox = [&] {
+    QElapsedTimer clock;
+    clock.start();
+    while (!grabbed && clock.elapsed() < 3000)
+      QApplication::processEvents(QEventLoop::AllEvents, 5);
+  };
+  for (int i = 0; i < 40; ++i) main->Timer1Timer();
+  main->findChild<QLineEdit*>("Edit_nRad")->setText("");
+  waitForBox();
+  EXPECT_TRUE(grabbed);
+  grabbed = false;
+  Click("B_setup");
+  waitForBox();
+  EXPECT_TRUE(grabbed);
+  poll.stop();
+  QApplication::processEvents();
+  main->grab().save(dir + "/main_after_failed_setup.png");
 }
 
 }  // namespace
