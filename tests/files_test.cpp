@@ -1,4 +1,4 @@
-// Files that cannot hurt (issue 31), by kind: the readers (nesting, duplicate keys, checksums,
+// Files that cannot hurt, by kind: the readers (nesting, duplicate keys, checksums,
 // files of the version before, special and oversized inputs, the sweep record's checks), the
 // targets (special files are never replaced), the race on one sweep output, and termination
 // signals during saves and movies. The command line is driven through its words.
