@@ -58,26 +58,8 @@ class Scratch : public ::testing::Test {
   // Starts the program with its stdout on `out` and waits until `watched` holds `bytes` bytes.
   pid_t Start(const std::vector<std::string>& args, const fs::path& out, const fs::path& watched,
               uintmax_t bytes) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-      // The program as a shell would start it, whatever this test was started under: a runner
-      // started by nohup ignores SIGHUP, a background job SIGINT, and exec keeps what is ignored.
-      for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGPIPE}) std::signal(signal, SIG_DFL);
-      sigset_t none;
-      sigemptyset(&none);
-      sigprocmask(SIG_SETMASK, &none, nullptr);
-      // Whatever goes wrong, no file of it grows past 64 MiB (SIGXFSZ ends it there).
-      const rlimit size{64 << 20, 64 << 20};
-      setrlimit(RLIMIT_FSIZE, &size);
-      if (!std::freopen(out.c_str(), "w", stdout) || !std::freopen("/dev/null", "w", stderr)) {
-        _exit(127);
-      }
-      std::vector<char*> argv = {const_cast<char*>(kCli.c_str())};
-      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      execv(kCli.c_str(), argv.data());
-      _exit(127);
-    }
+    // Whatever goes wrong, no file of it grows past 64 MiB.
+    const pid_t pid = segwork::testing::SpawnProgram(kCli, args, out, "/dev/null", {}, 64 << 20);
     auto size = [&] {
       std::error_code missing;
       const uintmax_t n = fs::file_size(watched, missing);

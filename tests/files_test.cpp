@@ -80,23 +80,7 @@ std::vector<std::string> Names(const fs::path& dir) {
 // environment.
 pid_t Spawn(const Args& args, const fs::path& out, const fs::path& err,
             const std::string& env = {}) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
-    for (int s : {SIGTERM, SIGINT, SIGHUP}) std::signal(s, SIG_DFL);
-    if (!env.empty()) putenv(const_cast<char*>(env.c_str()));
-    if (!std::freopen(out.c_str(), "w", stdout) || !std::freopen(err.c_str(), "w", stderr)) {
-      _exit(127);
-    }
-    std::vector<char*> argv = {const_cast<char*>(kCli.c_str())};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(kCli.c_str(), argv.data());
-    _exit(127);
-  }
-  return pid;
+  return segwork::testing::SpawnProgram(kCli, args, out, err, env);
 }
 
 bool Running(pid_t pid) {

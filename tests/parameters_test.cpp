@@ -16,22 +16,8 @@
 namespace segwork {
 namespace {
 
+using segwork::testing::OtherValue;
 using segwork::testing::RunCli;
-
-// A value each kind of control accepts that is not its default.
-std::string OtherValue(const Parameter& p) {
-  switch (p.kind) {
-    case ParameterKind::Position:
-      return std::to_string(p.Default() == std::to_string(p.low) ? p.high : p.low);
-    case ParameterKind::Choice:
-      return p.words[1];
-    case ParameterKind::Flag:
-    case ParameterKind::YesNo:
-      return p.Default() == "yes" ? "no" : "yes";
-    default:
-      return "3";
-  }
-}
 
 std::vector<std::string> OptionArgs(const Parameter& p, const std::string& value) {
   const std::string option = std::string("--") + p.name;

@@ -5,12 +5,14 @@
 // agents by hand, and `segwork-cli` run in this process with its output kept.
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -26,6 +28,7 @@
 
 #include "cli/command_line.h"
 #include "core/errors.h"
+#include "core/parameters.h"
 #include "window/CellForm.h"
 
 namespace segwork::testing {
@@ -242,6 +245,53 @@ inline std::vector<std::string> Plus(std::vector<std::string> args,
                                      const std::vector<std::string>& more) {
   args.insert(args.end(), more.begin(), more.end());
   return args;
+}
+
+// `program ARGS` in a process of its own, started as a shell would start it whatever this test
+// was started under (a runner under nohup ignores SIGHUP, a background job SIGINT, and exec keeps
+// what is ignored), stdout and stderr on files, `env` added to its environment; no file it writes
+// grows past `fileCap` bytes (SIGXFSZ ends it there; 0: no cap).
+inline pid_t SpawnProgram(const std::string& program, const std::vector<std::string>& args,
+                          const std::filesystem::path& out, const std::filesystem::path& err,
+                          const std::string& env = {}, rlim_t fileCap = 0) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    for (int s : {SIGTERM, SIGINT, SIGHUP, SIGPIPE}) std::signal(s, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    if (fileCap > 0) {
+      const rlimit size{fileCap, fileCap};
+      setrlimit(RLIMIT_FSIZE, &size);
+    }
+    if (!env.empty()) putenv(const_cast<char*>(env.c_str()));
+    if (!std::freopen(out.c_str(), "w", stdout) || !std::freopen(err.c_str(), "w", stderr)) {
+      _exit(127);
+    }
+    std::vector<char*> argv = {const_cast<char*>(program.c_str())};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+// ----- the parameter table -----
+
+// A value each kind of control holds that is not its default.
+inline std::string OtherValue(const Parameter& p) {
+  switch (p.kind) {
+    case ParameterKind::Position:
+      return std::to_string(p.Default() == std::to_string(p.low) ? p.high : p.low);
+    case ParameterKind::Choice:
+      return p.words[1];
+    case ParameterKind::Flag:
+    case ParameterKind::YesNo:
+      return p.Default() == "yes" ? "no" : "yes";
+    default:
+      return "3";
+  }
 }
 
 // Fields of a line or lines of a text; a trailing separator other than a newline ends in an

@@ -223,24 +223,10 @@ TEST_F(ScenarioDesktop, ASweepSavedFromItsWindowRunsHeadlessToTheSameRows) {
 namespace segwork::ui::testing {
 namespace {
 
-// A value each kind of control holds that is not its default.
-std::string OtherValue(const Parameter& p) {
-  switch (p.kind) {
-    case ParameterKind::Position:
-      return std::to_string(p.Default() == std::to_string(p.low) ? p.high : p.low);
-    case ParameterKind::Choice:
-      return p.words[1];
-    case ParameterKind::Flag:
-    case ParameterKind::YesNo:
-      return p.Default() == "yes" ? "no" : "yes";
-    default:
-      return "3";
-  }
-}
-
 // Every run parameter's widget: an opened scenario shows its control there, and setting the
 // widget writes the control, whatever the kind of widget.
 TEST_F(ScenarioDesktop, EveryParameterHasItsWidgetBothWays) {
+  using segwork::testing::OtherValue;
   Stop();
   Scenario wanted;
   for (const Parameter& p : Parameters()) p.set(wanted.controls, OtherValue(p));
