@@ -143,9 +143,8 @@ class Simulation : public RunData {
   uint64_t KeepOldRunBytes = uint64_t{4} << 30;
   // The engine every setup gives its run.
   EngineKind EngineChoice = EngineKind::Fast;
-  std::function<uint32_t()> ClockSeed = [] {
-    return 0u;
-  };  // seed for every setup, unless one is given
+  // The seed of every setup, unless one is given.
+  std::function<uint32_t()> ClockSeed = [] { return 0u; };
   // The main window's seed field: a setup takes its seed from here unless it is empty.
   std::string SeedField;
   // An experiment's seed for the next setup only; before the field and the clock.
