@@ -1,5 +1,7 @@
 #include "cli/output.h"
 
+#include <sstream>
+
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -74,6 +76,36 @@ void InstallSignalHandling() {
     struct sigaction old {};
     sigaction(signal, nullptr, &old);
     if (old.sa_handler != SIG_IGN) sigaction(signal, &action, nullptr);
+  }
+}
+
+void Warnings::Forward(const std::string& text) {
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    std::string kind;
+    for (char c : line) {
+      const bool digit = c >= '0' && c <= '9';
+      if (!digit || kind.empty() || kind.back() != '#') kind += digit ? '#' : c;
+    }
+    auto [found, isNew] = kinds_.try_emplace(kind, Kind{line, line, 0});
+    Kind& k = found->second;
+    if (isNew) {
+      order_.push_back(kind);
+      err_ << line << "\n";
+    } else if (line != k.last) {
+      // The runs of one value repeat their value's warning: count it once.
+      if (line != k.first) ++k.more;
+      k.last = line;
+    }
+  }
+}
+
+void Warnings::Summarise() {
+  for (const std::string& kind : order_) {
+    Kind& k = kinds_.at(kind);
+    if (k.more > 0) err_ << k.first << " \u2026 and " << k.more << " more like it\n";
+    k.more = 0;
   }
 }
 

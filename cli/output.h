@@ -1,8 +1,12 @@
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
+#include <map>
+#include <ostream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/errors.h"
 
@@ -32,6 +36,26 @@ class RowWriter {
   [[noreturn]] void Fail(int error) const;
   std::FILE* file_;
   std::string name_;
+};
+
+// Every run writes much the same warnings, often differing only in a value: the first of each kind
+// is shown, and at the end how many more of that kind came. Progress lines of large setups are
+// dropped, they would arrive only after the run.
+class Warnings {
+ public:
+  explicit Warnings(std::ostream& err) : err_(err) {}
+  void Forward(const std::string& text);
+  void Summarise();
+
+ private:
+  struct Kind {
+    std::string first;
+    std::string last;
+    uint64_t more = 0;
+  };
+  std::ostream& err_;
+  std::map<std::string, Kind> kinds_;
+  std::vector<std::string> order_;
 };
 
 // For main: SIGPIPE ends the program at once (its default, also when the caller ignored it), and

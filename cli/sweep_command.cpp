@@ -212,54 +212,6 @@ RunResult DoRun(const Plan& plan, const RunOptions& base, uint64_t r) {
   return result;
 }
 
-// Every run writes much the same warnings, often differing only in a value: the first of each kind
-// is shown, and at the end how many more of that kind came. Progress lines of large setups are
-// dropped, they would arrive only after the run.
-class Warnings {
- public:
-  explicit Warnings(std::ostream& err) : err_(err) {}
-
-  void Forward(const std::string& text) {
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);) {
-      if (line.empty() || line[0] == '#') continue;
-      std::string kind;
-      for (char c : line) {
-        const bool digit = c >= '0' && c <= '9';
-        if (!digit || kind.empty() || kind.back() != '#') kind += digit ? '#' : c;
-      }
-      auto [found, isNew] = kinds_.try_emplace(kind, Kind{line, line, 0});
-      Kind& k = found->second;
-      if (isNew) {
-        order_.push_back(kind);
-        err_ << line << "\n";
-      } else if (line != k.last) {
-        // The runs of one value repeat their value's warning: count it once.
-        if (line != k.first) ++k.more;
-        k.last = line;
-      }
-    }
-  }
-
-  void Summarise() {
-    for (const std::string& kind : order_) {
-      Kind& k = kinds_.at(kind);
-      if (k.more > 0) err_ << k.first << " \u2026 and " << k.more << " more like it\n";
-      k.more = 0;
-    }
-  }
-
- private:
-  struct Kind {
-    std::string first;
-    std::string last;
-    uint64_t more = 0;
-  };
-  std::ostream& err_;
-  std::map<std::string, Kind> kinds_;
-  std::vector<std::string> order_;
-};
-
 std::string Summary(const Plan& plan, const std::vector<RunResult>& results, std::ostream& err) {
   std::vector<RunMeasures> runs;
   for (const RunResult& result : results) runs.push_back(result.measures);
