@@ -5,6 +5,7 @@
 #include <tuple>
 #include <vector>
 
+#include "cli/experiment_command.h"
 #include "cli/output.h"
 #include "cli/run_command.h"
 #include "cli/run_saved.h"
@@ -36,6 +37,9 @@ struct CommandLine {
   RunOptions benchOptions;
   CLI::App* bench = nullptr;
   std::vector<SweepCommand> sweeps = std::vector<SweepCommand>(Experiments().size());
+  RunOptions experimentRun;
+  ExperimentOptions experimentOptions;
+  CLI::App* experiment = nullptr;
 
   CommandLine() {
     app.set_version_flag("--version", std::string("segwork-cli " SEGWORK_VERSION));
@@ -74,6 +78,11 @@ struct CommandLine {
       sweeps[i].command = sweep->add_subcommand(d.name, d.description);
       AddSweepOptions(*sweeps[i].command, d.kind, sweeps[i].run, sweeps[i].options);
     }
+
+    experiment = app.add_subcommand(
+        "experiment",
+        "run every combination of varied parameters, or a design table, and print a row a run");
+    AddExperimentOptions(*experiment, experimentRun, experimentOptions);
   }
 
   // -1 when the arguments name a command to run, otherwise the exit status.
@@ -151,6 +160,12 @@ int RunCommandLine(int argc, const char* const* argv, std::FILE* out, std::ostre
   if (line.bench->parsed()) {
     if (const int status = LoadScenario(*line.bench, line.benchOptions, out, err)) return status;
     return ExecuteBench(line.benchOptions, out, err);
+  }
+  if (line.experiment->parsed()) {
+    if (const int status = LoadScenario(*line.experiment, line.experimentRun, out, err)) {
+      return status;
+    }
+    return ExecuteExperiment(line.experimentRun, line.experimentOptions, out, err);
   }
   for (SweepCommand& s : line.sweeps) {
     if (!s.command->parsed()) continue;

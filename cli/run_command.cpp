@@ -184,6 +184,7 @@ ControlValues ControlsOf(const RunOptions& o, std::ostream& warn) {
       p.set(c, o.Value(p));
     }
   }
+  for (const auto& [p, value] : o.controlOverrides) p->set(c, value);
   if (o.weights) {
     const std::vector<std::string> parts = SplitWeights(*o.weights);
     if (parts.size() != 7) {

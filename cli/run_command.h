@@ -44,6 +44,9 @@ struct RunOptions {
   std::string Value(const Parameter& p) const;
   void SetValue(const Parameter& p, const std::string& value);
 
+  // Controls without an option of their own set for this run (an experiment's weights).
+  std::vector<std::pair<const Parameter*, std::string>> controlOverrides;
+
   static size_t Index(std::string_view name);
   static std::vector<std::string> DefaultValues();
   static std::deque<bool> DefaultFlags();

@@ -10,5 +10,5 @@ CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Releas
   -DSEGWORK_FUZZ=ON -DSEGWORK_BUILD_TESTS=OFF -DSEGWORK_BUILD_DESKTOP=OFF \
   -DSEGWORK_FUZZ_SECONDS="$seconds" >/dev/null
 cmake --build build-fuzz --target fuzz_convert fuzz_weights fuzz_command_line fuzz_cli_run fuzz_scenario \
-  fuzz_saved_run
+  fuzz_saved_run fuzz_design
 ctest --test-dir build-fuzz -L fuzz --output-on-failure

@@ -1,0 +1,562 @@
+#include "cli/experiment_command.h"
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <system_error>
+#include <thread>
+
+#include "analysis/measure_catalog.h"
+#include "cli/output.h"
+#include "core/convert.h"
+#include "core/errors.h"
+#include "experiments/sweep_core.h"
+#include "files/atomic_file.h"
+
+namespace segwork::cli {
+
+void AddExperimentOptions(CLI::App& command, RunOptions& run, ExperimentOptions& e) {
+  AddRunOptions(command, run);
+  command.get_option("--seed")->description(
+      "unsigned 32-bit seed of the experiment; each run's seed is mixed from it and the run's "
+      "index");
+  command.get_option("--steps")->description("time steps of every run at the most");
+  command.add_option("--engine", run.engine, "neighbourhood engine")
+      ->check(CLI::IsMember({"fast", "literal"}));
+  command
+      .add_option("--vary", e.vary,
+                  "a parameter and its values, a,b,c or from:step:to; repeatable: all "
+                  "combinations, the first varying slowest")
+      ->type_name("NAME=VALUES")
+      ->allow_extra_args(false);
+  command
+      .add_option("--design", e.design, "a CSV file of runs: a header of parameters, a row a run")
+      ->type_name("FILE");
+  command.add_option("--runs", e.runs, "repetitions of each combination or design row")
+      ->type_name("N");
+  command.add_option("--until", e.until, "end a run after its first step without movers")
+      ->check(CLI::IsMember({"settled"}));
+  command.add_option("--measures", e.measures, "the measures of each row, comma-separated")
+      ->type_name("LIST");
+  command.add_option("--every", e.every, "a row every K steps and one at the end")->type_name("K");
+  command.add_option("--jobs", e.jobs, "runs in parallel (default: hardware threads)")
+      ->type_name("N");
+  command.add_option("--shard", e.shard, "run only block I of N of the runs")->type_name("I/N");
+  AddFlag(command, "--quiet", e.quiet, "no progress lines on stderr");
+}
+
+namespace {
+
+constexpr uint64_t kMostValues = 1'000'000;
+
+// A value the parameter's control takes; `where` begins the message of one it refuses.
+void CheckValue(const Parameter& p, const std::string& value, const std::string& where) {
+  try {
+    switch (p.kind) {
+      case ParameterKind::Text:
+      case ParameterKind::Position:
+        StrToInt(value);
+        return;
+      case ParameterKind::Weight:
+        StrToWeight(value);
+        return;
+      case ParameterKind::Flag:
+      case ParameterKind::YesNo:
+        if (value == "yes" || value == "no") return;
+        throw SegworkError("'" + value + "' is not yes or no");
+      case ParameterKind::Choice:
+        if (std::find(p.words.begin(), p.words.end(), value) != p.words.end()) return;
+        throw SegworkError("'" + value + "' is not one of " + p.words[0] + ", " + p.words[1] +
+                           ", " + p.words[2]);
+    }
+  } catch (const SegworkError& e) {
+    throw SegworkError(where + ": " + e.what());
+  }
+}
+
+const Parameter& VariedNamed(const std::string& name, const std::string& where) {
+  const Parameter* p = FindParameter(name);
+  if (!p) {
+    std::string names;
+    for (const Parameter& known : Parameters()) {
+      if (std::string_view(known.name) != "steps")
+        names += (names.empty() ? "" : ", ") + std::string(known.name);
+    }
+    throw SegworkError(where + ": no parameter is named '" + name + "'; the parameters: " + names);
+  }
+  if (std::string_view(p->name) == "steps") {
+    throw SegworkError(where +
+                       ": the steps are every run's cap (--steps), not a parameter to vary");
+  }
+  return *p;
+}
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  size_t begin = 0;
+  for (;;) {
+    const size_t end = text.find(separator, begin);
+    parts.push_back(text.substr(begin, end - begin));
+    if (end == std::string::npos) return parts;
+    begin = end + 1;
+  }
+}
+
+}  // namespace
+
+VariedParameter ParseVary(const std::string& text) {
+  const std::string where = "--vary " + text;
+  const size_t equals = text.find('=');
+  if (equals == std::string::npos) throw SegworkError(where + ": give NAME=VALUES");
+  VariedParameter varied;
+  varied.parameter = &VariedNamed(text.substr(0, equals), where);
+  const std::string values = text.substr(equals + 1);
+  if (values.find(':') != std::string::npos) {
+    const std::vector<std::string> range = Split(values, ':');
+    if (range.size() != 3) throw SegworkError(where + ": a range is from:step:to");
+    int64_t from = 0, step = 0, to = 0;
+    try {
+      from = StrToInt(range[0]), step = StrToInt(range[1]), to = StrToInt(range[2]);
+    } catch (const SegworkError& e) {
+      throw SegworkError(where + ": " + e.what());
+    }
+    if (step == 0 || (step > 0 ? from > to : from < to)) {
+      throw SegworkError(where + ": the range never reaches " + range[2] + " by " + range[1]);
+    }
+    if (uint64_t((to - from) / step) >= kMostValues) {
+      throw SegworkError(where + ": more than " + std::to_string(kMostValues) + " values");
+    }
+    for (int64_t v = from; step > 0 ? v <= to : v >= to; v += step) {
+      varied.values.push_back(std::to_string(v));
+    }
+  } else {
+    // Weights may have a decimal comma: a list with ';' in it is separated by ';'.
+    varied.values = Split(values, values.find(';') != std::string::npos ? ';' : ',');
+  }
+  for (const std::string& value : varied.values) {
+    if (value.empty()) throw SegworkError(where + ": an empty value");
+    CheckValue(*varied.parameter, value, where);
+  }
+  return varied;
+}
+
+namespace {
+
+// The fields of one CSV line: separated by commas, a field in double quotes may hold commas and
+// doubled quotes.
+std::vector<std::string> CsvFields(const std::string& line, const std::string& where) {
+  std::vector<std::string> fields(1);
+  bool quoted = false;
+  for (size_t i = 0; i < line.size(); ++i) {
+    const char c = line[i];
+    if (quoted) {
+      if (c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
+        fields.back() += '"', ++i;
+      } else if (c == '"') {
+        quoted = false;
+      } else {
+        fields.back() += c;
+      }
+    } else if (c == '"') {
+      quoted = true;
+    } else if (c == ',') {
+      fields.emplace_back();
+    } else {
+      fields.back() += c;
+    }
+  }
+  if (quoted) throw SegworkError(where + ": a quote is not closed");
+  for (std::string& f : fields) {
+    const size_t first = f.find_first_not_of(" \t");
+    const size_t last = f.find_last_not_of(" \t");
+    f = first == std::string::npos ? std::string() : f.substr(first, last - first + 1);
+  }
+  return fields;
+}
+
+}  // namespace
+
+Design ParseDesign(const std::string& text, const std::string& name) {
+  Design design;
+  std::istringstream in(text);
+  std::string line;
+  std::vector<std::string> header;
+  std::optional<size_t> seedColumn;
+  for (uint64_t number = 1; std::getline(in, line); ++number) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) continue;
+    const std::string where = name + ": row " + std::to_string(number);
+    std::vector<std::string> fields = CsvFields(line, where);
+    if (header.empty()) {
+      header = fields;
+      for (size_t c = 0; c < header.size(); ++c) {
+        const std::string column = where + ", column " + std::to_string(c + 1);
+        if (std::count(header.begin(), header.end(), header[c]) > 1) {
+          throw SegworkError(column + ": '" + header[c] + "' is named twice");
+        }
+        if (header[c] == "seed") {
+          seedColumn = c;
+          design.parameters.push_back(nullptr);
+        } else {
+          design.parameters.push_back(&VariedNamed(header[c], column));
+        }
+      }
+      continue;
+    }
+    if (fields.size() != header.size()) {
+      throw SegworkError(where + ": " + std::to_string(fields.size()) + " fields, the header has " +
+                         std::to_string(header.size()));
+    }
+    std::optional<uint32_t> seed;
+    for (size_t c = 0; c < fields.size(); ++c) {
+      const std::string column = where + ", column " + header[c];
+      if (fields[c].empty()) throw SegworkError(column + ": an empty value");
+      if (seedColumn == c) {
+        try {
+          seed = StrToSeed(fields[c]);
+        } catch (const SegworkError& e) {
+          throw SegworkError(column + ": " + e.what());
+        }
+      } else {
+        CheckValue(*design.parameters[c], fields[c], column);
+      }
+    }
+    if (seedColumn) fields.erase(fields.begin() + std::ptrdiff_t(*seedColumn));
+    design.rows.push_back(std::move(fields));
+    design.seeds.push_back(seed);
+  }
+  if (seedColumn) design.parameters.erase(design.parameters.begin() + std::ptrdiff_t(*seedColumn));
+  if (design.rows.empty()) throw SegworkError(name + ": no runs: a header and a row a run");
+  return design;
+}
+
+namespace {
+
+// The runs of an experiment: the varied parameters, each combination's values, repetitions.
+struct ExperimentPlan {
+  std::vector<const Parameter*> parameters;
+  std::vector<std::vector<std::string>> combinations;
+  std::vector<std::optional<uint32_t>> seeds;  // per combination, from a design
+  uint64_t repetitions = 1;
+  uint64_t total = 0;
+  uint64_t begin = 0, end = 0;
+  bool printsHeader = true;
+  uint32_t seed = 0;
+  int32_t steps = 0;
+  bool untilSettled = false;
+  int32_t every = 0;  // 0: one row at the end
+  std::vector<const Measure*> measures;
+  int32_t groups = 1;  // the largest group count, for the columns per group
+  uint32_t jobs = 1;
+  EngineKind engine = EngineKind::Fast;
+  bool quiet = false;
+
+  uint64_t CombinationOf(uint64_t r) const { return r / repetitions; }
+  uint64_t CalcOf(uint64_t r) const { return r % repetitions + 1; }
+  uint32_t SeedOf(uint64_t r) const {
+    const auto& given = seeds[size_t(CombinationOf(r))];
+    return given ? *given : RunSeed(seed, uint32_t(r));
+  }
+};
+
+void Combine(ExperimentPlan& plan, const std::vector<VariedParameter>& varied) {
+  plan.combinations = {{}};
+  for (const VariedParameter& v : varied) {
+    plan.parameters.push_back(v.parameter);
+    std::vector<std::vector<std::string>> next;
+    for (const auto& combination : plan.combinations) {
+      for (const std::string& value : v.values) {
+        next.push_back(combination);
+        next.back().push_back(value);
+      }
+    }
+    plan.combinations = std::move(next);
+    if (plan.combinations.size() > kMostValues) {
+      throw SegworkError("--vary: more than " + std::to_string(kMostValues) + " combinations");
+    }
+  }
+  plan.seeds.assign(plan.combinations.size(), std::nullopt);
+}
+
+int32_t Positive(const std::string& option, const std::string& text) {
+  const int32_t value = StrToInt(text);
+  if (value < 1) throw SegworkError(option + " " + text + " is below 1");
+  return value;
+}
+
+ExperimentPlan MakePlan(const RunOptions& run, const ExperimentOptions& e, std::ostream& err) {
+  ExperimentPlan plan;
+  if (!e.vary.empty() && e.design) throw UsageError("--vary and --design cannot go together");
+  std::vector<const Parameter*> seen;
+  if (e.design) {
+    Design design = ParseDesign(ReadWholeFile(*e.design, uint64_t{64} << 20, "design"), *e.design);
+    plan.parameters = design.parameters;
+    plan.combinations = std::move(design.rows);
+    plan.seeds = std::move(design.seeds);
+  } else {
+    std::vector<VariedParameter> varied;
+    for (const std::string& text : e.vary) {
+      varied.push_back(ParseVary(text));
+      if (std::count(seen.begin(), seen.end(), varied.back().parameter) > 0) {
+        throw UsageError("--vary " + text + ": " + varied.back().parameter->name +
+                         " is varied twice");
+      }
+      seen.push_back(varied.back().parameter);
+    }
+    Combine(plan, varied);
+  }
+  plan.repetitions = uint64_t(Positive("--runs", e.runs));
+  plan.total = uint64_t(plan.combinations.size()) * plan.repetitions;
+  if (plan.total > (uint64_t{1} << 32)) {
+    throw SegworkError("an experiment of " + std::to_string(plan.total) +
+                       " runs is more than a seed can number");
+  }
+  const int64_t steps = StrToInt(run.Text("steps"));
+  if (steps < 1)
+    throw SegworkError("--steps " + run.Text("steps") + ": a run needs at least 1 step");
+  plan.steps = int32_t(steps);
+  plan.untilSettled = e.until.has_value();
+  if (e.every) plan.every = Positive("--every", *e.every);
+  for (const std::string& name : Split(e.measures, ',')) {
+    const Measure* m = FindMeasure(name);
+    if (!m) {
+      throw SegworkError("--measures: no measure is named '" + name +
+                         "'; the measures: " + MeasureNames());
+    }
+    plan.measures.push_back(m);
+  }
+  // The columns per group are those of the most groups any run has.
+  const auto groupsAt =
+      std::find(plan.parameters.begin(), plan.parameters.end(), &ParameterNamed("groups")) -
+      plan.parameters.begin();
+  plan.groups = std::max(1, StrToInt(run.Text("groups")));
+  if (size_t(groupsAt) < plan.parameters.size()) {
+    plan.groups = 1;
+    for (const auto& combination : plan.combinations) {
+      plan.groups = std::max(plan.groups, StrToInt(combination[size_t(groupsAt)]));
+    }
+  }
+  plan.jobs = e.jobs ? uint32_t(Positive("--jobs", *e.jobs))
+                     : std::max(1u, std::thread::hardware_concurrency());
+  plan.engine = run.engine == "literal" ? EngineKind::Literal : EngineKind::Fast;
+  plan.quiet = e.quiet;
+  plan.end = plan.total;
+  const bool seededByDesign = std::all_of(plan.seeds.begin(), plan.seeds.end(),
+                                          [](const auto& s) { return s.has_value(); });
+  if (e.shard) {
+    const std::vector<std::string> parts = Split(*e.shard, '/');
+    if (parts.size() != 2) throw SegworkError("--shard '" + *e.shard + "' is not of the form i/n");
+    const int64_t i = StrToInt(parts[0]), n = StrToInt(parts[1]);
+    if (n < 1 || i < 0 || i >= n) throw SegworkError("--shard " + *e.shard + " needs 0 <= i < n");
+    if (!run.seed && !seededByDesign) {
+      throw UsageError("--shard needs --seed, so that every shard draws the same run seeds");
+    }
+    plan.begin = uint64_t(i) * plan.total / uint64_t(n);
+    plan.end = uint64_t(i + 1) * plan.total / uint64_t(n);
+    plan.printsHeader = i == 0;
+  }
+  if (run.seed) {
+    plan.seed = ParseSeed(*run.seed);
+  } else if (!seededByDesign) {
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    plan.seed = uint32_t(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count());
+    err << "# seed " << plan.seed << "\n";
+  }
+  return plan;
+}
+
+std::string Header(const ExperimentPlan& plan) {
+  std::string header = "run,calc,seed";
+  for (const Parameter* p : plan.parameters) header += std::string(",") + p->name;
+  header += plan.every ? ",step,settled" : ",steps,settled";
+  for (const Measure* m : plan.measures) {
+    for (const std::string& column : MeasureColumns(*m, plan.groups)) header += ',' + column;
+  }
+  return header + '\n';
+}
+
+// A value as a CSV field: quoted when it holds a comma (a weight's decimal comma) or a quote.
+std::string CsvField(const std::string& value) {
+  if (value.find_first_of(",\"") == std::string::npos) return value;
+  std::string quoted = "\"";
+  for (char c : value) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return quoted + '"';
+}
+
+struct RunResult {
+  std::string rows;
+  std::string warnings;
+  std::optional<std::string> error;
+};
+
+// The row of a run at its current step; `prefix` names the run and its values.
+std::string Row(const ExperimentPlan& plan, HeadlessRun& sim, const std::string& prefix,
+                bool settled) {
+  const StepMeasures& m = sim.Measures.Latest();
+  std::string row = prefix + std::to_string(sim.StepCount) + ',' + (settled ? "yes" : "no");
+  for (const Measure* measure : plan.measures) {
+    const bool scalar = measure->shape == MeasureShape::Scalar;
+    for (size_t g = 0; g < (scalar ? 1 : size_t(plan.groups)); ++g) {
+      row += ',';
+      if (std::string_view(measure->name) == "clusters") {
+        // As `run` counts them at its end: a cluster analysis of this step.
+        sim.FindClusters();
+        AppendField(row, MeasureValue::Of(sim.Measures.LastClusterCount.value_or(0)));
+      } else if (!(measure->shape == MeasureShape::PerGroup && int32_t(g) >= sim.GroupCount)) {
+        AppendField(row, measure->read(m, g));
+      }
+    }
+  }
+  return row + '\n';
+}
+
+RunResult DoRun(const ExperimentPlan& plan, const RunOptions& base, uint64_t r) {
+  RunResult result;
+  std::ostringstream warnings;
+  try {
+    RunOptions o = base;
+    o.seed = std::to_string(plan.SeedOf(r));
+    const auto& values = plan.combinations[size_t(plan.CombinationOf(r))];
+    for (size_t i = 0; i < plan.parameters.size(); ++i) {
+      const Parameter& p = *plan.parameters[i];
+      if (p.HasOption()) {
+        o.SetValue(p, values[i]);
+      } else {
+        o.controlOverrides.push_back({&p, values[i]});
+      }
+    }
+    const std::unique_ptr<HeadlessRun> sim = PrepareRun(o, plan.engine, warnings, false);
+    sim->History = MeasureHistory::LatestOnly;
+    // The values as the controls took them, after their checks.
+    std::string prefix = std::to_string(r) + ',' + std::to_string(plan.CalcOf(r)) + ',' + *o.seed;
+    for (const Parameter* p : plan.parameters) prefix += ',' + CsvField(p->get(sim->Controls));
+    prefix += ',';
+    const bool grows = sim->Controls.CB_actiGrow;
+    const int64_t agents = StrToInt(sim->Controls.Text(Field::Edit_anzAg));
+    bool settled = false;
+    for (int32_t s = 1; s <= plan.steps && !settled; ++s) {
+      sim->AdvanceOneStep();
+      settled = plan.untilSettled && sim->Measures.Latest().Movers == 0 &&
+                (!grows || int64_t(sim->Agents.size()) >= agents);
+      const bool last = s == plan.steps || settled;
+      if ((plan.every && (s % plan.every == 0 || last)) || (!plan.every && last)) {
+        result.rows += Row(plan, *sim, prefix, settled);
+      }
+    }
+  } catch (const SegworkError& e) {
+    result.error = e.what();
+  } catch (const std::bad_alloc&) {
+    result.error = "segwork-cli: out of memory";
+  } catch (const std::exception& e) {
+    result.error = std::string("segwork-cli: ") + e.what();
+  }
+  result.warnings = warnings.str();
+  return result;
+}
+
+// Worker threads that make the runs in order of their numbers and hand them out in that order;
+// they run at most a few runs ahead of the one written next, so memory stays flat in the runs.
+class RunPool {
+ public:
+  RunPool(const ExperimentPlan& plan, const RunOptions& base)
+      : plan_(plan), base_(base), next_(plan.begin), taken_(plan.begin) {
+    const uint64_t count = plan.end - plan.begin;
+    for (uint64_t t = 0; t < std::min<uint64_t>(plan.jobs, count); ++t) {
+      try {
+        workers_.emplace_back([this] { Work(); });
+      } catch (const std::system_error&) {
+        if (workers_.empty()) throw SegworkError("segwork-cli: cannot start a thread");
+        break;
+      }
+    }
+  }
+  ~RunPool() {
+    {
+      const std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    workers_.clear();
+  }
+
+  RunResult Take(uint64_t r) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return finished_.count(r) > 0; });
+    RunResult result = std::move(finished_.at(r));
+    finished_.erase(r);
+    taken_ = r + 1;
+    lock.unlock();
+    changed_.notify_all();
+    return result;
+  }
+
+ private:
+  void Work() {
+    const uint64_t ahead = 4 * uint64_t(plan_.jobs);
+    for (;;) {
+      uint64_t r = 0;
+      {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return stop_ || next_ < taken_ + ahead; });
+        if (stop_ || next_ >= plan_.end) return;
+        r = next_++;
+      }
+      RunResult result = DoRun(plan_, base_, r);
+      {
+        const std::lock_guard lock(mutex_);
+        finished_.emplace(r, std::move(result));
+      }
+      changed_.notify_all();
+    }
+  }
+
+  const ExperimentPlan& plan_;
+  const RunOptions& base_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::map<uint64_t, RunResult> finished_;
+  uint64_t next_;
+  uint64_t taken_;
+  bool stop_ = false;
+  std::vector<std::jthread> workers_;  // last: joined first
+};
+
+int Experiment(const RunOptions& run, const ExperimentOptions& e, std::FILE* out,
+               std::ostream& err) {
+  const ExperimentPlan plan = MakePlan(run, e, err);
+  RowWriter writer(out, "standard output");
+  // The header goes out with the first run's rows: a run that fails at once leaves no output.
+  std::string header = plan.printsHeader ? Header(plan) : std::string();
+  Warnings warnings(err);
+  RunPool pool(plan, run);
+  for (uint64_t r = plan.begin; r < plan.end; ++r) {
+    RunResult result = pool.Take(r);
+    warnings.Forward(result.warnings);
+    if (result.error) {
+      warnings.Summarise();
+      err << *result.error << "\n";
+      return kFailureStatus;
+    }
+    writer.Write(header + result.rows);
+    header.clear();
+    if (!plan.quiet) err << "# run " << r + 1 << '/' << plan.total << "\n";
+  }
+  writer.Write(header);
+  warnings.Summarise();
+  return 0;
+}
+
+}  // namespace
+
+int ExecuteExperiment(const RunOptions& run, const ExperimentOptions& experiment, std::FILE* out,
+                      std::ostream& err) {
+  return ExitStatusOf([&] { return Experiment(run, experiment, out, err); }, out, err);
+}
+
+}  // namespace segwork::cli
