@@ -274,6 +274,30 @@ TEST_F(Desktop, ParameterSweepWindowRunsTheDefaultSweep) {
   EXPECT_EQ(sweep.Series_IS_Avg.Count(), 3u);
 }
 
+// A finished sweep stays finished: "start / stop" after "6 / 6" makes no runs past the range.
+TEST_F(Desktop, AFinishedParameterSweepStaysFinished) {
+  Click("ana_ps");
+  ps->findChild<QComboBox*>("CB_param")->setCurrentIndex(1);
+  for (auto [name, text] : {std::pair{"E_valFrom", "1"},
+                            {"E_valTo", "3"},
+                            {"E_incre", "1"},
+                            {"E_toSteps", "4"},
+                            {"E_calcVals", "2"},
+                            {"E_seed", "5"}}) {
+    ps->findChild<QLineEdit*>(name)->setText(text);
+  }
+  QTest::mouseClick(ps->findChild<QPushButton*>("B_start"), Qt::LeftButton);
+  ASSERT_TRUE(RunUntilStopped(ps->Timer()));
+  ASSERT_EQ(ps->sweep().Series_Avg.Count(), 6u);
+  QTest::mouseClick(ps->findChild<QPushButton*>("B_break"), Qt::LeftButton);
+  QTest::qWait(50);
+  EXPECT_FALSE(ps->Timer()->isActive());
+  EXPECT_EQ(ps->sweep().Series_Avg.Count(), 6u);
+  EXPECT_EQ(ps->sweep().Series_AvgClust.XValue(ps->sweep().Series_AvgClust.Count() - 1), 3.0);
+  EXPECT_EQ(ps->findChild<QLabel*>("Lbl_akt")->text(), "6");
+  EXPECT_TRUE(boxes.empty());
+}
+
 TEST_F(Desktop, GrowthAndStreetWindowsRunShortSweeps) {
   Stop();
   auto edit = [](QWidget* w, const char* name, const char* text) {

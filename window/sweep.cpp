@@ -75,7 +75,13 @@ void SweepWindow::ResetCounters() {
   CompletedRuns = 0;
 }
 
+void SweepWindow::EndSweep() {
+  TimerEnabled = false;
+  Finished = true;
+}
+
 void SweepWindow::StartFirstValue() {
+  Finished = false;
   sweepSeed_.reset();
   if (!E_seed.empty()) sweepSeed_ = StrToSeed(E_seed);
   runsSetUp_ = 0;
