@@ -179,6 +179,7 @@ void ExperimentForm::SyncFromSweep() {
   SetText(Lbl_proceed_, sweep_.Lbl_proceed);
   if (sweep_.TimerEnabled != timer_->isActive()) {
     if (sweep_.TimerEnabled) {
+      main_.StopRun();  // the sweep steps the main window's model
       timer_->start();
     } else {
       timer_->stop();
