@@ -101,7 +101,7 @@ TEST(ParameterSweep, RefusalsAndFailuresLeaveItStopped) {
   EXPECT_FALSE(sweep.TimerEnabled);
 
   sweep.E_incre = "0";
-  EXPECT_EQ(ErrorOf([&] { sweep.UpdateCalculationCount(); }), "Floating point division by zero");
+  EXPECT_EQ(ErrorOf([&] { sweep.UpdateCalculationCount(); }), kZeroIncrementMessage);
   EXPECT_EQ(sweep.Lbl_proceed, "/ 9");
   sweep.E_incre = "1";
   sweep.E_valFrom = "4";
@@ -182,7 +182,7 @@ TEST(GrowthSweep, ValueLinesFromRunMeansAndTheDensityOfTheLastRun) {
   EXPECT_EQ(sweep.ValueMeans.size(), 2u);
   sweep.E_valTo = "20";
   sweep.E_incre = "0";
-  EXPECT_EQ(ErrorOf([&] { sweep.B_startClick(); }), "Floating point division by zero");
+  EXPECT_EQ(ErrorOf([&] { sweep.B_startClick(); }), kZeroIncrementMessage);
 
   // More runs per value asked for mid-sweep than the tables hold: the sweep ends cleanly.
   sweep.E_incre = "10";

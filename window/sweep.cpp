@@ -44,6 +44,14 @@ void SweepWindow::CheckStepsAtStart() const {
     throw SegworkError("'" + E_toSteps +
                        "' is not a valid number of timesteps: it must be at least 1");
   }
+  // A sweep on an increment of 0 never ends. Any other text is read, and refused, where the
+  // sweep first uses it.
+  int32_t increment = 1;
+  try {
+    increment = StrToInt(E_incre);
+  } catch (const SegworkError&) {
+  }
+  if (increment == 0) throw SegworkError(kZeroIncrementMessage);
 }
 
 void SweepWindow::CopyStepsToStopStep() {

@@ -56,7 +56,7 @@ class SweepWindow {
  protected:
   // Steps of one run as the tick reads them; a run has at least one step.
   int32_t StepsPerRun() const;
-  // Steps per value must be at least 1 when a sweep starts.
+  // Steps per value must be at least 1 and the increment not 0 when a sweep starts.
   void CheckStepsAtStart() const;
   // The main window's stop step follows the run length.
   void CopyStepsToStopStep();
