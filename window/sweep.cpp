@@ -83,6 +83,12 @@ void SweepWindow::ResetCounters() {
   CompletedRuns = 0;
 }
 
+void SweepWindow::B_breakClick() {
+  if (Finished) return;
+  TimerEnabled = !TimerEnabled;
+  if (TimerEnabled) model_.RunStarted();
+}
+
 void SweepWindow::EndSweep() {
   TimerEnabled = false;
   Finished = true;
@@ -95,6 +101,7 @@ void SweepWindow::StartFirstValue() {
   runsSetUp_ = 0;
   Lbl_akt = "0";
   CurrentValue = StrToInt(E_valFrom);
+  model_.RunStarted();
   CopyStepsToStopStep();
   ApplySweepValue(CurrentValue);
 }

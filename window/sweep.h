@@ -45,9 +45,7 @@ class SweepWindow {
   void UpdateCalculationCount();
   // "start / stop": pauses or resumes; resets nothing. A finished sweep stays finished: only
   // "new start" runs it again, so no run beyond its last value is made.
-  void B_breakClick() {
-    if (!Finished) TimerEnabled = !TimerEnabled;
-  }
+  void B_breakClick();
   // The sweep passed its last value; a new start clears it.
   bool Finished = false;
   // Number of values the range visits, Ceil((to - from + 1) / increment).
