@@ -48,6 +48,12 @@ std::vector<SummarySeries> ParameterSummary(const ExperimentDescription&, const 
                                {"is_trend", &series.Series_IS_Trend},
                                {"is_fit", &series.Series_IS_Fit}}) {
     AddDerived(out, name, *derived, warnings);
+    // A fit is evaluated at every run's value: one row per value is enough.
+    if (out.empty() || !out.back().name.ends_with("_fit")) continue;
+    auto& points = out.back().points;
+    points.erase(std::unique(points.begin(), points.end(),
+                             [](const SeriesPoint& a, const SeriesPoint& b) { return a.x == b.x; }),
+                 points.end());
   }
   return out;
 }

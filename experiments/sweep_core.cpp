@@ -33,7 +33,7 @@ uint32_t RunSeed(uint32_t sweepSeed, uint32_t run) {
 }
 
 int64_t SweepValueCount(int64_t from, int64_t to, int64_t increment) {
-  if (increment == 0) throw SegworkError("Floating point division by zero");
+  if (increment == 0) throw SegworkError(kZeroIncrementMessage);
   return int64_t(std::ceil(double(to - from + 1) / double(increment)));
 }
 

@@ -41,6 +41,8 @@ uint32_t RunSeed(uint32_t sweepSeed, uint32_t run);
 // up to `to` when from <= to and increment >= 1. Below 1 for a range past its end, which the
 // windows show and refuse as they do; an increment of 0 has no count.
 int64_t SweepValueCount(int64_t from, int64_t to, int64_t increment);
+inline constexpr const char* kZeroIncrementMessage =
+    "The increment must not be 0: the values would never pass the upper bound.";
 
 // The runs of a sweep, numbered from 0: the first value always runs, then on by the increment
 // up to the upper bound, each value with its runs.

@@ -908,44 +908,51 @@ TEST(StopStep, EqualityOnly) {
   }
 }
 
-TEST(FrameRate, InjectedTick) {
+// Steps per second over the last second of running, or since the run started when shorter.
+TEST(FrameRate, StepsPerSecondOfTheLastSecondOfRunning) {
   auto m = SmallModel(3, 3, "2");
-  uint32_t tick = 0;
+  uint32_t tick = 0xFFFFFF00u;  // the tick wraps on the way: differences are taken unsigned
   m->TickCount = [&tick] { return tick; };
   m->CreateMainWindow();
-  const std::string caption = m->Window.Caption;
-  tick = 999;
-  m->UpdateFrameRate();
-  EXPECT_EQ(m->Window.Caption, caption);
-  tick = 1000;
-  m->UpdateFrameRate();
-  EXPECT_EQ(m->Window.Caption, "Group seperation || fps= 2");
+  m->Sim.StopStep = 1 << 30;
+  auto caption = [&] { return m->Window.Caption; };
+  const auto fps = [](int n) { return "Group seperation || fps= " + std::to_string(n); };
 
-  // 64 steps in 1024 ms are 62.5 per second: halves go to even.
-  tick = 1500;
-  for (int i = 0; i < 63; ++i) m->UpdateFrameRate();
-  EXPECT_EQ(m->Window.Caption, "Group seperation || fps= 2");
-  tick = 2024;
-  m->UpdateFrameRate();
-  EXPECT_EQ(m->Window.Caption, "Group seperation || fps= 62");
+  // A short burst that the stop ends: 465 steps in 31 ms after the start.
+  m->RunStarted();
+  for (int i = 0; i < 465; ++i) {
+    tick = 0xFFFFFF00u + 1 + uint32_t(i) / 15;
+    m->UpdateFrameRate(i == 464);
+  }
+  EXPECT_EQ(caption(), fps(15000));
 
-  // The tick counter wraps: the difference is taken unsigned.
-  m->LastFpsTick = 0xFFFFFE00u;
-  m->StepsSinceFpsTick = 0;
-  tick = 0x100;  // 768 ms later
-  m->UpdateFrameRate();
-  EXPECT_EQ(m->Window.Caption, "Group seperation || fps= 62");
-  tick = 488;  // 1000 ms later
-  m->UpdateFrameRate();
-  EXPECT_EQ(m->Window.Caption, "Group seperation || fps= 2");
-  EXPECT_EQ(m->LastFpsTick, 488u);
+  // Paused, ten seconds later resumed at 2,000 steps a second for three seconds: the pause is no
+  // running time, the figure is renewed every 100 ms and counts only the last second.
+  m->B_stopClick();  // the model runs from its creation: this pauses and shows the figure
+  EXPECT_EQ(caption(), fps(15000));
+  tick += 10000;
+  m->B_stopClick();
+  const uint32_t start = tick;
+  for (int i = 1; i <= 6001; ++i) {
+    tick = start + uint32_t(i) / 2;
+    m->UpdateFrameRate(i == 6001);
+    if (i == 199) {
+      EXPECT_EQ(caption(), fps(15000)) << "renewed before 100 ms";
+    }
+    if (i == 250) {
+      EXPECT_EQ(caption(), fps(2000));
+    }
+  }
+  EXPECT_EQ(caption(), fps(2000));
+  EXPECT_LE(m->RecentSteps.size(), 1100u);
 
-  // A step updates it too.
-  tick = 3000;
+  // A step that reaches the stop step shows the figure; a setup does not reset it.
+  m->Sim.StopStep = m->Sim.StepCount + 1;
+  tick += 500;
   m->AdvanceOneStep();
-  EXPECT_EQ(m->Window.Caption, "Group seperation || fps= 0");  // 1 step in 2512 ms
-  m->SetUpRun();  // a setup does not reset the frame-rate clock
-  EXPECT_EQ(m->LastFpsTick, 3000u);
+  EXPECT_EQ(caption(), fps(1001));
+  m->SetUpRun();
+  EXPECT_EQ(m->RunStartTick, start);
 }
 
 }  // namespace

@@ -784,14 +784,14 @@ TEST_F(ExperimentBattery, OddNumbersInTheSweepFieldsEndInABoxOrARunThatCanBeStop
     Outcome outcome;
     QString box;
   };
-  const QString zero = "|Floating point division by zero";
+  const QString zero = QString("|") + kZeroIncrementMessage;
   const QString range = "|Range check error";
   const QString steps0 = "|'0' is not a valid number of timesteps: it must be at least 1";
   const QString stepsNeg = "|'-2' is not a valid number of timesteps: it must be at least 1";
   const std::vector<Case> cases = {
-      {0, "E_incre", "0", zero, RunsOn, {}},
+      {0, "E_incre", "0", zero, StartBox, zero},
       {1, "E_incre", "0", zero, StartBox, zero},
-      {2, "E_incre", "0", zero, RunsOn, {}},
+      {2, "E_incre", "0", zero, StartBox, zero},
       {0, "E_incre", "-1", {}, RunsOn, {}},
       {1, "E_incre", "-10", {}, StartBox, range},
       {2, "E_incre", "-1", {}, RunsOn, {}},
@@ -850,6 +850,32 @@ TEST_F(ExperimentBattery, OddNumbersInTheSweepFieldsEndInABoxOrARunThatCanBeStop
     }
     ExpectUsable("main run");
   }
+}
+
+// Planned counts of any size are shown whole, inside the box, their caption after them.
+TEST_F(ExperimentBattery, LargePlannedCountsAreShownWhole) {
+  for (int i = 0; i < 3; ++i) {
+    for (auto [to, total] :
+         {std::pair{"2", "/ 999999999"}, {"2000000000", "/ 1999999997000000001"}}) {
+      SCOPED_TRACE(std::string(Info(i).name) + " to " + to);
+      ShortSweep(i);
+      QWidget* w = Window(i);
+      if (i == 1) Edit(w, "E_valFrom")->setText("2");
+      Edit(w, "E_incre")->setText("1");
+      Edit(w, "E_valTo")->setText(to);
+      Edit(w, "E_calcVals")->setText("999999999");
+      auto* count = w->findChild<QLabel*>("Lbl_proceed");
+      EXPECT_EQ(count->text(), total);
+      EXPECT_GE(count->width(), count->fontMetrics().horizontalAdvance(count->text()));
+      EXPECT_LE(count->geometry().right(), count->parentWidget()->width());
+      const auto captions = count->parentWidget()->findChildren<QLabel*>();
+      EXPECT_TRUE(std::any_of(captions.begin(), captions.end(), [&](QLabel* c) {
+        return c->text().startsWith(": calc") && c->x() > count->geometry().right() &&
+               c->y() == count->y();
+      }));
+    }
+  }
+  ExpectBox({}, "counts");
 }
 
 // A main-window field a sweep's setup reads: the new start stops there and no sweep runs.

@@ -62,6 +62,15 @@ TEST_F(Desktop, AHeadlessPictureIsTheWindowsPixelForPixel) {
   EXPECT_EQ(
       Difference(QImage(QString::fromStdString(saved)).convertToFormat(QImage::Format_RGB32), file),
       "");
+  // With graphics off the panel keeps the step-0 picture; the saved one is still the run's.
+  Find<QCheckBox>("CB_graphicUpd")->setChecked(false);
+  Click("B_setup");
+  for (int i = 0; i < 12; ++i) main->Timer1Timer();
+  ASSERT_TRUE(main->SavePictureTo(QString::fromStdString(saved)));
+  EXPECT_NE(Difference(Panel()->grab().toImage().convertToFormat(QImage::Format_RGB32), file), "");
+  EXPECT_EQ(
+      Difference(QImage(QString::fromStdString(saved)).convertToFormat(QImage::Format_RGB32), file),
+      "");
   EXPECT_FALSE(main->SavePictureTo(QString::fromStdString(TempPath("missing") + "/p.png")));
   QApplication::processEvents();
   ASSERT_EQ(boxes.size(), 1u);

@@ -55,14 +55,14 @@ TEST_F(Desktop, StartsRunningAndStartStopTogglesTimerAndColour) {
   EXPECT_TRUE(main->Timer1()->isActive());
   EXPECT_FALSE(Red());
 
-  // The experiment buttons stop the run and leave the colour; the next click starts it red.
+  // The experiment buttons stop the run and show it stopped.
   Click("ana_ps");
   EXPECT_TRUE(ps->isVisible());
   EXPECT_FALSE(main->Timer1()->isActive());
-  EXPECT_FALSE(Red());
+  EXPECT_TRUE(Red());
   Click("B_stop");
   EXPECT_TRUE(main->Timer1()->isActive());
-  EXPECT_TRUE(Red());
+  EXPECT_FALSE(Red());
 }
 
 TEST_F(Desktop, StopsAtTheStopStepRunsOnPastItAndNewSetupResetsTheCounter) {
@@ -272,6 +272,56 @@ TEST_F(Desktop, ParameterSweepWindowRunsTheDefaultSweep) {
   find((QCheckBox*)nullptr, "CB_avg_Seg")->setChecked(false);
   EXPECT_FALSE(sweep.Series_IS_Avg.Visible);
   EXPECT_EQ(sweep.Series_IS_Avg.Count(), 3u);
+}
+
+// A finished sweep stays finished: "start / stop" after "6 / 6" makes no runs past the range.
+TEST_F(Desktop, AFinishedParameterSweepStaysFinished) {
+  Click("ana_ps");
+  ps->findChild<QComboBox*>("CB_param")->setCurrentIndex(1);
+  for (auto [name, text] : {std::pair{"E_valFrom", "1"},
+                            {"E_valTo", "3"},
+                            {"E_incre", "1"},
+                            {"E_toSteps", "4"},
+                            {"E_calcVals", "2"},
+                            {"E_seed", "5"}}) {
+    ps->findChild<QLineEdit*>(name)->setText(text);
+  }
+  QTest::mouseClick(ps->findChild<QPushButton*>("B_start"), Qt::LeftButton);
+  ASSERT_TRUE(RunUntilStopped(ps->Timer()));
+  ASSERT_EQ(ps->sweep().Series_Avg.Count(), 6u);
+  QTest::mouseClick(ps->findChild<QPushButton*>("B_break"), Qt::LeftButton);
+  QTest::qWait(50);
+  EXPECT_FALSE(ps->Timer()->isActive());
+  EXPECT_EQ(ps->sweep().Series_Avg.Count(), 6u);
+  EXPECT_EQ(ps->sweep().Series_AvgClust.XValue(ps->sweep().Series_AvgClust.Count() - 1), 3.0);
+  EXPECT_EQ(ps->findChild<QLabel*>("Lbl_akt")->text(), "6");
+  EXPECT_TRUE(boxes.empty());
+}
+
+// While a sweep runs the main run is stopped, shown red, and refuses to start; once the sweep is
+// paused it starts again.
+TEST_F(Desktop, TheMainRunWaitsWhileASweepRuns) {
+  EXPECT_TRUE(main->Timer1()->isActive());
+  Click("ana_growth");
+  EXPECT_FALSE(main->Timer1()->isActive());
+  EXPECT_TRUE(Red());
+  Click("B_stop");
+  EXPECT_TRUE(main->Timer1()->isActive());
+  QTest::mouseClick(growth->findChild<QPushButton*>("B_start"), Qt::LeftButton);
+  ASSERT_TRUE(growth->Timer()->isActive());
+  EXPECT_FALSE(main->Timer1()->isActive());
+  EXPECT_TRUE(Red());
+  Click("B_stop");
+  QApplication::processEvents();
+  EXPECT_FALSE(main->Timer1()->isActive());
+  EXPECT_TRUE(Red());
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_TRUE(boxes[0].startsWith("sweep running|")) << boxes[0].toStdString();
+  QTest::mouseClick(growth->findChild<QPushButton*>("B_break"), Qt::LeftButton);
+  Click("B_stop");
+  EXPECT_TRUE(main->Timer1()->isActive());
+  EXPECT_FALSE(Red());
+  EXPECT_EQ(boxes.size(), 1u);
 }
 
 TEST_F(Desktop, GrowthAndStreetWindowsRunShortSweeps) {

@@ -124,8 +124,9 @@ QGroupBox* ExperimentForm::BuildSettings(QRect geometry, int top, const char* fr
   Lbl_akt_->setAlignment(Qt::AlignRight);
   Lbl_proceed_ = Label(QString::fromStdString(sweep_.Lbl_proceed), box, 50, y);
   Lbl_proceed_->setObjectName("Lbl_proceed");
-  Lbl_proceed_->setFixedWidth(50);
-  Label(": calculations", box, 102, y);
+  Lbl_proceed_->setMinimumWidth(50);
+  calculationsCaption_ = Label(": calculations", box, 102, y);
+  ShowCalculationCount();
   auto* undo = Button("B_undoZ", "undoZoom", box, QRect(8, y + 24, 75, 25));
   connect(undo, &QPushButton::clicked, this, [this] { UndoZoom(); });
   auto* save = Button("B_saveSweep", "Save sweep…", box, QRect(96, y + 24, 92, 25));
@@ -176,15 +177,29 @@ void ExperimentForm::Tick(const std::function<void()>& tick) {
 void ExperimentForm::SyncFromSweep() {
   SetText(lbl_pSteps_, sweep_.lbl_pSteps);
   SetText(Lbl_akt_, sweep_.Lbl_akt);
-  SetText(Lbl_proceed_, sweep_.Lbl_proceed);
+  if (Lbl_proceed_->text().toStdString() != sweep_.Lbl_proceed) ShowCalculationCount();
   if (sweep_.TimerEnabled != timer_->isActive()) {
     if (sweep_.TimerEnabled) {
+      main_.StopRun();  // the sweep steps the main window's model
       timer_->start();
     } else {
       timer_->stop();
       RefreshCharts();  // the final state, also of a hidden window
     }
   }
+}
+
+void ExperimentForm::ShowCalculationCount() {
+  SetText(Lbl_proceed_, sweep_.Lbl_proceed);
+  // The count is shown whole; its caption follows it and shortens where the box ends.
+  Lbl_proceed_->adjustSize();
+  const int x = Lbl_proceed_->x() + Lbl_proceed_->width() + 2;
+  const int room = Lbl_proceed_->parentWidget()->width() - 8 - x;
+  const QString full = ": calculations";
+  calculationsCaption_->setText(
+      calculationsCaption_->fontMetrics().horizontalAdvance(full) <= room ? full : ": calc.");
+  calculationsCaption_->adjustSize();
+  calculationsCaption_->move(x, Lbl_proceed_->y());
 }
 
 void ExperimentForm::showEvent(QShowEvent* event) {

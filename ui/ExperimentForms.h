@@ -51,6 +51,8 @@ class ExperimentForm : public QWidget {
   // This window's own fields as a scenario's sweep.
   virtual SweepSettings Settings() const = 0;
   void showEvent(QShowEvent* event) override;
+  // The planned runs and their caption after them.
+  void ShowCalculationCount();
 
   TForm1& main_;
   SweepWindow& sweep_;
@@ -58,6 +60,7 @@ class ExperimentForm : public QWidget {
   QLabel* lbl_pSteps_ = nullptr;
   QLabel* Lbl_akt_ = nullptr;
   QLabel* Lbl_proceed_ = nullptr;
+  QLabel* calculationsCaption_ = nullptr;
   QLabel* seedLabel_ = nullptr;
   QLineEdit* E_seed_ = nullptr;
 };

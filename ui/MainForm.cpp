@@ -31,6 +31,7 @@
 #include "files/movie.h"
 #include "files/saved_run.h"
 #include "files/scenario.h"
+#include "ui/ExperimentForms.h"
 #include "ui/error_reporter.h"
 #include "ui/look.h"
 #include "ui/qt_canvas.h"
@@ -837,7 +838,28 @@ void TForm1::Timer1Timer() {
 
 void TForm1::B_stopClick() {
   CommitWeightEditor();
+  if (!model_.Window.Timer1Enabled && SweepRunning()) {
+    // A sweep steps this model: a second run on it would pass the sweep's stop step.
+    ErrorReporter::Instance().Report(
+        "sweep running", "The run cannot start while a sweep runs: stop the sweep first.");
+    return;
+  }
   Guarded([&] { model_.B_stopClick(); });
+}
+
+bool TForm1::SweepRunning() const {
+  for (QWidget* w : {parameterSpace_.data(), growth_.data(), streets_.data()}) {
+    if (auto* form = qobject_cast<ExperimentForm*>(w); form && form->Timer()->isActive()) {
+      return true;
+    }
+  }
+  return false;
+}
+
+void TForm1::StopRun() {
+  model_.Window.Timer1Enabled = false;
+  model_.Window.StopButtonRed = true;
+  SyncFromModel();
 }
 
 void TForm1::B_setupClick() {
@@ -850,8 +872,7 @@ void TForm1::ShowWindowStoppingRun(QWidget* window) {
     window->show();
     window->raise();
   }
-  model_.Window.Timer1Enabled = false;
-  SyncFromModel();
+  StopRun();
 }
 
 void TForm1::ZeichenPanelMouseDown(Qt::MouseButton button, QPoint pos) {

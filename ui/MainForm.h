@@ -85,7 +85,11 @@ class TForm1 : public QWidget {
   void CommitWeightEditor();
 
   void Timer1Timer();
+  // Refused while a sweep runs.
   void B_stopClick();
+  // The run stopped and shown so, as when an experiment window takes the model.
+  void StopRun();
+  bool SweepRunning() const;
   void B_setupClick();
   void ZeichenPanelMouseDown(Qt::MouseButton button, QPoint pos);
   void ZeichenPanelMouseMove(QPoint pos);

@@ -35,9 +35,12 @@ void TForm1::BuildPictureButtons(QWidget* page, int y) {
 
 bool TForm1::SavePictureTo(const QString& path) {
   return Guarded([&] {
-    const auto* cells = dynamic_cast<const QtCanvas*>(model_.Sim.CellImage.get());
-    if (!cells) throw SegworkError("there is no picture on the panel yet");
-    SavePng(cells->Raster(), path.toStdString());
+    if (!model_.Sim.CellImage) throw SegworkError("there is no picture on the panel yet");
+    // Painted whole from the state, as the command line paints it: with graphics off the panel
+    // is not kept current.
+    RasterCanvas picture(model_.Sim.PanelWidth, model_.Sim.PanelHeight);
+    RepaintAll(model_.Sim.Cells, model_.Sim.Agents, picture);
+    SavePng(picture, path.toStdString());
   });
 }
 

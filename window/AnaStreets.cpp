@@ -58,7 +58,7 @@ void StreetAnalysis::Timer4Timer() {
       const bool finished = NextValuePassesEnd();
       Series_strTrend.Recalculate();
       if (finished) {
-        TimerEnabled = false;
+        EndSweep();
         return;
       }
       CalculationIndex = 1;

@@ -77,7 +77,7 @@ void GrowthAnalysis::ApplySweepValue(int32_t value) {
 }
 
 void GrowthAnalysis::Finish() {
-  TimerEnabled = false;
+  EndSweep();
   started_ = false;
   model_.FindClusters();
 }

@@ -52,6 +52,11 @@ void Model::B_stopClick() {
     Sim.RepaintAll();
   }
   Window.Timer1Enabled = !Window.Timer1Enabled;
+  if (Window.Timer1Enabled) {
+    RunStarted();
+  } else {
+    ShowFrameRate(TickCount());
+  }
 }
 
 void Model::B_setupClick() {
@@ -200,7 +205,7 @@ namespace segwork {
 
 void Model::AdvanceOneStep() {
   Sim.AdvanceOneStep();
-  UpdateFrameRate();
+  UpdateFrameRate(Sim.StepCount == Sim.StopStep);
   if (Sim.StepCount == Sim.StopStep) {
     Window.Timer1Enabled = false;
     Window.StopButtonRed = true;
@@ -211,14 +216,34 @@ void Model::GrowPopulation() {
   Sim.GrowPopulation();
 }
 
-void Model::UpdateFrameRate() {
-  ++StepsSinceFpsTick;
+void Model::RunStarted() {
+  RecentSteps.clear();
+  RunStartTick = LastFpsTick = TickCount();
+}
+
+void Model::UpdateFrameRate(bool final) {
+  constexpr uint32_t kRenewal = 100;
   const uint32_t now = TickCount();
-  const uint32_t elapsed = now - LastFpsTick;
-  if (elapsed < 1000) return;
-  const int64_t fps = RoundHalfEven(double(StepsSinceFpsTick) / double(elapsed) * 1000);
+  if (!RecentSteps.empty() && RecentSteps.back().first == now) {
+    ++RecentSteps.back().second;
+  } else {
+    RecentSteps.push_back({now, 1});
+  }
+  if (final || now - LastFpsTick >= kRenewal) ShowFrameRate(now);
+}
+
+void Model::ShowFrameRate(uint32_t now) {
+  constexpr uint32_t kSpan = 1000;
+  // Differences are taken unsigned: the tick wraps.
+  while (!RecentSteps.empty() && now - RecentSteps.front().first >= kSpan) {
+    RecentSteps.pop_front();
+  }
+  const uint32_t span = std::min(kSpan, now - RunStartTick);
+  if (span == 0) return;
+  uint64_t steps = 0;
+  for (const auto& [tick, count] : RecentSteps) steps += count;
   LastFpsTick = now;
-  StepsSinceFpsTick = 0;
+  const int64_t fps = RoundHalfEven(double(steps) / double(span) * 1000);
   Window.Caption = "Group seperation || fps= " + std::to_string(fps);
 }
 

@@ -2,10 +2,12 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "analysis/Analyse.h"
@@ -62,8 +64,11 @@ class Model : public SimulationObserver {
 
   WindowOutputs Window;
   AnalysisWindow Analysis;
-  uint32_t LastFpsTick = 0;
-  uint32_t StepsSinceFpsTick = 0;
+  // The steps of the last second of running, as (millisecond, steps) in time order, and when
+  // the run last started running; the caption's figure is counted from them.
+  std::deque<std::pair<uint32_t, uint32_t>> RecentSteps;
+  uint32_t RunStartTick = 0;
+  uint32_t LastFpsTick = 0;  // when the caption last showed a figure
 
   // Street drawing by the pointer.
   bool DrawingLine = false;
@@ -104,7 +109,11 @@ class Model : public SimulationObserver {
   void AdvanceOneStep();
   // The run's growth, then the agent count shown.
   void GrowPopulation();
-  void UpdateFrameRate();
+  // Counts a step; the caption shows steps per second over the last second of running, or since
+  // the run started when shorter, renewed every 100 ms and when the run stops (`final`).
+  void UpdateFrameRate(bool final = false);
+  // The run starts (or resumes) running now: time stopped before it is no running time.
+  void RunStarted();
 
   // ----- streets -----
   void InitStreetControls();
@@ -130,6 +139,7 @@ class Model : public SimulationObserver {
   void RunOpened(AnalysisWindow analysis);
 
  private:
+  void ShowFrameRate(uint32_t now);
   // What the window shows of the run, as the run makes it.
   void RunBuilt() override;
   void PopulationGrown() override;

@@ -47,7 +47,7 @@ void ParameterSpaceSweep::Timer2Timer() {
     if (CountCompletedRun()) {
       if (NextValuePassesEnd()) {
         // The timer goes first, so a failing fit cannot leave the sweep running.
-        TimerEnabled = false;
+        EndSweep();
         model_.FindClusters();
         Fit();
         return;

@@ -44,6 +44,14 @@ void SweepWindow::CheckStepsAtStart() const {
     throw SegworkError("'" + E_toSteps +
                        "' is not a valid number of timesteps: it must be at least 1");
   }
+  // A sweep on an increment of 0 never ends. Any other text is read, and refused, where the
+  // sweep first uses it.
+  int32_t increment = 1;
+  try {
+    increment = StrToInt(E_incre);
+  } catch (const SegworkError&) {
+  }
+  if (increment == 0) throw SegworkError(kZeroIncrementMessage);
 }
 
 void SweepWindow::CopyStepsToStopStep() {
@@ -75,12 +83,25 @@ void SweepWindow::ResetCounters() {
   CompletedRuns = 0;
 }
 
+void SweepWindow::B_breakClick() {
+  if (Finished) return;
+  TimerEnabled = !TimerEnabled;
+  if (TimerEnabled) model_.RunStarted();
+}
+
+void SweepWindow::EndSweep() {
+  TimerEnabled = false;
+  Finished = true;
+}
+
 void SweepWindow::StartFirstValue() {
+  Finished = false;
   sweepSeed_.reset();
   if (!E_seed.empty()) sweepSeed_ = StrToSeed(E_seed);
   runsSetUp_ = 0;
   Lbl_akt = "0";
   CurrentValue = StrToInt(E_valFrom);
+  model_.RunStarted();
   CopyStepsToStopStep();
   ApplySweepValue(CurrentValue);
 }

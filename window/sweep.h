@@ -43,15 +43,18 @@ class SweepWindow {
 
   // "/ " and the planned number of runs; a zero increment fails and leaves the label.
   void UpdateCalculationCount();
-  // "start / stop": pauses or resumes; resets nothing.
-  void B_breakClick() { TimerEnabled = !TimerEnabled; }
+  // "start / stop": pauses or resumes; resets nothing. A finished sweep stays finished: only
+  // "new start" runs it again, so no run beyond its last value is made.
+  void B_breakClick();
+  // The sweep passed its last value; a new start clears it.
+  bool Finished = false;
   // Number of values the range visits, Ceil((to - from + 1) / increment).
   int64_t ValueCount() const;
 
  protected:
   // Steps of one run as the tick reads them; a run has at least one step.
   int32_t StepsPerRun() const;
-  // Steps per value must be at least 1 when a sweep starts.
+  // Steps per value must be at least 1 and the increment not 0 when a sweep starts.
   void CheckStepsAtStart() const;
   // The main window's stop step follows the run length.
   void CopyStepsToStopStep();
@@ -63,6 +66,8 @@ class SweepWindow {
   void StepModel();
   // The counters of a new start, and the main window's step count.
   void ResetCounters();
+  // The timer off and the sweep finished.
+  void EndSweep();
   // The first run of a new start: counters shown, run length copied, first value set up.
   void StartFirstValue();
   virtual void ApplySweepValue(int32_t value) = 0;
