@@ -184,7 +184,11 @@ ControlValues ControlsOf(const RunOptions& o, std::ostream& warn) {
       p.set(c, o.Value(p));
     }
   }
-  for (const auto& [p, value] : o.controlOverrides) p->set(c, value);
+  for (const auto& [p, value] : o.controlOverrides) {
+    p->set(c, p->kind == ParameterKind::Position
+                  ? std::to_string(Clamped(p->name, value, p->low, p->high, warn))
+                  : value);
+  }
   if (o.weights) {
     const std::vector<std::string> parts = SplitWeights(*o.weights);
     if (parts.size() != 7) {
