@@ -61,8 +61,11 @@ std::pair<std::string, std::string> Twice(const std::string& written, size_t pic
   std::vector<size_t> starts;
   for (size_t at = 0; at < written.size(); at = written.find('\n', at) + 1) {
     const size_t quote = written.find_first_not_of(' ', at);
-    if (quote != std::string::npos && written[quote] == '"' &&
-        written.find("\": ", quote) < written.find('\n', at)) {
+    const size_t end = written.find('\n', at);
+    const char last = written[(end == std::string::npos ? written.size() : end) - 1];
+    // A key whose value opens an object or list over the next lines cannot be repeated alone.
+    if (quote != std::string::npos && written[quote] == '"' && written.find("\": ", quote) < end &&
+        last != '{' && last != '[') {
       starts.push_back(at);
     }
     if (written.find('\n', at) == std::string::npos) break;
