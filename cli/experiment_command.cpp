@@ -14,6 +14,7 @@
 
 #include "analysis/measure_catalog.h"
 #include "cli/output.h"
+#include "cli/run_pool.h"
 #include "core/convert.h"
 #include "core/errors.h"
 #include "experiments/sweep_core.h"
@@ -419,7 +420,7 @@ std::string Row(const ExperimentPlan& plan, HeadlessRun& sim, const std::string&
 RunResult DoRun(const ExperimentPlan& plan, const RunOptions& base, uint64_t r) {
   RunResult result;
   std::ostringstream warnings;
-  try {
+  result.error = FailureOf([&] {
     RunOptions o = base;
     o.seed = std::to_string(plan.SeedOf(r));
     const auto& values = plan.combinations[size_t(plan.CombinationOf(r))];
@@ -449,83 +450,10 @@ RunResult DoRun(const ExperimentPlan& plan, const RunOptions& base, uint64_t r) 
         result.rows += Row(plan, *sim, prefix, settled);
       }
     }
-  } catch (const SegworkError& e) {
-    result.error = e.what();
-  } catch (const std::bad_alloc&) {
-    result.error = "segwork-cli: out of memory";
-  } catch (const std::exception& e) {
-    result.error = std::string("segwork-cli: ") + e.what();
-  }
+  });
   result.warnings = warnings.str();
   return result;
 }
-
-// Worker threads that make the runs in order of their numbers and hand them out in that order;
-// they run at most a few runs ahead of the one written next, so memory stays flat in the runs.
-class RunPool {
- public:
-  RunPool(const ExperimentPlan& plan, const RunOptions& base)
-      : plan_(plan), base_(base), next_(plan.begin), taken_(plan.begin) {
-    const uint64_t count = plan.end - plan.begin;
-    for (uint64_t t = 0; t < std::min<uint64_t>(plan.jobs, count); ++t) {
-      try {
-        workers_.emplace_back([this] { Work(); });
-      } catch (const std::system_error&) {
-        if (workers_.empty()) throw SegworkError("segwork-cli: cannot start a thread");
-        break;
-      }
-    }
-  }
-  ~RunPool() {
-    {
-      const std::lock_guard lock(mutex_);
-      stop_ = true;
-    }
-    changed_.notify_all();
-    workers_.clear();
-  }
-
-  RunResult Take(uint64_t r) {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return finished_.count(r) > 0; });
-    RunResult result = std::move(finished_.at(r));
-    finished_.erase(r);
-    taken_ = r + 1;
-    lock.unlock();
-    changed_.notify_all();
-    return result;
-  }
-
- private:
-  void Work() {
-    const uint64_t ahead = 4 * uint64_t(plan_.jobs);
-    for (;;) {
-      uint64_t r = 0;
-      {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return stop_ || next_ < taken_ + ahead; });
-        if (stop_ || next_ >= plan_.end) return;
-        r = next_++;
-      }
-      RunResult result = DoRun(plan_, base_, r);
-      {
-        const std::lock_guard lock(mutex_);
-        finished_.emplace(r, std::move(result));
-      }
-      changed_.notify_all();
-    }
-  }
-
-  const ExperimentPlan& plan_;
-  const RunOptions& base_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::map<uint64_t, RunResult> finished_;
-  uint64_t next_;
-  uint64_t taken_;
-  bool stop_ = false;
-  std::vector<std::jthread> workers_;  // last: joined first
-};
 
 int Experiment(const RunOptions& run, const ExperimentOptions& e, std::FILE* out,
                std::ostream& err) {
@@ -534,7 +462,8 @@ int Experiment(const RunOptions& run, const ExperimentOptions& e, std::FILE* out
   // The header goes out with the first run's rows: a run that fails at once leaves no output.
   std::string header = plan.printsHeader ? Header(plan) : std::string();
   Warnings warnings(err);
-  RunPool pool(plan, run);
+  RunPool<RunResult> pool(plan.begin, plan.end, plan.jobs,
+                          [&](uint64_t r) { return DoRun(plan, run, r); });
   for (uint64_t r = plan.begin; r < plan.end; ++r) {
     RunResult result = pool.Take(r);
     warnings.Forward(result.warnings);

@@ -17,6 +17,7 @@
 
 #include "analysis/measure_catalog.h"
 #include "cli/output.h"
+#include "cli/run_pool.h"
 #include "cli/sweep_file.h"
 #include "core/convert.h"
 #include "core/errors.h"
@@ -192,7 +193,7 @@ std::string RowsOf(const Plan& plan, uint64_t r, const std::string& seed, const 
 RunResult DoRun(const Plan& plan, const RunOptions& base, uint64_t r) {
   RunResult result;
   std::ostringstream warnings;
-  try {
+  result.error = FailureOf([&] {
     const RunOptions o = RunOptionsOf(plan, base, r);
     const std::unique_ptr<HeadlessRun> model = PrepareRun(o, plan.engine, warnings, false);
     for (int32_t s = 0; s < plan.steps; ++s) model->AdvanceOneStep();
@@ -201,13 +202,7 @@ RunResult DoRun(const Plan& plan, const RunOptions& base, uint64_t r) {
     result.rows = RowsOf(plan, r, *o.seed, result.measures);
     // The summary's density line is the last run's.
     if (r + 1 != plan.total) result.measures.density.clear();
-  } catch (const SegworkError& e) {
-    result.error = e.what();
-  } catch (const std::bad_alloc&) {
-    result.error = "segwork-cli: out of memory";
-  } catch (const std::exception& e) {
-    result.error = std::string("segwork-cli: ") + e.what();
-  }
+  });
   result.warnings = warnings.str();
   return result;
 }
@@ -230,66 +225,14 @@ std::string Summary(const Plan& plan, const std::vector<RunResult>& results, std
   return block;
 }
 
-// Worker threads that make the runs of a block, and hand them out in run order.
-class RunPool {
- public:
-  RunPool(const Plan& plan, const RunOptions& base) : plan_(plan), base_(base), next_(plan.begin) {
-    const uint64_t count = plan.end - plan.begin;
-    for (uint64_t t = 0; t < std::min<uint64_t>(plan.jobs, count); ++t) {
-      try {
-        workers_.emplace_back([this] { Work(); });
-      } catch (const std::system_error&) {
-        // More jobs than the system grants threads: go on with those it gave.
-        if (workers_.empty()) throw SegworkError("segwork-cli: cannot start a thread");
-        break;
-      }
-    }
-  }
-  // Stops the workers before they are joined, also on a throw.
-  ~RunPool() {
-    stop_ = true;
-    workers_.clear();
-  }
-
-  RunResult Take(uint64_t r) {
-    std::unique_lock lock(mutex_);
-    finishedOne_.wait(lock, [&] { return finished_.count(r) > 0; });
-    RunResult result = std::move(finished_.at(r));
-    finished_.erase(r);
-    return result;
-  }
-
- private:
-  void Work() {
-    while (!stop_) {
-      const uint64_t r = next_.fetch_add(1);
-      if (r >= plan_.end) return;
-      RunResult result = DoRun(plan_, base_, r);
-      {
-        const std::lock_guard lock(mutex_);
-        finished_.emplace(r, std::move(result));
-      }
-      finishedOne_.notify_all();
-    }
-  }
-
-  const Plan& plan_;
-  const RunOptions& base_;
-  std::mutex mutex_;
-  std::condition_variable finishedOne_;
-  std::map<uint64_t, RunResult> finished_;
-  std::atomic<uint64_t> next_;
-  std::atomic<bool> stop_{false};
-  std::vector<std::jthread> workers_;  // last: joined first
-};
-
 int RunPlan(Plan& plan, const RunOptions& base, SweepOutput& output, std::FILE* out,
             std::ostream& err) {
   std::vector<RunResult> kept;
   Warnings warnings(err);
   plan.begin = output.Next();
   {
-    RunPool pool(plan, base);
+    RunPool<RunResult> pool(plan.begin, plan.end, plan.jobs,
+                            [&](uint64_t r) { return DoRun(plan, base, r); });
     // Written in run order as the runs come in, so any --jobs gives the same bytes.
     for (uint64_t r = plan.begin; r < plan.end; ++r) {
       RunResult result = pool.Take(r);
