@@ -464,18 +464,12 @@ int Experiment(const RunOptions& run, const ExperimentOptions& e, std::FILE* out
   Warnings warnings(err);
   RunPool<RunResult> pool(plan.begin, plan.end, plan.jobs,
                           [&](uint64_t r) { return DoRun(plan, run, r); });
-  for (uint64_t r = plan.begin; r < plan.end; ++r) {
-    RunResult result = pool.Take(r);
-    warnings.Forward(result.warnings);
-    if (result.error) {
-      warnings.Summarise();
-      err << *result.error << "\n";
-      return kFailureStatus;
-    }
+  const int status = pool.TakeAll(warnings, err, [&](uint64_t r, RunResult& result) {
     writer.Write(header + result.rows);
     header.clear();
     if (!plan.quiet) err << "# run " << r + 1 << '/' << plan.total << "\n";
-  }
+  });
+  if (status) return status;
   writer.Write(header);
   warnings.Summarise();
   return 0;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
@@ -8,11 +9,13 @@
 #include <mutex>
 #include <new>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <system_error>
 #include <thread>
 #include <vector>
 
+#include "cli/output.h"
 #include "core/errors.h"
 
 namespace segwork::cli {
@@ -38,7 +41,12 @@ template <typename Result>
 class RunPool {
  public:
   RunPool(uint64_t begin, uint64_t end, uint32_t jobs, std::function<Result(uint64_t)> make)
-      : make_(std::move(make)), end_(end), ahead_(4 * uint64_t(jobs)), next_(begin), taken_(begin) {
+      : make_(std::move(make)),
+        begin_(begin),
+        end_(end),
+        ahead_(4 * uint64_t(jobs)),
+        next_(begin),
+        taken_(begin) {
     for (uint64_t t = 0; t < std::min<uint64_t>(jobs, end - begin); ++t) {
       try {
         workers_.emplace_back([this] { Work(); });
@@ -60,6 +68,23 @@ class RunPool {
   }
   RunPool(const RunPool&) = delete;
   RunPool& operator=(const RunPool&) = delete;
+
+  // Every run's result in run order, handed to `done`, each run's warnings forwarded first; the
+  // first failed run ends the batch with its message and the failure status.
+  int TakeAll(Warnings& warnings, std::ostream& err,
+              const std::function<void(uint64_t, Result&)>& done) {
+    for (uint64_t r = begin_; r < end_; ++r) {
+      Result result = Take(r);
+      warnings.Forward(result.warnings);
+      if (result.error) {
+        warnings.Summarise();
+        err << *result.error << "\n";
+        return kFailureStatus;
+      }
+      done(r, result);
+    }
+    return 0;
+  }
 
   // Run r's result, once made; runs are taken in order.
   Result Take(uint64_t r) {
@@ -93,6 +118,7 @@ class RunPool {
   }
 
   const std::function<Result(uint64_t)> make_;
+  const uint64_t begin_;
   const uint64_t end_;
   const uint64_t ahead_;
   std::mutex mutex_;

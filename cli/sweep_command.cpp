@@ -234,14 +234,7 @@ int RunPlan(Plan& plan, const RunOptions& base, SweepOutput& output, std::FILE* 
     RunPool<RunResult> pool(plan.begin, plan.end, plan.jobs,
                             [&](uint64_t r) { return DoRun(plan, base, r); });
     // Written in run order as the runs come in, so any --jobs gives the same bytes.
-    for (uint64_t r = plan.begin; r < plan.end; ++r) {
-      RunResult result = pool.Take(r);
-      warnings.Forward(result.warnings);
-      if (result.error) {
-        warnings.Summarise();
-        err << *result.error << "\n";
-        return kFailureStatus;
-      }
+    const int status = pool.TakeAll(warnings, err, [&](uint64_t r, RunResult& result) {
       output.WriteRun(r, result.rows);
       if (!plan.quiet) {
         err << "# run " << r + 1 << '/' << plan.total << " value " << plan.ValueOf(r) << "\n";
@@ -250,7 +243,8 @@ int RunPlan(Plan& plan, const RunOptions& base, SweepOutput& output, std::FILE* 
         result.rows.clear();
         kept.push_back(std::move(result));
       }
-    }
+    });
+    if (status) return status;
   }
   // Shard 0 may have no runs of its own and still owes the header.
   output.Finish();
