@@ -84,12 +84,8 @@ void CheckValue(const Parameter& p, const std::string& value, const std::string&
 const Parameter& VariedNamed(const std::string& name, const std::string& where) {
   const Parameter* p = FindParameter(name);
   if (!p) {
-    std::string names;
-    for (const Parameter& known : Parameters()) {
-      if (std::string_view(known.name) != "steps")
-        names += (names.empty() ? "" : ", ") + std::string(known.name);
-    }
-    throw SegworkError(where + ": no parameter is named '" + name + "'; the parameters: " + names);
+    throw SegworkError(where + ": no parameter is named '" + name +
+                       "'; the parameters: " + VariableParameterNames());
   }
   if (std::string_view(p->name) == "steps") {
     throw SegworkError(where +

@@ -503,9 +503,12 @@ const Parameter& ParameterNamedByControl(std::string_view control) {
   return *p;
 }
 
-std::string ParameterNames() {
+std::string VariableParameterNames() {
   std::string names;
-  for (const Parameter& p : Parameters()) names += std::string(names.empty() ? "" : ", ") + p.name;
+  for (const Parameter& p : Parameters()) {
+    if (std::string_view(p.name) != "steps")
+      names += (names.empty() ? "" : ", ") + std::string(p.name);
+  }
   return names;
 }
 

@@ -68,7 +68,8 @@ const Parameter& ParameterNamed(std::string_view name);
 // The row of a control's objectName (or a weight row's type); nullptr when there is none.
 const Parameter* ParameterOfControl(std::string_view control);
 const Parameter& ParameterNamedByControl(std::string_view control);
-// Every parameter's name, comma-separated, for messages.
-std::string ParameterNames();
+// The names of the parameters an experiment can vary (all but the steps, which cap every run),
+// comma-separated, for messages.
+std::string VariableParameterNames();
 
 }  // namespace segwork
