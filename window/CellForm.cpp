@@ -292,14 +292,11 @@ void Model::RunOpened(AnalysisWindow analysis) {
   Analysis.ResetCount = resets + 1;
   Analysis.ClusterChartCount = clusterCharts + 1;
   Analysis.DissimiGridCount = grids + 1;
-  WindowOutputs& w = Window;
-  w.lbl_Steps = std::to_string(Sim.StepCount);
-  if (Sim.StepCount > 0) w.Lbl_nrAgents = std::to_string(int64_t(Sim.Agents.size()) - 1);
-  w.Lbl_P = std::to_string(Sim.Threshold);
-  w.Lbl_cellS = std::to_string(Sim.RowCount) + " x " + std::to_string(Sim.ColCount) + " = " +
-                std::to_string(int64_t(Sim.RowCount) * Sim.ColCount);
-  w.Lbl_strCell = std::to_string(Sim.StreetCells);
-  w.PanelEnabled = true;
+  // What a new run shows, and its step, agents and street cells as the file has them.
+  RunBuilt();
+  StepCounted();
+  if (Sim.StepCount > 0) PopulationGrown();
+  StreetCellsChanged();
 }
 
 }  // namespace segwork
