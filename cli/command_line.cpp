@@ -162,9 +162,14 @@ int RunCommandLine(int argc, const char* const* argv, std::FILE* out, std::ostre
     return ExecuteBench(line.benchOptions, out, err);
   }
   if (line.experiment->parsed()) {
-    if (const int status = LoadScenario(*line.experiment, line.experimentRun, out, err)) {
-      return status;
-    }
+    const int status = ExitStatusOf(
+        [&] {
+          ApplyScenario(*line.experiment, line.experimentRun);
+          ApplyExperimentScenario(*line.experiment, line.experimentRun, line.experimentOptions);
+          return 0;
+        },
+        out, err);
+    if (status) return status;
     return ExecuteExperiment(line.experimentRun, line.experimentOptions, out, err);
   }
   for (SweepCommand& s : line.sweeps) {

@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cinttypes>
 #include <condition_variable>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -15,6 +17,7 @@
 #include "analysis/measure_catalog.h"
 #include "cli/output.h"
 #include "cli/run_pool.h"
+#include "cli/sweep_file.h"
 #include "core/convert.h"
 #include "core/errors.h"
 #include "experiments/sweep_core.h"
@@ -49,7 +52,63 @@ void AddExperimentOptions(CLI::App& command, RunOptions& run, ExperimentOptions&
   command.add_option("--jobs", e.jobs, "runs in parallel (default: hardware threads)")
       ->type_name("N");
   command.add_option("--shard", e.shard, "run only block I of N of the runs")->type_name("I/N");
+  command
+      .add_option("--output", e.output,
+                  "write the rows to FILE as the runs finish (with FILE.sweep naming the "
+                  "experiment)")
+      ->type_name("FILE");
+  AddFlag(command, "--resume", e.resume,
+          "finish the experiment of --output FILE: keep its whole runs, make only what is "
+          "missing");
+  command
+      .add_option("--save-scenario", run.saveScenario,
+                  "write the scenario of these options with this experiment instead of running")
+      ->type_name("FILE");
   AddFlag(command, "--quiet", e.quiet, "no progress lines on stderr");
+}
+
+ExperimentSettings SettingsOf(const ExperimentOptions& e) {
+  ExperimentSettings s;
+  s.vary = e.vary;
+  s.design = e.design.value_or("");
+  s.runs = e.runs;
+  s.until = e.until.value_or("");
+  s.measures = e.measures == ExperimentOptions().measures ? std::string() : e.measures;
+  s.every = e.every.value_or("");
+  return s;
+}
+
+ExperimentOptions OptionsOf(const ExperimentSettings& s, const std::string& base) {
+  ExperimentOptions e;
+  e.vary = s.vary;
+  if (!s.design.empty()) {
+    const std::filesystem::path design(s.design);
+    e.design = design.is_absolute() || base.empty() ? s.design : (base / design).string();
+  }
+  e.runs = s.runs;
+  if (!s.until.empty()) e.until = s.until;
+  if (!s.measures.empty()) e.measures = s.measures;
+  if (!s.every.empty()) e.every = s.every;
+  return e;
+}
+
+void ApplyExperimentScenario(const CLI::App& command, const RunOptions& run, ExperimentOptions& e) {
+  if (!run.scenario || !run.scenario->experiment) return;
+  auto given = [&](const char* name) {
+    const CLI::Option* option = command.get_option_no_throw(name);
+    return option && option->count() > 0;
+  };
+  const ExperimentOptions file = OptionsOf(
+      *run.scenario->experiment, std::filesystem::path(*run.scenarioFile).parent_path().string());
+  // What varies is the command line's when it says, else the file's.
+  if (!given("--vary") && !given("--design")) {
+    e.vary = file.vary;
+    e.design = file.design;
+  }
+  if (!given("--runs")) e.runs = file.runs;
+  if (!given("--until")) e.until = file.until;
+  if (!given("--measures")) e.measures = file.measures;
+  if (!given("--every")) e.every = file.every;
 }
 
 namespace {
@@ -253,6 +312,8 @@ struct ExperimentPlan {
   uint32_t jobs = 1;
   EngineKind engine = EngineKind::Fast;
   bool quiet = false;
+  std::string shard;        // i/n, or none
+  std::string designCheck;  // the design file's fingerprint, or none
 
   uint64_t CombinationOf(uint64_t r) const { return r / repetitions; }
   uint64_t CalcOf(uint64_t r) const { return r % repetitions + 1; }
@@ -292,7 +353,11 @@ ExperimentPlan MakePlan(const RunOptions& run, const ExperimentOptions& e, std::
   if (!e.vary.empty() && e.design) throw UsageError("--vary and --design cannot go together");
   std::vector<const Parameter*> seen;
   if (e.design) {
-    Design design = ParseDesign(ReadWholeFile(*e.design, uint64_t{64} << 20, "design"), *e.design);
+    const std::string text = ReadWholeFile(*e.design, uint64_t{64} << 20, "design");
+    Design design = ParseDesign(text, *e.design);
+    char check[17];
+    std::snprintf(check, sizeof check, "%016" PRIx64, Fnv1a64(text));
+    plan.designCheck = check;
     plan.parameters = design.parameters;
     plan.combinations = std::move(design.rows);
     plan.seeds = std::move(design.seeds);
@@ -357,7 +422,9 @@ ExperimentPlan MakePlan(const RunOptions& run, const ExperimentOptions& e, std::
     plan.begin = uint64_t(i) * plan.total / uint64_t(n);
     plan.end = uint64_t(i + 1) * plan.total / uint64_t(n);
     plan.printsHeader = i == 0;
+    plan.shard = std::to_string(i) + '/' + std::to_string(n);
   }
+  if (e.resume && !e.output) throw UsageError("--resume needs --output FILE");
   if (run.seed) {
     plan.seed = ParseSeed(*run.seed);
   } else if (!seededByDesign) {
@@ -451,22 +518,95 @@ RunResult DoRun(const ExperimentPlan& plan, const RunOptions& base, uint64_t r) 
   return result;
 }
 
-int Experiment(const RunOptions& run, const ExperimentOptions& e, std::FILE* out,
-               std::ostream& err) {
-  const ExperimentPlan plan = MakePlan(run, e, err);
-  RowWriter writer(out, "standard output");
-  // The header goes out with the first run's rows: a run that fails at once leaves no output.
-  std::string header = plan.printsHeader ? Header(plan) : std::string();
+// Everything the rows depend on; not --jobs or --quiet, which leave them as they are.
+SweepIdentity IdentityOf(const ExperimentPlan& plan, const RunOptions& o,
+                         const ExperimentOptions& e) {
+  std::string vary;
+  for (const std::string& v : e.vary) vary += v + ' ';
+  SweepIdentity identity = {{"experiment", "any"},
+                            {"vary", vary},
+                            {"design", plan.designCheck},
+                            {"runs-per-combination", std::to_string(plan.repetitions)},
+                            {"runs", std::to_string(plan.total)},
+                            {"steps", std::to_string(plan.steps)},
+                            {"until", e.until.value_or("")},
+                            {"measures", e.measures},
+                            {"every", std::to_string(plan.every)},
+                            {"seed", std::to_string(plan.seed)},
+                            {"shard", plan.shard}};
+  AppendRunIdentity(identity, o, o.layout.value_or(""));
+  return identity;
+}
+
+RowShape ShapeOf(const ExperimentPlan& plan, const std::string& header) {
+  RowShape shape;
+  shape.prefix = [&plan](uint64_t r) {
+    return std::to_string(r) + ',' + std::to_string(plan.CalcOf(r)) + ',' +
+           std::to_string(plan.SeedOf(r));
+  };
+  shape.prefixNames = "run, calc and seed";
+  shape.begin = plan.begin;
+  shape.end = plan.end;
+  shape.header = plan.printsHeader ? header.c_str() : nullptr;
+  // With --every every run has its steps' rows; until settled, as many as it made.
+  shape.rowsPerRun = plan.untilSettled ? 0
+                     : plan.every      ? (plan.steps + plan.every - 1) / plan.every
+                                       : 1;
+  return shape;
+}
+
+// The scenario of the options, as `run --save-scenario` writes it, with the experiment.
+void SaveExperimentScenario(const RunOptions& run, const ExperimentOptions& e, std::ostream& err) {
+  RunOptions o = run;
+  o.saveScenario.reset();
+  std::unique_ptr<HeadlessRun> sim = PrepareRun(o, EngineKind::Fast, err, false);
+  Scenario scenario = ScenarioOf(*sim);
+  scenario.experiment = SettingsOf(e);
+  // The design is found beside the scenario, wherever the two are moved together.
+  if (e.design) {
+    namespace fs = std::filesystem;
+    const fs::path folder = fs::absolute(*run.saveScenario).parent_path();
+    scenario.experiment->design = fs::absolute(*e.design).lexically_relative(folder).string();
+  }
+  SaveScenario(scenario, *run.saveScenario);
+}
+
+int Experiment(const RunOptions& given, const ExperimentOptions& e, std::FILE* out,
+               std::ostream& err, const ExperimentHooks* hooks) {
+  RunOptions run = given;
+  // A resumed experiment that drew its seed from the clock goes on with that seed.
+  if (e.resume && e.output && !run.seed) {
+    if (const auto seed = RecordedSeed(*e.output)) run.seed = std::to_string(*seed);
+  }
+  ExperimentPlan plan = MakePlan(run, e, err);
+  if (run.saveScenario) {
+    SaveExperimentScenario(run, e, err);
+    return 0;
+  }
+  const std::string header = Header(plan);
+  const RowShape shape = ShapeOf(plan, header);
+  std::optional<SweepOutput> output;
+  if (e.output) {
+    output.emplace(*e.output, e.resume, IdentityOf(plan, run, e), shape);
+  } else {
+    output.emplace(out, shape);
+  }
+  plan.begin = output->Next();
+  if (hooks && hooks->started) hooks->started(header, plan.begin, plan.total);
   Warnings warnings(err);
   RunPool<RunResult> pool(plan.begin, plan.end, plan.jobs,
                           [&](uint64_t r) { return DoRun(plan, run, r); });
-  const int status = pool.TakeAll(warnings, err, [&](uint64_t r, RunResult& result) {
-    writer.Write(header + result.rows);
-    header.clear();
-    if (!plan.quiet) err << "# run " << r + 1 << '/' << plan.total << "\n";
-  });
+  const int status = pool.TakeAll(
+      warnings, err,
+      [&](uint64_t r, RunResult& result) {
+        output->WriteRun(r, result.rows);
+        if (!plan.quiet) err << "# run " << r + 1 << '/' << plan.total << "\n";
+        if (hooks && hooks->runDone) hooks->runDone(r, result.rows, r + 1, plan.total);
+      },
+      hooks ? hooks->stop : nullptr);
   if (status) return status;
-  writer.Write(header);
+  // Shard 0 may have no runs of its own and still owes the header.
+  output->Finish();
   warnings.Summarise();
   return 0;
 }
@@ -474,8 +614,8 @@ int Experiment(const RunOptions& run, const ExperimentOptions& e, std::FILE* out
 }  // namespace
 
 int ExecuteExperiment(const RunOptions& run, const ExperimentOptions& experiment, std::FILE* out,
-                      std::ostream& err) {
-  return ExitStatusOf([&] { return Experiment(run, experiment, out, err); }, out, err);
+                      std::ostream& err, const ExperimentHooks* hooks) {
+  return ExitStatusOf([&] { return Experiment(run, experiment, out, err, hooks); }, out, err);
 }
 
 }  // namespace segwork::cli

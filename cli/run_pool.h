@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
@@ -70,10 +71,12 @@ class RunPool {
   RunPool& operator=(const RunPool&) = delete;
 
   // Every run's result in run order, handed to `done`, each run's warnings forwarded first; the
-  // first failed run ends the batch with its message and the failure status.
+  // first failed run ends the batch with its message and the failure status. Once `stop` is set
+  // no further result is taken.
   int TakeAll(Warnings& warnings, std::ostream& err,
-              const std::function<void(uint64_t, Result&)>& done) {
-    for (uint64_t r = begin_; r < end_; ++r) {
+              const std::function<void(uint64_t, Result&)>& done,
+              const std::atomic<bool>* stop = nullptr) {
+    for (uint64_t r = begin_; r < end_ && !(stop && *stop); ++r) {
       Result result = Take(r);
       warnings.Forward(result.warnings);
       if (result.error) {

@@ -347,20 +347,8 @@ void CheckLargestValue(const Plan& plan, const RunOptions& base) {
   PrepareRun(RunOptionsOf(plan, base, plan.end - 1), plan.engine, silenced, true);
 }
 
-uint64_t Fnv1a(const std::string& text) {
-  uint64_t hash = 0xcbf29ce484222325ull;
-  for (unsigned char c : text) hash = (hash ^ c) * 0x100000001b3ull;
-  return hash;
-}
-
 // Everything the rows depend on; not --jobs, --quiet or --summary, which leave them as they are.
 SweepIdentity IdentityOf(const Plan& plan, const RunOptions& o, const SweepOptions& s) {
-  std::string lines;
-  for (const std::string& line : o.streetLines) lines += line + ' ';
-  char scenario[20] = "";
-  if (o.scenario) {
-    std::snprintf(scenario, sizeof scenario, "%016" PRIx64, Fnv1a(ScenarioText(*o.scenario)));
-  }
   SweepIdentity identity = {{"experiment", plan.description->name},
                             {"parameter", s.parameter.value_or("")},
                             {"from", std::to_string(plan.from)},
@@ -369,27 +357,19 @@ SweepIdentity IdentityOf(const Plan& plan, const RunOptions& o, const SweepOptio
                             {"runs", std::to_string(plan.total)},
                             {"steps", std::to_string(plan.steps)},
                             {"seed", std::to_string(plan.seed)},
-                            {"shard", plan.shard},
-                            {"engine", o.engine}};
-  for (const Parameter& p : Parameters()) {
-    // The steps are the plan's, above.
-    if (!p.HasOption() || std::string_view(p.name) == "steps") continue;
-    if (std::string_view(p.name) == "rows") {
-      identity.push_back(
-          {"layout", ChoosesLayout(*plan.description) ? plan.choice : o.layout.value_or("")});
-    }
-    identity.push_back({p.name, o.Value(p)});
-  }
-  identity.insert(identity.end(), {{"weights", o.weights.value_or("")},
-                                   {"street-lines", lines},
-                                   {"panel", o.panel + 'x' + o.panelHeight.value_or(o.panel)},
-                                   {"scenario", scenario}});
+                            {"shard", plan.shard}};
+  AppendRunIdentity(identity, o,
+                    ChoosesLayout(*plan.description) ? plan.choice : o.layout.value_or(""));
   return identity;
 }
 
 RowShape ShapeOf(const Plan& plan) {
   RowShape shape;
-  shape.plan = &plan;
+  shape.prefix = [&plan](uint64_t r) {
+    return std::to_string(r) + ',' + std::to_string(plan.ValueOf(r)) + ',' +
+           std::to_string(plan.CalcOf(r)) + ',' + std::to_string(plan.SeedOf(r));
+  };
+  shape.prefixNames = "run, value, calc and seed";
   shape.begin = plan.begin;
   shape.end = plan.end;
   shape.header = plan.printsHeader ? plan.header.c_str() : nullptr;

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include "core/errors.h"
 #include "files/atomic_file.h"
 #include "files/replace_file.h"
+#include "files/scenario.h"
 #include "files/signal_cleanup.h"
 
 namespace segwork::cli {
@@ -51,9 +53,7 @@ std::string RecordText(const SweepIdentity& identity) {
 }
 
 uint64_t RowsCheck(const std::string& rows) {
-  uint64_t hash = 0xcbf29ce484222325ull;
-  for (unsigned char c : rows) hash = (hash ^ c) * 0x100000001b3ull;
-  return hash;
+  return Fnv1a64(rows);
 }
 
 std::string CheckLine(uint64_t run, uint64_t check) {
@@ -196,6 +196,32 @@ class Lines {
 
 }  // namespace
 
+uint64_t Fnv1a64(const std::string& text) {
+  uint64_t hash = 0xcbf29ce484222325ull;
+  for (unsigned char c : text) hash = (hash ^ c) * 0x100000001b3ull;
+  return hash;
+}
+
+void AppendRunIdentity(SweepIdentity& identity, const RunOptions& o, const std::string& layout) {
+  std::string lines;
+  for (const std::string& line : o.streetLines) lines += line + ' ';
+  char scenario[20] = "";
+  if (o.scenario) {
+    std::snprintf(scenario, sizeof scenario, "%016" PRIx64, Fnv1a64(ScenarioText(*o.scenario)));
+  }
+  identity.push_back({"engine", o.engine});
+  for (const Parameter& p : Parameters()) {
+    // The steps are the plan's.
+    if (!p.HasOption() || std::string_view(p.name) == "steps") continue;
+    if (std::string_view(p.name) == "rows") identity.push_back({"layout", layout});
+    identity.push_back({p.name, o.Value(p)});
+  }
+  identity.insert(identity.end(), {{"weights", o.weights.value_or("")},
+                                   {"street-lines", lines},
+                                   {"panel", o.panel + 'x' + o.panelHeight.value_or(o.panel)},
+                                   {"scenario", scenario}});
+}
+
 std::optional<uint32_t> RecordedSeed(const std::string& file) {
   const auto record = ReadRecord(file);
   if (!record || !record->values.count("seed")) return std::nullopt;
@@ -285,13 +311,39 @@ bool SweepOutput::Claim(bool resume) {
 // Keeps the whole lines that are rows of this block in order, and finds the first run missing.
 // With the record's checks, every whole run must match its own.
 void SweepOutput::Scan(const std::string& path, const std::map<uint64_t, uint64_t>* checks) {
-  const SweepPlan& plan = *shape_.plan;
+  const bool variable = shape_.rowsPerRun == 0;
   Lines lines(lock_.fd, path);
   uint64_t run = shape_.begin;  // the run the next row belongs to
   int64_t rowsOfRun = 0;
   uint64_t firstLine = 0;
+  // The rows of `run` read so far make it whole.
+  auto keepRun = [&](uint64_t lastLine) {
+    const uint64_t check = RowsCheck(keptOfNext_);
+    if (checks) {
+      const std::string where = (firstLine == lastLine ? "line " + std::to_string(lastLine)
+                                                       : "lines " + std::to_string(firstLine) +
+                                                             " to " + std::to_string(lastLine)) +
+                                " (run " + std::to_string(run) + ")";
+      const auto kept = checks->find(run);
+      if (kept == checks->end()) {
+        throw SegworkError("segwork-cli: " + path + ": " + where + ": " + RecordPath(path) +
+                           " has no check of these rows: they were not written by this "
+                           "sweep; remove " +
+                           path + " to start the sweep anew");
+      }
+      if (kept->second != check) {
+        throw SegworkError("segwork-cli: " + path + ": " + where +
+                           ": not the rows this sweep wrote (their check in " + RecordPath(path) +
+                           " differs): the file was changed; remove " + path +
+                           " to start the sweep anew");
+      }
+    }
+    kept_.emplace_back(run, check);
+    ++run, rowsOfRun = 0, keptOfNext_.clear();
+  };
   std::string line;
-  for (uint64_t number = 1;; ++number) {
+  uint64_t number = 1;
+  for (;; ++number) {
     auto refuse = [&](const std::string& why) {
       throw SegworkError("segwork-cli: " + path + ": line " + std::to_string(number) +
                          " is not a row of this sweep: " + why);
@@ -304,45 +356,34 @@ void SweepOutput::Scan(const std::string& path, const std::map<uint64_t, uint64_
         refuse("the header should be " + std::string(shape_.header));
       headerOwed_ = false;
     } else {
-      const std::vector<std::string> f = Fields(line, shape_.stepColumn ? 5 : 4);
-      if (run >= shape_.end) refuse("the block's runs end before it");
-      const std::string expected = std::to_string(run) + ',' + std::to_string(plan.ValueOf(run)) +
-                                   ',' + std::to_string(plan.CalcOf(run)) + ',' +
-                                   std::to_string(plan.SeedOf(run));
-      if (f.size() < 4 || f[0] + ',' + f[1] + ',' + f[2] + ',' + f[3] != expected) {
-        refuse("run, value, calc and seed should be " + expected);
+      std::string expected = shape_.prefix(run);
+      // A run of as many rows as it made ends where the next run's rows begin.
+      if (variable && rowsOfRun > 0 && line.rfind(expected + ',', 0) != 0) {
+        keepRun(number - 1);
+        expected = shape_.prefix(run);
       }
-      if (shape_.stepColumn && (f.size() < 5 || f[4] != std::to_string(rowsOfRun + 1))) {
-        refuse("its step should be " + std::to_string(rowsOfRun + 1));
+      if (run >= shape_.end) refuse("the block's runs end before it");
+      if (line.rfind(expected + ',', 0) != 0) {
+        refuse(shape_.prefixNames + " should be " + expected);
+      }
+      if (shape_.stepColumn) {
+        const size_t at = size_t(std::count(expected.begin(), expected.end(), ',')) + 1;
+        const std::vector<std::string> f = Fields(line, at + 1);
+        if (f.size() <= at || f[at] != std::to_string(rowsOfRun + 1)) {
+          refuse("its step should be " + std::to_string(rowsOfRun + 1));
+        }
       }
       if (rowsOfRun == 0) firstLine = number;
       keptOfNext_ += line + '\n';
-      if (++rowsOfRun == shape_.rowsPerRun) {
-        const uint64_t check = RowsCheck(keptOfNext_);
-        if (checks) {
-          const std::string where = (firstLine == number ? "line " + std::to_string(number)
-                                                         : "lines " + std::to_string(firstLine) +
-                                                               " to " + std::to_string(number)) +
-                                    " (run " + std::to_string(run) + ")";
-          const auto kept = checks->find(run);
-          if (kept == checks->end()) {
-            throw SegworkError("segwork-cli: " + path + ": " + where + ": " + RecordPath(path) +
-                               " has no check of these rows: they were not written by this "
-                               "sweep; remove " +
-                               path + " to start the sweep anew");
-          }
-          if (kept->second != check) {
-            throw SegworkError("segwork-cli: " + path + ": " + where +
-                               ": not the rows this sweep wrote (their check in " +
-                               RecordPath(path) + " differs): the file was changed; remove " +
-                               path + " to start the sweep anew");
-          }
-        }
-        kept_.emplace_back(run, check);
-        ++run, rowsOfRun = 0, keptOfNext_.clear();
-      }
+      if (++rowsOfRun == shape_.rowsPerRun) keepRun(number);
     }
     keptBytes_ += line.size() + 1;
+  }
+  // The last run of as many rows as it made is whole when they match its check; otherwise it
+  // was cut short and is made again.
+  if (variable && rowsOfRun > 0 && checks) {
+    const auto kept = checks->find(run);
+    if (kept != checks->end() && kept->second == RowsCheck(keptOfNext_)) keepRun(number - 1);
   }
   next_ = run;
 }

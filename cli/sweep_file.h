@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "cli/output.h"
+#include "cli/run_command.h"
 #include "experiments/sweep_core.h"
 
 namespace segwork::cli {
@@ -19,16 +21,28 @@ namespace segwork::cli {
 // a record without checks (written before they were kept) still resumes, unchecked.
 using SweepIdentity = std::vector<std::pair<std::string, std::string>>;
 
+// FNV-1a, 64 bits: the check of a run's rows, and the fingerprint of a file a record names.
+uint64_t Fnv1a64(const std::string& text);
+
+// What the rows depend on of the run options, appended to a record's identity; `layout` is the
+// layout every run starts from.
+void AppendRunIdentity(SweepIdentity& identity, const RunOptions& options,
+                       const std::string& layout);
+
 // The seed a record names, if the record exists and names one.
 std::optional<uint32_t> RecordedSeed(const std::string& file);
 
-// The rows a block of a sweep must have: each row begins with "run,value,calc,seed," and a growth
-// run has one row per step, numbered from 1.
+// The rows a block of a sweep or experiment must have: each row of run r begins with
+// prefix(r) and a comma (a sweep's "run,value,calc,seed", an experiment's "run,calc,seed"); a
+// growth run has one row per step, numbered from 1.
 struct RowShape {
-  const SweepPlan* plan = nullptr;
+  std::function<std::string(uint64_t)> prefix;
+  std::string prefixNames;  // what the prefix holds, for a message
   uint64_t begin = 0;
   uint64_t end = 0;
   const char* header = nullptr;  // the first line, or nullptr for a shard past the first
+  // 0: as many as the run made (an experiment stopped when settled); a run is then whole when
+  // the rows of the next run follow it, or at the end when they match their check.
   int64_t rowsPerRun = 1;
   bool stepColumn = false;
 };

@@ -212,6 +212,28 @@ void ReadSweep(Reader& r, const Json& j, Scenario& s) {
   s.sweep = std::move(w);
 }
 
+void ReadExperiment(Reader& r, const Json& j, Scenario& s) {
+  r.Object(j, "experiment", {"vary", "design", "runs", "until", "measures", "every"});
+  ExperimentSettings e;
+  if (j.contains("vary")) {
+    if (!j["vary"].is_array()) r.Fail("experiment.vary", "expected a list of \"NAME=VALUES\"");
+    for (size_t i = 0; i < j["vary"].size(); ++i) {
+      e.vary.push_back(r.Text(j["vary"][i], "experiment.vary[" + std::to_string(i + 1) + "]"));
+    }
+  }
+  for (auto [key, text] : {std::pair{"design", &e.design},
+                           {"runs", &e.runs},
+                           {"until", &e.until},
+                           {"measures", &e.measures},
+                           {"every", &e.every}}) {
+    if (j.contains(key)) *text = r.Text(j[key], std::string("experiment.") + key);
+  }
+  if (e.vary.empty() == e.design.empty()) {
+    r.Fail("experiment", "needs either vary or design");
+  }
+  s.experiment = std::move(e);
+}
+
 }  // namespace
 
 GridPos GridSizeOf(const ControlValues& controls, int32_t panelWidth, int32_t panelHeight) {
@@ -232,9 +254,9 @@ Scenario ParseScenario(const std::string& text, const std::string& name) {
     if (e.Syntax()) r.Fail("", std::string("not a scenario (JSON): ") + e.what());
     r.Fail(e.Key(), e.what());
   }
-  r.Object(
-      root, "",
-      {"format", "version", "seed", "panel", "controls", "street_lines", "street_types", "sweep"});
+  r.Object(root, "",
+           {"format", "version", "seed", "panel", "controls", "street_lines", "street_types",
+            "sweep", "experiment"});
   if (!root.contains("format") || root["format"] != kScenarioFormat) {
     r.Fail("format", std::string("expected \"") + kScenarioFormat + "\"");
   }
@@ -268,6 +290,7 @@ Scenario ParseScenario(const std::string& text, const std::string& name) {
   if (grid.x < 1 || grid.y < 1) r.Fail("panel", "the panel holds no cell");
   ReadStreets(r, root, s, grid);
   if (root.contains("sweep")) ReadSweep(r, root["sweep"], s);
+  if (root.contains("experiment")) ReadExperiment(r, root["experiment"], s);
   return s;
 }
 
@@ -373,6 +396,16 @@ std::string ScenarioText(const Scenario& s) {
     j["increment"] = w.increment;
     j["runs"] = w.runs;
     if (d && d->fits) j["poly_degree"] = w.polyDegree;
+  }
+  if (s.experiment) {
+    const ExperimentSettings& e = *s.experiment;
+    Json& j = root["experiment"];
+    if (!e.vary.empty()) j["vary"] = e.vary;
+    if (!e.design.empty()) j["design"] = e.design;
+    j["runs"] = e.runs;
+    if (!e.until.empty()) j["until"] = e.until;
+    if (!e.measures.empty()) j["measures"] = e.measures;
+    if (!e.every.empty()) j["every"] = e.every;
   }
   std::string out;
   Write(out, root, 0);

@@ -30,6 +30,18 @@ struct SweepSettings {
   std::string polyDegree = "3";
 };
 
+// An experiment of any design, as `segwork-cli experiment` takes it: the varied parameters as
+// NAME=VALUES, or a design file (relative to the scenario's folder); the steps per run are the
+// controls' E_stopT.
+struct ExperimentSettings {
+  std::vector<std::string> vary;
+  std::string design;
+  std::string runs = "1";
+  std::string until;     // "settled", or none
+  std::string measures;  // none: the default measures
+  std::string every;     // none: a row at the end of each run
+};
+
 // Everything a run depends on, as a file keeps it: the main window's controls as they stand, the
 // panel, the seed (none: the clock) and the streets; optionally an experiment window's sweep.
 struct Scenario {
@@ -41,6 +53,7 @@ struct Scenario {
   // The street-type grid; without one the lines are marked as strokes, in order.
   std::optional<SavedStreets> streets;
   std::optional<SweepSettings> sweep;
+  std::optional<ExperimentSettings> experiment;
 };
 
 // The grid the controls' cell size makes on the panel, after the edit checks.
