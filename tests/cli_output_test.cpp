@@ -139,22 +139,29 @@ TEST_F(CliOutput, TerminationSignalsEndARunOnAWholeRow) {
   }
 }
 
-TEST_F(CliOutput, ASweepKilledAndResumedEqualsAnUninterruptedOne) {
+TEST_F(CliOutput, ASweepOrExperimentKilledAndResumedEqualsAnUninterruptedOne) {
   // Twelve runs of 2000 steps: the kill comes long before the last. The fast engine settles this
-  // world in milliseconds; the literal one takes a second for the sweep.
-  const std::string sweep = "sweep growth --runs 2 --steps 2000 --quiet --engine literal" + kWorld;
-  ASSERT_EQ(Bash("$CLI " + sweep + " > " + (dir_ / "whole.csv").string()).status, 0);
-  const std::string whole = Read(dir_ / "whole.csv");
-  for (const char* jobs : {"1", "2"}) {
-    const fs::path file = dir_ / (std::string("rows-") + jobs + ".csv");
-    const std::string options = " --jobs " + std::string(jobs) + " --output " + file.string();
-    const pid_t pid = Start(Words(sweep + options), dir_ / "stdout", file, 1);
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-    EXPECT_LT(Read(file).size(), whole.size()) << "killed only after the last run";
-    const Outcome resumed = Bash("$CLI " + sweep + options + " --resume");
-    EXPECT_EQ(resumed.status, 0) << resumed.err;
-    EXPECT_EQ(Read(file), whole) << jobs;
+  // world in milliseconds; the literal one takes a second for the batch. The experiment's runs
+  // end when settled, each with its own number of rows.
+  for (const std::string& batch :
+       {"sweep growth --runs 2 --steps 2000 --quiet --engine literal" + kWorld,
+        "experiment --vary threshold=20:10:70 --runs 2 --steps 2000 --every 50 --until settled "
+        "--quiet --engine literal" +
+            kWorld}) {
+    ASSERT_EQ(Bash("$CLI " + batch + " > " + (dir_ / "whole.csv").string()).status, 0);
+    const std::string whole = Read(dir_ / "whole.csv");
+    for (const char* jobs : {"1", "2"}) {
+      const fs::path file = dir_ / (std::string("rows-") + jobs + ".csv");
+      fs::remove(file), fs::remove(file.string() + ".sweep");
+      const std::string options = " --jobs " + std::string(jobs) + " --output " + file.string();
+      const pid_t pid = Start(Words(batch + options), dir_ / "stdout", file, 1);
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+      EXPECT_LT(Read(file).size(), whole.size()) << "killed only after the last run";
+      const Outcome resumed = Bash("$CLI " + batch + options + " --resume");
+      EXPECT_EQ(resumed.status, 0) << resumed.err;
+      EXPECT_EQ(Read(file), whole) << batch << " " << jobs;
+    }
   }
 }
 

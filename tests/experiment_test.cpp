@@ -119,5 +119,61 @@ TEST(Experiment, BadInputIsRefusedWithoutARow) {
   EXPECT_EQ(RunCli({"experiment", "--vary", "threshold=1", "--design", "x.csv"}).status, 2);
 }
 
+// The parameter sweep's runs, as an experiment: the same seeds, clusters and mean index (at a
+// step where the sweep's last cluster analysis is the run's end).
+TEST(Experiment, AParameterSweepAsAnExperimentGivesItsClustersAndMeanIndex) {
+  const auto sweep = RunCli(Plus({"sweep", "parameter", "--parameter", "radius", "--from", "1",
+                                  "--to", "3", "--increment", "1", "--runs", "2", "--steps", "31"},
+                                 kWorld));
+  const auto experiment = RunCli(Plus({"experiment", "--vary", "radius=1:1:3", "--runs", "2",
+                                       "--steps", "31", "--measures", "clusters,mean_is"},
+                                      kWorld));
+  ASSERT_EQ(sweep.status, 0) << sweep.err;
+  ASSERT_EQ(experiment.status, 0) << experiment.err;
+  const std::vector<std::string> a = Split(sweep.out, '\n'), b = Split(experiment.out, '\n');
+  ASSERT_EQ(a.size(), 7u);
+  ASSERT_EQ(b.size(), a.size());
+  for (size_t i = 1; i < a.size(); ++i) {
+    const std::vector<std::string> s = Split(a[i], ','), e = Split(b[i], ',');
+    EXPECT_EQ((std::vector{s[1], s[3], s[4], s[5]}), (std::vector{e[3], e[2], e[6], e[7]})) << i;
+  }
+}
+
+// Rows to a file: cut anywhere (runs of their own number of rows, until settled) and resumed,
+// they are the bytes of an experiment never stopped; a changed row is refused and left as it
+// is; the experiment saved in a scenario runs again to the same bytes.
+TEST(Experiment, AFileCutAnywhereResumesAndAScenarioKeepsTheExperiment) {
+  const testing::TempDir dir;
+  const std::string file = dir / "rows.csv";
+  const std::vector<std::string> experiment =
+      Plus({"experiment", "--vary", "threshold=30,60", "--vary", "groups=2,3", "--runs", "2",
+            "--steps", "40", "--every", "6", "--until", "settled", "--jobs", "2"},
+           kWorld);
+  const auto whole = RunCli(experiment);
+  ASSERT_EQ(whole.status, 0) << whole.err;
+  ASSERT_EQ(RunCli(Plus(experiment, {"--output", file})).status, 0);
+  ASSERT_EQ(testing::ReadFile(file), whole.out);
+  for (size_t cut = 0; cut <= whole.out.size(); cut += 97) {
+    std::ofstream(file, std::ios::trunc) << whole.out.substr(0, cut);
+    const auto r = RunCli(Plus(experiment, {"--output", file, "--resume"}));
+    ASSERT_EQ(r.status, 0) << cut << r.err;
+    ASSERT_EQ(testing::ReadFile(file), whole.out) << cut;
+  }
+  std::string changed = whole.out;
+  changed[changed.find(",no,") + 1] = 'N';
+  std::ofstream(file, std::ios::trunc) << changed;
+  const auto refused = RunCli(Plus(experiment, {"--output", file, "--resume"}));
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.err.find("the file was changed"), std::string::npos) << refused.err;
+  EXPECT_EQ(testing::ReadFile(file), changed);
+  EXPECT_EQ(RunCli(Plus(experiment, {"--output", file})).status, 1) << "exists: not replaced";
+
+  const std::string scenario = dir / "exp.json";
+  ASSERT_EQ(RunCli(Plus(experiment, {"--save-scenario", scenario})).status, 0);
+  const auto again = RunCli({"experiment", "--scenario", scenario, "--quiet", "--jobs", "1"});
+  EXPECT_EQ(again.out, whole.out) << again.err;
+  EXPECT_EQ(RunCli(Plus(experiment, {"--resume"})).status, 2);
+}
+
 }  // namespace
 }  // namespace segwork
