@@ -4,7 +4,9 @@
 #  - examples/growth-array.sh as a job array: its shards joined equal the unsharded sweep;
 #  - a task of it cancelled midway and submitted again finishes its shard (--resume) to the same
 #    bytes;
-#  - examples/streets-parallel.sh (GNU parallel) equals the unsharded street sweep.
+#  - examples/streets-parallel.sh (GNU parallel) equals the unsharded street sweep;
+#  - examples/design-array.sh over a Latin hypercube design of examples/lhs_design.py, and
+#    examples/experiment-parallel.sh, equal their unsharded experiments.
 # segwork-cli is taken from build/ if it is there, else from PATH.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -157,9 +159,39 @@ check_parallel() {
   echo "cluster_check: GNU parallel example equals the unsharded sweep"
 }
 
+check_design_array() {
+  local dir=$work/design cpus=$(($(nproc) >= 2 ? 2 : 1))
+  mkdir -p "$dir"
+  cd "$dir"
+  /usr/bin/python3 "$top/examples/lhs_design.py" 24 >design.csv || fail "no design was made"
+  sbatch --wait --cpus-per-task=$cpus "$top/examples/design-array.sh" --runs 2 >/dev/null ||
+    fail "the design array failed: $(cat design-*.log)"
+  cat design-{0..7}.csv >joined.csv
+  segwork-cli experiment --design design.csv --seed 7 --steps 2000 --until settled --quiet \
+    --runs 2 >whole.csv
+  cmp joined.csv whole.csv || fail "the joined blocks differ from the experiment"
+  [ "$(wc -l <whole.csv)" -eq 49 ] || fail "the experiment has not 48 rows"
+  cd "$top"
+  echo "cluster_check: a job array over a design file joined equals the unsharded experiment"
+}
+
+check_experiment_parallel() {
+  local dir=$work/experiment
+  mkdir -p "$dir"
+  (cd "$dir" && bash "$top/examples/experiment-parallel.sh") ||
+    fail "the parallel experiment failed"
+  segwork-cli experiment --vary agents=1500,3000,4000 --vary threshold=20:10:60 --vary groups=2,4 \
+    --runs 10 --steps 1000 --until settled --cell-size 10 --move-distance 30 --seed 1 --quiet \
+    >"$dir/whole.csv"
+  cmp "$dir/experiment.csv" "$dir/whole.csv" || fail "GNU parallel's shards differ"
+  echo "cluster_check: GNU parallel experiment equals the unsharded one"
+}
+
 start_munge
 start_slurm
 check_array
 check_cancel_and_resume
 check_parallel
+check_design_array
+check_experiment_parallel
 passed=yes
