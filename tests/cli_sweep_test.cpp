@@ -455,10 +455,22 @@ std::vector<std::string> RunWindow(const Sweep& s, Model& model, SweepWindow& wi
 }
 
 TEST(CliSweep, TheWindowsFindTheSameRunsAndSeriesForTheSameSeeds) {
-  for (Experiment experiment : {Experiment::Parameter, Experiment::Growth, Experiment::Streets}) {
+  // The street sweep also with layouts that draw from the generator.
+  struct Case {
+    Experiment experiment;
+    const char* layout;
+    const char* randomTypes;
+  };
+  for (const Case c : {Case{Experiment::Parameter, "grid", "no"},
+                       {Experiment::Growth, "grid", "no"},
+                       {Experiment::Streets, "grid", "no"},
+                       {Experiment::Streets, "grid", "yes"},
+                       {Experiment::Streets, "random", "yes"}}) {
+    const Experiment experiment = c.experiment;
     Sweep s = Tiny(experiment);
     s.sweep.summary = true;
-    s.run.Text("random-types") = "no";  // the layout then draws nothing from the generator
+    s.run.Text("random-types") = c.randomTypes;
+    if (experiment == Experiment::Streets) s.run.layout = c.layout;
     const Result cli = Execute(s);
     ASSERT_EQ(cli.status, 0) << cli.err;
     const Rows rows = Table(cli.out);
@@ -496,6 +508,7 @@ TEST(CliSweep, TheWindowsFindTheSameRunsAndSeriesForTheSameSeeds) {
       EXPECT_EQ(Points(*w.DensityLine), series("density"));
     } else {
       StreetAnalysis w(*model);
+      w.RB_grid = std::string_view(c.layout) == "grid";
       const auto seeds = RunWindow(
           s, *model, w, [&] { w.S_startClick(); }, [&] { w.Timer4Timer(); });
       EXPECT_EQ(seeds, Seeds(rows));
@@ -504,7 +517,7 @@ TEST(CliSweep, TheWindowsFindTheSameRunsAndSeriesForTheSameSeeds) {
       std::stable_sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) {
         return std::stod(a[4]) < std::stod(b[4]);
       });
-      EXPECT_EQ(Points(w.Series_street), Points(sorted, 4, 5));
+      EXPECT_EQ(Points(w.Series_street), Points(sorted, 4, 5)) << c.layout << c.randomTypes;
       EXPECT_EQ(Points(w.Series_strTrend), series("trend"));
     }
   }

@@ -30,9 +30,20 @@ void StreetAnalysis::S_startClick() {
 
 void StreetAnalysis::ApplySweepValue(int32_t value) {
   model_.DeleteStreets();
+  const uint32_t seed = NextRunSeed();
   std::exception_ptr layoutFailure;
   try {
     ApplySweptValue(model_, DescriptionOf(Experiment::Streets).swept[RB_grid ? 0 : 1], value);
+    // Random types and random streets draw from the generator: as a headless run's program
+    // start leaves it, built once with the run's seed before any street, so that the window's
+    // runs are the command line's.
+    model_.Sim.NextRunSeed = seed;
+    try {
+      model_.Sim.SetUpRun();
+    } catch (...) {
+      model_.Sim.NextRunSeed.reset();
+      throw;
+    }
     if (RB_grid) {
       model_.Sim.LayOutStreetGrid();
     } else {
@@ -43,7 +54,7 @@ void StreetAnalysis::ApplySweepValue(int32_t value) {
     layoutFailure = std::current_exception();
     TimerEnabled = false;
   }
-  SetUpSweepRun();
+  SetUpSweepRun(seed);
   if (layoutFailure) std::rethrow_exception(layoutFailure);
 }
 

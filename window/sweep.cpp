@@ -106,9 +106,13 @@ void SweepWindow::StartFirstValue() {
   ApplySweepValue(CurrentValue);
 }
 
-void SweepWindow::SetUpSweepRun() {
+uint32_t SweepWindow::NextRunSeed() {
   // Also without a sweep seed: the main window's seed field must not make every run the same.
-  model_.Sim.NextRunSeed = sweepSeed_ ? RunSeed(*sweepSeed_, runsSetUp_++) : model_.Sim.ClockSeed();
+  return sweepSeed_ ? RunSeed(*sweepSeed_, runsSetUp_++) : model_.Sim.ClockSeed();
+}
+
+void SweepWindow::SetUpSweepRun(std::optional<uint32_t> seed) {
+  model_.Sim.NextRunSeed = seed ? *seed : NextRunSeed();
   try {
     model_.SetUpRun();
   } catch (...) {

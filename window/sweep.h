@@ -71,9 +71,10 @@ class SweepWindow {
   // The first run of a new start: counters shown, run length copied, first value set up.
   void StartFirstValue();
   virtual void ApplySweepValue(int32_t value) = 0;
-  // "new Setup" for the next run, its seed mixed from the sweep's seed and the run's number as
-  // the CLI mixes it.
-  void SetUpSweepRun();
+  // The next run's seed, mixed from the sweep's seed and the run's number as the CLI mixes it.
+  uint32_t NextRunSeed();
+  // "new Setup" for the next run, with `seed` or the next run's seed.
+  void SetUpSweepRun(std::optional<uint32_t> seed = std::nullopt);
 
   Model& model_;
 
