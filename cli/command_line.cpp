@@ -1,6 +1,7 @@
 #include "cli/command_line.h"
 
 #include <CLI/CLI.hpp>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -192,6 +193,40 @@ int RunCommandLine(int argc, const char* const* argv, std::FILE* out, std::ostre
     return ExecuteSweep(s.run, s.options, out, err);
   }
   return 0;
+}
+
+namespace {
+
+// The words parsed, or the command line's message thrown.
+void ParseWords(CommandLine& line, const std::vector<std::string>& words) {
+  std::vector<const char*> args = {"segwork-cli"};
+  for (const std::string& word : words) args.push_back(word.c_str());
+  std::ostringstream info, err;
+  if (line.Parse(int(args.size()), args.data(), info, err) >= 0) {
+    std::string message = err.str().empty() ? info.str() : err.str();
+    while (!message.empty() && message.back() == '\n') message.pop_back();
+    throw UsageError(message);
+  }
+}
+
+}  // namespace
+
+RunOptions ParseRunWords(const std::vector<std::string>& words) {
+  CommandLine line;
+  ParseWords(line, words);
+  if (!line.run->parsed()) throw UsageError("not the words of run");
+  ApplyScenario(*line.run, line.runOptions);
+  return line.runOptions;
+}
+
+std::pair<RunOptions, ExperimentOptions> ParseExperimentWords(
+    const std::vector<std::string>& words) {
+  CommandLine line;
+  ParseWords(line, words);
+  if (!line.experiment->parsed()) throw UsageError("not the words of experiment");
+  ApplyScenario(*line.experiment, line.experimentRun);
+  ApplyExperimentScenario(*line.experiment, line.experimentRun, line.experimentOptions);
+  return {line.experimentRun, line.experimentOptions};
 }
 
 int CheckCommandLine(int argc, const char* const* argv, std::ostream& info, std::ostream& err) {

@@ -2,6 +2,12 @@
 
 #include <cstdio>
 #include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "cli/experiment_command.h"
+#include "cli/run_command.h"
 
 namespace segwork::cli {
 
@@ -14,5 +20,12 @@ int RunCommandLine(int argc, const char* const* argv, std::FILE* out, std::ostre
 // Only the parsing, without running anything:
 // 0 when the command would start, otherwise the exit status it would end with.
 int CheckCommandLine(int argc, const char* const* argv, std::ostream& info, std::ostream& err);
+
+// The options of `run` or `experiment` as the words after the program's name give them (the
+// command first), their scenario applied, for callers that run them themselves. Words the
+// command line refuses throw a UsageError (or SegworkError) with the message it prints.
+RunOptions ParseRunWords(const std::vector<std::string>& words);
+std::pair<RunOptions, ExperimentOptions> ParseExperimentWords(
+    const std::vector<std::string>& words);
 
 }  // namespace segwork::cli

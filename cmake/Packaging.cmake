@@ -23,10 +23,21 @@ install(FILES ${PROJECT_SOURCE_DIR}/docs/guide.md ${PROJECT_SOURCE_DIR}/docs/sce
               ${PROJECT_SOURCE_DIR}/docs/performance.md ${PROJECT_SOURCE_DIR}/docs/testing.md
         DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/images DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
-# The cluster scripts the guide shows and links.
+# The cluster scripts, the design maker and the notebook the guide shows and links.
 install(PROGRAMS ${PROJECT_SOURCE_DIR}/examples/growth-array.sh
                  ${PROJECT_SOURCE_DIR}/examples/streets-parallel.sh
+                 ${PROJECT_SOURCE_DIR}/examples/design-array.sh
+                 ${PROJECT_SOURCE_DIR}/examples/experiment-parallel.sh
+                 ${PROJECT_SOURCE_DIR}/examples/lhs_design.py
         DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+install(FILES ${PROJECT_SOURCE_DIR}/examples/segwork.ipynb
+        DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+# The Python module where Debian's python3 finds packages.
+if(SEGWORK_PYTHON)
+  install(TARGETS _segwork LIBRARY DESTINATION lib/python3/dist-packages/segwork)
+  install(FILES ${PROJECT_SOURCE_DIR}/python/segwork/__init__.py
+          DESTINATION lib/python3/dist-packages/segwork)
+endif()
 
 # Files made for the package; Debian keeps changelogs and man pages gzipped.
 set(_out ${CMAKE_CURRENT_BINARY_DIR}/packaging)
@@ -80,8 +91,13 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Qt loads its platform plugins at run time, out of dpkg-shlibdeps' sight: xcb and offscreen come
 # with libqt6gui6 (a shared-library dependency), the native Wayland one only with qt6-wayland.
 # Movies are made by the ffmpeg program, started at run time; without it everything else works.
+# The Python module needs python3 with numpy and pandas; tqdm shows an experiment's progress.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ffmpeg")
 if(SEGWORK_BUILD_DESKTOP)
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland, ffmpeg")
+endif()
+if(SEGWORK_PYTHON)
+  string(APPEND CPACK_DEBIAN_PACKAGE_RECOMMENDS ", python3, python3-numpy, python3-pandas")
+  set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-tqdm")
 endif()
 include(CPack)
