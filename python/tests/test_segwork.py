@@ -103,3 +103,13 @@ def test_many_simulations_do_not_leak():
     for _ in range(300):
         segwork.Simulation(seed=1, **WORLD).step(5).picture()
     assert grown() - before < 20_000  # kilobytes; a leak of one picture a run would be 580 MB
+
+
+def test_an_interrupt_stops_an_experiment_cleanly():
+    import signal
+    import threading
+    threading.Timer(0.3, lambda: os.kill(os.getpid(), signal.SIGINT)).start()
+    with pytest.raises(KeyboardInterrupt):
+        segwork.experiment(vary={"threshold": [60, 70]}, runs=200, steps=3000, seed=1, jobs=2,
+                           progress=False)
+    assert len(segwork.experiment(vary={"threshold": [30]}, steps=5, seed=1, progress=False)) == 1
