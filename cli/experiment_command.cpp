@@ -556,9 +556,12 @@ RowShape ShapeOf(const ExperimentPlan& plan, const std::string& header) {
 }
 
 // The scenario of the options, as `run --save-scenario` writes it, with the experiment.
-void SaveExperimentScenario(const RunOptions& run, const ExperimentOptions& e, std::ostream& err) {
+void SaveExperimentScenario(const RunOptions& run, const ExperimentOptions& e, uint32_t seed,
+                            std::ostream& err) {
   RunOptions o = run;
   o.saveScenario.reset();
+  // The experiment's seed, also when it was drawn from the clock.
+  o.seed = std::to_string(seed);
   std::unique_ptr<HeadlessRun> sim = PrepareRun(o, EngineKind::Fast, err, false);
   Scenario scenario = ScenarioOf(*sim);
   scenario.experiment = SettingsOf(e);
@@ -580,7 +583,7 @@ int Experiment(const RunOptions& given, const ExperimentOptions& e, std::FILE* o
   }
   ExperimentPlan plan = MakePlan(run, e, err);
   if (run.saveScenario) {
-    SaveExperimentScenario(run, e, err);
+    SaveExperimentScenario(run, e, plan.seed, err);
     return 0;
   }
   const std::string header = Header(plan);
