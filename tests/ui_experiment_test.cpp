@@ -68,7 +68,8 @@ TEST_F(ExperimentDesktop, RefusesBadValuesAndWritesTheRowsTheSavedExperimentGive
   EXPECT_FALSE(std::filesystem::exists(rows));
 
   window->findChild<QTableWidget*>("T_vary")->item(1, 1)->setText("2:1:3");
-  EXPECT_EQ(window->findChild<QLabel*>("Lbl_combinations")->text(), "4 combinations × 2 = 8 runs");
+  EXPECT_EQ(window->findChild<QLabel*>("Lbl_combinations")->text(),
+            "4 combinations × 2 repetitions = 8 runs");
   ASSERT_TRUE(window->Run());
   ASSERT_TRUE(Wait([&] { return !window->Running(); }));
   EXPECT_EQ(boxes.size(), 1u);
@@ -99,6 +100,7 @@ TEST_F(ExperimentDesktop, RefusesBadValuesAndWritesTheRowsTheSavedExperimentGive
   }
   EXPECT_EQ(lines, 2);
   EXPECT_EQ(bands, 2);
+  EXPECT_EQ(chart->axes().size(), 2);
 
   // Opened again, the fields run the same experiment.
   window->AddVaryRow("threshold", "40");

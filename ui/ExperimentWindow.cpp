@@ -120,6 +120,8 @@ ExperimentWindow::ExperimentWindow(TForm1& main, QWidget* parent)
   vary_->verticalHeader()->hide();
   vary_->horizontalHeader()->setStretchLastSection(true);
   vary_->setColumnWidth(0, 130);
+  vary_->verticalHeader()->setDefaultSectionSize(24);
+  vary_->setMinimumHeight(24 * 4 + 26);
   vary_->setToolTip(
       "Values as a list (1,2,5; weights with a decimal comma as 0,5;1) or a range "
       "from:step:to (1:1:4 is 1, 2, 3, 4)");
@@ -133,9 +135,10 @@ ExperimentWindow::ExperimentWindow(TForm1& main, QWidget* parent)
   combinations_->setObjectName("Lbl_combinations");
   varyButtons->addWidget(add);
   varyButtons->addWidget(remove);
-  varyButtons->addWidget(combinations_, 1);
+  varyButtons->addStretch(1);
   varyLayout->addLayout(varyButtons);
-  left->addWidget(varyBox, 1);
+  varyLayout->addWidget(combinations_);
+  left->addWidget(varyBox, 2);
 
   auto* runBox = new QGroupBox("each run", settings);
   auto* form = new QFormLayout(runBox);
@@ -426,7 +429,13 @@ void ExperimentWindow::ShowCombinations() {
   QString text = QString("%1 combination%2").arg(combinations).arg(combinations == 1 ? "" : "s");
   bool ok = false;
   const qulonglong runs = runs_->text().trimmed().toULongLong(&ok);
-  if (ok && runs >= 1) text += QString(" × %1 = %2 runs").arg(runs).arg(combinations * runs);
+  if (ok && runs >= 1) {
+    text += QString(" × %1 repetition%2 = %3 run%4")
+                .arg(runs)
+                .arg(runs == 1 ? "" : "s")
+                .arg(combinations * runs)
+                .arg(combinations * runs == 1 ? "" : "s");
+  }
   combinations_->setText(text);
   combinations_->setToolTip(QString());
 }
@@ -511,6 +520,7 @@ bool ExperimentWindow::Run() {
   running_ = true;
   doneAtStart_ = 0;
   clock_.start();
+  progress_->setValue(0);
   status_->setText("starting…");
   timeLeft_->clear();
   ShowRunning();
@@ -571,10 +581,10 @@ void ExperimentWindow::Started(const std::string& header, const std::string& kep
   clock_.start();
   progress_->setRange(0, int(std::min<uint64_t>(total, INT32_MAX)));
   progress_->setValue(int(std::min<uint64_t>(done, INT32_MAX)));
-  status_->setText(QString("%1 of %2 runs there already%3")
-                       .arg(done)
-                       .arg(total)
-                       .arg(seed.isEmpty() ? QString() : "; seed " + seed));
+  status_->setText(done == 0
+                       ? QString("running")
+                       : QString("running on from %1 of %2 runs in the file").arg(done).arg(total));
+  if (!seed.isEmpty()) seed_->setPlaceholderText("clock: " + seed);
   FillChartChoices();
   RebuildChart();
 }
@@ -599,8 +609,14 @@ void ExperimentWindow::Finished(int status, const std::string& messages) {
   timeLeft_->clear();
   const uint64_t done = uint64_t(progress_->value()), total = uint64_t(progress_->maximum());
   const QString shown = Messages(messages);
+  // A seed drawn from the clock is reported; the placeholder shows it, to be typed for a rerun.
+  const size_t drawn = messages.find("# seed ");
+  if (drawn != std::string::npos) {
+    seed_->setPlaceholderText("clock: " + QString::fromStdString(messages.substr(
+                                              drawn + 7, messages.find('\n', drawn) - drawn - 7)));
+  }
   if (status != 0) {
-    status_->setText("failed");
+    status_->setText("failed: " + shown);
     ErrorReporter::Instance().Report("experiment", shown);
   } else if (done < total) {
     status_->setText(QString("stopped after %1 of %2 runs; \"run\" goes on").arg(done).arg(total));
