@@ -138,6 +138,14 @@ TEST_F(ExperimentDesktop, StopKeepsWholeRunsAndTheNextRunEndsWithTheUninterrupte
   EXPECT_EQ(whole.substr(0, stopped.size()), stopped);
   EXPECT_EQ(window->findChild<QLabel*>("Lbl_status")->text().left(13), "stopped after");
 
+  // Closed while it runs: the runs begun are finished and kept, the thread ends.
+  ASSERT_TRUE(window->Run());
+  window->close();
+  ASSERT_TRUE(Wait([&] { return !window->Running(); }));
+  const std::string closed = segwork::testing::ReadFile(rows);
+  EXPECT_GE(closed.size(), stopped.size());
+  EXPECT_EQ(whole.substr(0, closed.size()), closed);
+
   ASSERT_TRUE(window->Run());
   ASSERT_TRUE(Wait([&] { return !window->Running(); }));
   EXPECT_EQ(segwork::testing::ReadFile(rows), whole);
