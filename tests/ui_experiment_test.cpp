@@ -24,9 +24,9 @@ class ExperimentDesktop : public Desktop {
     Type("Edit_anzAg", "300");
     Type("Edit_mDist", "5");
   }
-  // radius 1 and 2 by groups 2 and 3, two runs each.
+  // Cell size 20 and 24 (a grid of 35 or 28 cells) by groups 2 and 3, two runs each.
   void Fill(const char* steps) {
-    window->AddVaryRow("radius", "1,2");
+    window->AddVaryRow("cell-size", "20,24");
     window->AddVaryRow("groups", "2:1:3");
     Set("E_runs", "2");
     Set("E_steps", steps);
@@ -81,7 +81,7 @@ TEST_F(ExperimentDesktop, RefusesBadValuesAndWritesTheRowsTheSavedExperimentGive
   EXPECT_EQ(std::count(written.begin(), written.end(), '\n'), 17);
   EXPECT_EQ(Headless(scenario), written);
 
-  // mean_is against radius, a line (and its band) for each group count, a point a radius.
+  // mean_is against the cell size, a line (and its band) for each group count, a point a size.
   QTest::qWait(300);
   QChart* chart = window->findChild<QChartView*>("Chart_Experiment")->chart();
   int lines = 0, bands = 0;
@@ -89,8 +89,8 @@ TEST_F(ExperimentDesktop, RefusesBadValuesAndWritesTheRowsTheSavedExperimentGive
     if (auto* line = qobject_cast<QLineSeries*>(s)) {
       ++lines;
       ASSERT_EQ(line->count(), 2) << line->name().toStdString();
-      EXPECT_EQ(line->at(0).x(), 1);
-      EXPECT_EQ(line->at(1).x(), 2);
+      EXPECT_EQ(line->at(0).x(), 20);
+      EXPECT_EQ(line->at(1).x(), 24);
     }
     if (auto* band = qobject_cast<QAreaSeries*>(s)) {
       ++bands;

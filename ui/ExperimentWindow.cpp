@@ -406,6 +406,13 @@ Scenario ExperimentWindow::ScenarioWith(const cli::ExperimentOptions& options) c
   s.controls.Text(Field::E_stopT) = steps_->text().trimmed().toStdString();
   s.seed.reset();
   if (!seed_->text().trimmed().isEmpty()) s.seed = StrToSeed(seed_->text().trimmed().toStdString());
+  // A grid without a street says nothing a setup would not make, and would fix every run to its
+  // size: left out, a varied cell size makes its own.
+  if (s.lines.empty() && s.streets &&
+      std::all_of(s.streets->types.begin(), s.streets->types.end(),
+                  [](int32_t type) { return type == 0; })) {
+    s.streets.reset();
+  }
   s.sweep.reset();
   s.experiment = cli::SettingsOf(options);
   return s;
