@@ -4,6 +4,7 @@
 #include <QLineSeries>
 #include <QProgressBar>
 #include <filesystem>
+#include <fstream>
 
 #include "tests/support.h"
 #include "tests/ui_desktop.h"
@@ -108,6 +109,17 @@ TEST_F(ExperimentDesktop, RefusesBadValuesAndWritesTheRowsTheSavedExperimentGive
   ASSERT_TRUE(window->OpenExperimentFrom(QString::fromStdString(scenario)));
   EXPECT_EQ(window->Output(), QString());
   const std::string again = dir / "again.json";
+  ASSERT_TRUE(window->SaveExperimentTo(QString::fromStdString(again)));
+  EXPECT_EQ(segwork::testing::ReadFile(again), segwork::testing::ReadFile(scenario));
+
+  // A name no row has is refused, and the fields stay.
+  std::string text = segwork::testing::ReadFile(scenario);
+  text.replace(text.find("groups=2:1:3"), 12, "nosuch=1");
+  std::ofstream(again, std::ios::binary | std::ios::trunc) << text;
+  EXPECT_FALSE(window->OpenExperimentFrom(QString::fromStdString(again)));
+  ASSERT_TRUE(Wait([&] { return boxes.size() == 2; }));
+  EXPECT_TRUE(boxes[1].contains("experiment: vary: nosuch=1: no parameter is named 'nosuch'"))
+      << boxes[1].toStdString();
   ASSERT_TRUE(window->SaveExperimentTo(QString::fromStdString(again)));
   EXPECT_EQ(segwork::testing::ReadFile(again), segwork::testing::ReadFile(scenario));
 }

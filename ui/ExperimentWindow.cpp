@@ -474,12 +474,26 @@ bool ExperimentWindow::OpenExperimentFrom(const QString& path) {
                          "segwork-cli experiment --scenario " +
                          name);
     }
+    // Checked before a field changes: a name the table has no row for would become another.
     std::vector<std::pair<QString, QString>> rows;
     for (const std::string& text : e.vary) {
+      try {
+        cli::ParseVary(text);
+      } catch (const SegworkError& error) {
+        std::string message = error.what();
+        if (message.rfind("--vary ", 0) == 0) message.erase(0, 7);
+        throw SegworkError(name + ": experiment: vary: " + message);
+      }
       const size_t equals = text.find('=');
-      if (equals == std::string::npos) throw SegworkError(name + ": experiment: vary: " + text);
       rows.emplace_back(QString::fromStdString(text.substr(0, equals)),
                         QString::fromStdString(text.substr(equals + 1)));
+    }
+    std::istringstream measures(e.measures);
+    for (std::string measure; std::getline(measures, measure, ',');) {
+      if (!FindMeasure(measure)) {
+        throw SegworkError(name + ": experiment: measures: no measure is named '" + measure +
+                           "'; the measures: " + MeasureNames());
+      }
     }
     vary_->setRowCount(0);
     for (const auto& [parameter, values] : rows) AddVaryRow(parameter, values);
