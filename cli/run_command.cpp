@@ -112,15 +112,13 @@ void AddRunOptions(CLI::App& run, RunOptions& o) {
       ->type_name("FILE");
 }
 
-void ApplyScenario(const CLI::App& command, RunOptions& o) {
-  if (!o.scenarioFile) return;
-  auto scenario = std::make_shared<Scenario>(LoadScenario(*o.scenarioFile));
+namespace {
+
+// The scenario's options beneath those `given` on a command line.
+void FillFromScenario(RunOptions& o, std::shared_ptr<const Scenario> scenario,
+                      const std::function<bool(const char*)>& given) {
   const Scenario& s = *scenario;
   const ControlValues& c = s.controls;
-  auto given = [&](const char* name) {
-    const CLI::Option* option = command.get_option_no_throw(name);
-    return option && option->count() > 0;
-  };
   if (!given("--seed") && s.seed) o.seed = std::to_string(*s.seed);
   for (const Parameter& p : Parameters()) {
     if (p.HasOption() && !given((std::string("--") + p.name).c_str())) o.SetValue(p, p.get(c));
@@ -130,6 +128,24 @@ void ApplyScenario(const CLI::App& command, RunOptions& o) {
     o.panelHeight = std::to_string(s.panelHeight);
   }
   o.scenario = std::move(scenario);
+}
+
+}  // namespace
+
+void ApplyScenario(const CLI::App& command, RunOptions& o) {
+  if (!o.scenarioFile) return;
+  FillFromScenario(o, std::make_shared<Scenario>(LoadScenario(*o.scenarioFile)),
+                   [&](const char* name) {
+                     const CLI::Option* option = command.get_option_no_throw(name);
+                     return option && option->count() > 0;
+                   });
+}
+
+RunOptions ScenarioRunOptions(std::shared_ptr<const Scenario> scenario, const std::string& name) {
+  RunOptions o;
+  o.scenarioFile = name;
+  FillFromScenario(o, std::move(scenario), [](const char*) { return false; });
+  return o;
 }
 
 std::function<uint32_t()> SteadyTickCount() {

@@ -76,6 +76,9 @@ void AddRunOptions(CLI::App& command, RunOptions& options);
 
 // Loads --scenario if it was given and fills every option not given on the command line from it.
 void ApplyScenario(const CLI::App& command, RunOptions& options);
+// The options `--scenario` gives a command with no other option: all of them from the scenario,
+// here one held in memory; `name` stands for its file in messages.
+RunOptions ScenarioRunOptions(std::shared_ptr<const Scenario> scenario, const std::string& name);
 
 // A flag that also takes "--name=true" and the like, and refuses any other text.
 void AddFlag(CLI::App& command, const std::string& name, bool& value,

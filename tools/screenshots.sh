@@ -12,6 +12,6 @@ bash tools/deps.sh
 cmake --build "$dir" --target segwork_desktop_tools
 mkdir -p docs/images
 QT_QPA_PLATFORM=offscreen SEGWORK_SCREENSHOT_DIR="$PWD/docs/images" \
-  "$dir/tools/segwork_desktop_tools" --gtest_filter='Desktop.Screenshots:Desktop.ChartMenuScreenshot' \
+  "$dir/tools/segwork_desktop_tools" --gtest_filter='Desktop.Screenshots:Desktop.ChartMenuScreenshot:Desktop.ExperimentScreenshot' \
   --gtest_brief=1
 ls -l docs/images

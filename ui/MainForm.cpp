@@ -32,6 +32,7 @@
 #include "files/saved_run.h"
 #include "files/scenario.h"
 #include "ui/ExperimentForms.h"
+#include "ui/ExperimentWindow.h"
 #include "ui/error_reporter.h"
 #include "ui/look.h"
 #include "ui/qt_canvas.h"
@@ -244,6 +245,10 @@ void TForm1::SetWindows(QWidget* analysis, QWidget* parameterSpace, QWidget* gro
   streets_ = streets;
 }
 
+void TForm1::SetExperimentWindow(ExperimentWindow* experiment) {
+  experiment_ = experiment;
+}
+
 QLineEdit* TForm1::MakeField(Field f, QWidget* parent, int x, int y, int width,
                              const char* caption) {
   auto* edit = new QLineEdit(QString::fromStdString(model_.Controls.Text(f)), parent);
@@ -422,7 +427,10 @@ void TForm1::BuildAnalysisTab(QWidget* page) {
   connect(ps, &QPushButton::clicked, this, [this] { ShowWindowStoppingRun(parameterSpace_); });
   connect(growth, &QPushButton::clicked, this, [this] { ShowWindowStoppingRun(growth_); });
   connect(streets, &QPushButton::clicked, this, [this] { ShowWindowStoppingRun(streets_); });
-  BuildPictureButtons(page, 298);
+  auto* experiment = MakeButton("ana_experiment", "experiment", page, QRect(8, 286, 120, 25));
+  experiment->setToolTip("Vary any parameters together, repeat, chart a measure (on every core)");
+  connect(experiment, &QPushButton::clicked, this, [this] { ShowWindowStoppingRun(experiment_); });
+  BuildPictureButtons(page, 330);
 }
 
 void TForm1::BuildStreetsTab(QWidget* page) {
@@ -853,7 +861,7 @@ bool TForm1::SweepRunning() const {
       return true;
     }
   }
-  return false;
+  return experiment_ && experiment_->Running();
 }
 
 void TForm1::StopRun() {
@@ -898,6 +906,8 @@ void TForm1::closeEvent(QCloseEvent* event) {
     for (QTimer* timer : w->findChildren<QTimer*>()) timer->stop();
     w->hide();
   }
+  // Its runs begun are finished, then its thread ends.
+  if (experiment_) experiment_->close();
   event->accept();
   QApplication::quit();
 }

@@ -29,6 +29,7 @@ class RasterCanvas;
 
 namespace segwork::ui {
 
+class ExperimentWindow;
 class TForm1;
 
 // The drawing panel: paints the cell image and the rubber band overlay, forwards the pointer.
@@ -72,6 +73,7 @@ class TForm1 : public QWidget {
 
   // The secondary windows, created after this one.
   void SetWindows(QWidget* analysis, QWidget* parameterSpace, QWidget* growth, QWidget* streets);
+  void SetExperimentWindow(ExperimentWindow* experiment);
 
   Model& model() { return model_; }
   QTimer* Timer1() { return timer1_; }
@@ -85,7 +87,7 @@ class TForm1 : public QWidget {
   void CommitWeightEditor();
 
   void Timer1Timer();
-  // Refused while a sweep runs.
+  // Refused while a sweep or the experiment window runs.
   void B_stopClick();
   // The run stopped and shown so, as when an experiment window takes the model.
   void StopRun();
@@ -197,6 +199,7 @@ class TForm1 : public QWidget {
   QSpinBox* UpD_nrStr_ = nullptr;
   QSpinBox* UpD_strType_ = nullptr;
   QPointer<QWidget> analysis_, parameterSpace_, growth_, streets_;
+  QPointer<ExperimentWindow> experiment_;
   QPushButton* B_record_ = nullptr;
   std::unique_ptr<MovieWriter> movie_;
   std::unique_ptr<RasterCanvas> movieFrame_;

@@ -5,6 +5,7 @@
 
 #include "ui/AnalyseForm.h"
 #include "ui/ExperimentForms.h"
+#include "ui/ExperimentWindow.h"
 #include "ui/MainForm.h"
 #include "window/CellForm.h"
 
@@ -20,7 +21,7 @@ inline void ConfigureApplication() {
   QApplication::setQuitOnLastWindowClosed(false);
 }
 
-// The model and the five windows, created in the order of a program start; only the main window
+// The model and the six windows, created in the order of a program start; only the main window
 // is shown.
 struct Program {
   Program() {
@@ -32,6 +33,8 @@ struct Program {
     growth = std::make_unique<TForm4>(*main);
     streets = std::make_unique<TForm5>(*main);
     main->SetWindows(analysis.get(), parameterSpace.get(), growth.get(), streets.get());
+    experiment = std::make_unique<ExperimentWindow>(*main);
+    main->SetExperimentWindow(experiment.get());
     main->show();
   }
 
@@ -41,6 +44,7 @@ struct Program {
   std::unique_ptr<TForm3> parameterSpace;
   std::unique_ptr<TForm4> growth;
   std::unique_ptr<TForm5> streets;
+  std::unique_ptr<ExperimentWindow> experiment;
 };
 
 }  // namespace segwork::ui

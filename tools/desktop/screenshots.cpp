@@ -21,10 +21,12 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include "tests/ui_desktop.h"
+#include "ui/ExperimentWindow.h"
 
 namespace segwork::ui {
 namespace {
@@ -192,6 +194,50 @@ TEST_F(Desktop, ChartMenuScreenshot) {
   QPainter(&shot).drawPixmap(analysis->mapFromGlobal(menu->pos()), menu->grab());
   EXPECT_TRUE(shot.save(dir + "/chart_menu.png", "PNG"));
   menu->hide();
+}
+
+// The experiment window at `size` after the runs of an experiment on a 69 x 69 world.
+void ExperimentShot(TForm1& main, QSize size, const QString& file) {
+  const QString dir = ShotDir();
+  ASSERT_FALSE(dir.isEmpty());
+  for (auto [name, text] :
+       {std::pair{"Edit_cellSiz", "10"}, {"Edit_anzAg", "3000"}, {"Edit_mDist", "20"}}) {
+    main.findChild<QLineEdit*>(name)->setText(text);
+  }
+  ExperimentWindow window(main);
+  main.SetExperimentWindow(&window);
+  window.AddVaryRow("threshold", "10:10:70");
+  window.AddVaryRow("groups", "2,4");
+  SetField(&window, "E_runs", "3");
+  SetField(&window, "E_steps", "300");
+  SetField(&window, "E_seed", "1");
+  window.findChild<QCheckBox*>("CB_untilSettled")->setChecked(true);
+  const QTemporaryDir rows;
+  window.SetOutput(rows.filePath("experiment.csv"));
+  window.resize(size);
+  window.show();
+  ASSERT_TRUE(window.Run());
+  QElapsedTimer clock;
+  clock.start();
+  while (window.Running() && clock.elapsed() < 300000) QTest::qWait(20);
+  ASSERT_FALSE(window.Running());
+  QTest::qWait(300);  // the chart's last rebuild
+  Settle();
+  EXPECT_TRUE(window.grab().save(dir + "/" + file, "PNG")) << file.toStdString();
+}
+
+// The guide's picture of the experiment window.
+TEST_F(Desktop, ExperimentScreenshot) {
+  Stop();
+  ExperimentShot(*main, QSize(1000, 640), "experiment.png");
+  EXPECT_TRUE(boxes.empty()) << boxes.front().toStdString();
+}
+
+// For looking at, not in the guide: the experiment window enlarged, its chart following.
+TEST_F(Desktop, ExperimentEnlargedScreenshot) {
+  Stop();
+  ExperimentShot(*main, QSize(1500, 950), "experiment_large.png");
+  EXPECT_TRUE(boxes.empty()) << boxes.front().toStdString();
 }
 
 // For looking at, not in the guide: an error box as the program shows it, and the main window
