@@ -59,7 +59,10 @@ RunPictures::RunPictures(const RunOptions& run) : options_(run.pictures) {
         "--save-scenario writes a scenario instead of running: it takes no "
         "--picture, --frames, --movie or --every");
   }
-  if (options_.every && !Active()) throw UsageError("--every needs --frames DIR or --movie FILE");
+  if (options_.every && !Active() && !run.cells && !run.agentsTable) {
+    throw UsageError(
+        "--every needs --frames DIR or --movie FILE, or --cells FILE or --agents-table FILE");
+  }
   if (options_.every) {
     every_ = StrToInt(*options_.every);
     if (every_ < 1) throw SegworkError("--every " + *options_.every + " is below 1");
