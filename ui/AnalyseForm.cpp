@@ -343,7 +343,7 @@ TForm2::TForm2(Model& model, QWidget* parent) : QWidget(parent), model_(model) {
   QChart* chart2 = makeChart("Chart2", 8, 263, 744, 234);
   QChart* chart5 = makeChart("Chart5", 8, 503, 561, 255);
   QChart* chart4 = makeChart("Chart4", 575, 503, 509, 255);
-  QChart* chart7 = makeChart("Chart7", 8, 792, 1076, 230);
+  QChart* chart7 = makeChart("Chart7", 8, 796, 1076, 226);
 
   auto lineChart = [&](int number, QChart* chart, const QString& xCaption,
                        const QString& leftCaption, const QString& rightCaption) {
@@ -379,7 +379,7 @@ TForm2::TForm2(Model& model, QWidget* parent) : QWidget(parent), model_(model) {
   // chart shows the columns of one.
   auto* spatial = new QComboBox(this);
   spatial->setObjectName("CB_spatial");
-  spatial->setGeometry(8, 764, 260, 24);
+  spatial->setGeometry(8, 768, 260, 24);
   for (const Measure& m : Measures()) {
     if (m.available == MeasureAvailable::OnRequest) spatial->addItem(m.name);
   }
