@@ -67,8 +67,12 @@ SpatialMeasures ComputeSpatialMeasures(const CellSpace& cells, int32_t groups, i
   // occupied neighbours of the group's cells, and W all ordered occupied neighbour pairs.
   std::vector<int64_t> A(G, 0), B(G, 0);
   int64_t W = 0;
+  const bool small = rows < 3 || cols < 3;
   for (int32_t y = 0; y < rows; ++y) {
     const int32_t ys[3] = {y == 0 ? rows - 1 : y - 1, y, y + 1 == rows ? 0 : y + 1};
+    const int32_t* up = state + size_t(ys[0]) * size_t(cols);
+    const int32_t* mid = state + size_t(y) * size_t(cols);
+    const int32_t* down = state + size_t(ys[2]) * size_t(cols);
     size_t tx = 0;
     for (int32_t x = 0, edge = tile; x < cols; ++x) {
       if (x == edge) ++tx, edge += tile;
@@ -76,14 +80,24 @@ SpatialMeasures ComputeSpatialMeasures(const CellSpace& cells, int32_t groups, i
       const int32_t g = groupOf(i);
       if (g == 0) continue;
       ++count[tx * G + size_t(g - 1)];
-      const int32_t xs[3] = {x == 0 ? cols - 1 : x - 1, x, x + 1 == cols ? 0 : x + 1};
+      const int32_t left = x == 0 ? cols - 1 : x - 1, right = x + 1 == cols ? 0 : x + 1;
       int64_t occupied = 0, same = 0;
-      for (const int32_t ny : ys) {
-        for (const int32_t nx : xs) {
-          const size_t j = cells.Index(nx, ny);
-          if (j == i) continue;
-          const int32_t h = groupOf(j);
-          occupied += h != 0;
+      if (small) {
+        // On a grid one or two cells wide a neighbour position can be the cell itself.
+        for (const int32_t ny : ys) {
+          for (const int32_t nx : {left, x, right}) {
+            const size_t j = cells.Index(nx, ny);
+            if (j == i) continue;
+            const int32_t h = groupOf(j);
+            occupied += h != 0;
+            same += h == g;
+          }
+        }
+      } else {
+        const int32_t around[8] = {up[left],   up[x],      up[right], mid[left],
+                                   mid[right], down[left], down[x],   down[right]};
+        for (const int32_t h : around) {
+          occupied += h >= 1 && h <= groups;
           same += h == g;
         }
       }
