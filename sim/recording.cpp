@@ -90,8 +90,17 @@ SpatialMeasures Simulation::ComputeSpatialMeasures() {
     throw SegworkError("'" + std::to_string(TileSize) +
                        "' is not a valid grid size: it must be at least 1");
   }
-  UpdateClusterSizes();
-  return segwork::ComputeSpatialMeasures(Cells, GroupCount, TileSize, ClusterSizes);
+  MeasureCache& cache = Cached;
+  const uint64_t version = Engine ? Engine->Version() : 0;
+  if (version == 0 || version != cache.spatialVersion || cache.spatialTile != TileSize ||
+      cache.spatialGroups != GroupCount) {
+    UpdateClusterSizes();
+    cache.spatial = segwork::ComputeSpatialMeasures(Cells, GroupCount, TileSize, ClusterSizes);
+    cache.spatialVersion = version;
+    cache.spatialTile = TileSize;
+    cache.spatialGroups = GroupCount;
+  }
+  return cache.spatial;
 }
 
 void Simulation::FindClusters() {

@@ -180,6 +180,10 @@ class Simulation : public RunData {
     SegregationIndices indices;
     uint64_t clustersVersion = 0;
     int32_t clusterGroups = 0;
+    uint64_t spatialVersion = 0;
+    int32_t spatialTile = 0;
+    int32_t spatialGroups = 0;
+    SpatialMeasures spatial;
   } Cached;
 
   TCell CellAt(int32_t x, int32_t y) { return Cells.At(x, y); }
