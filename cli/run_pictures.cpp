@@ -28,7 +28,9 @@ void AddPictureOptions(CLI::App& run, PictureOptions& o) {
   run.add_option("--movie", o.movie,
                  "encode a frame every --every steps into an MP4 movie with ffmpeg")
       ->type_name("FILE.mp4");
-  run.add_option("--every", o.every, "steps between frames of --frames and --movie (default 1)")
+  run.add_option("--every", o.every,
+                 "steps between frames of --frames and --movie and between the steps --cells and "
+                 "--agents-table write (default 1)")
       ->type_name("K");
 }
 

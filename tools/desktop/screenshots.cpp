@@ -192,7 +192,7 @@ TEST_F(Desktop, ChartMenuScreenshot) {
   QApplication::sendEvent(view->viewport(), &event);
   auto* menu = view->findChild<QMenu*>("ChartExportMenu");
   ASSERT_NE(menu, nullptr);
-  QPixmap shot = analysis->grab();
+  QPixmap shot = analysis->grab(QRect(0, 0, 1092, 766));
   QPainter(&shot).drawPixmap(analysis->mapFromGlobal(menu->pos()), menu->grab());
   EXPECT_TRUE(shot.save(dir + "/chart_menu.png", "PNG"));
   menu->hide();
