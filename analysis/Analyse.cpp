@@ -63,6 +63,8 @@ void AnalysisWindow::ResetAnalysisWindow(const colList& groupColours,
   ChartTitle[5] = "density - segregation measure in " + tileText + "x" + tileText + " tiles";
   ChangeSeries.clear();
   for (size_t i = 0; i < 4; ++i) ChangeSeries.push_back(ChangeLine(i));
+  SpatialSeries.clear();
+  SpatialNames.clear();
   ChartTitle[6] = "changes";
   ++ResetCount;
   ++DissimiGridCount;
@@ -140,9 +142,42 @@ void LineSeries::Bound(size_t exact) {
   ++Thinnings;
 }
 
+void AnalysisWindow::ShowSpatial(const StepMeasures& m, const colList& groupColours) {
+  if (!m.Spatial) return;
+  const Measure* measure = FindMeasure(SpatialMeasure);
+  if (!measure || measure->available != MeasureAvailable::OnRequest) return;
+  const int32_t groups = int32_t(groupColours.size());
+  const std::vector<MeasureColumn> columns = ColumnsOf(*measure, groups);
+  if (SpatialSeries.size() != columns.size()) {
+    SpatialSeries.clear();
+    SpatialNames.clear();
+    for (const MeasureColumn& c : columns) {
+      SpatialSeries.push_back(
+          measure->shape == MeasureShape::Scalar ? ChangeLine(0) : GroupLine(7, groupColours[c.g]));
+      SpatialSeries.back().chart = 7;
+      SpatialNames.push_back(c.name);
+    }
+  }
+  for (size_t k = 0; k < columns.size(); ++k) {
+    const MeasureValue v = ReadColumn(columns[k], m, groups);
+    // An empty value (no denominator) gets no point.
+    if (v.kind == MeasureValue::Kind::Real) SpatialSeries[k].Add(m.Step, v.real);
+    if (v.kind == MeasureValue::Kind::Integer) SpatialSeries[k].Add(m.Step, double(v.integer));
+  }
+}
+
+void AnalysisWindow::ChooseSpatialMeasure(const std::string& name, const colList& groupColours,
+                                          const std::vector<StepMeasures>& steps) {
+  SpatialMeasure = name;
+  SpatialSeries.clear();
+  SpatialNames.clear();
+  for (const StepMeasures& m : steps) ShowSpatial(m, groupColours);
+  ++ResetCount;
+}
+
 void AnalysisWindow::BoundSeries(size_t exact) {
-  for (auto* table :
-       {&SatisfactionSeries, &SegregationSeries, &DensitySegregationSeries, &ChangeSeries}) {
+  for (auto* table : {&SatisfactionSeries, &SegregationSeries, &DensitySegregationSeries,
+                      &ChangeSeries, &SpatialSeries}) {
     for (LineSeries& series : *table) series.Bound(exact);
   }
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/measure_catalog.h"
 #include "analysis/measures.h"
 #include "core/canvas.h"
 
@@ -57,9 +58,13 @@ class AnalysisWindow {
   std::vector<LineSeries> SegregationSeries;         // Chart4
   std::vector<LineSeries> DensitySegregationSeries;  // Chart5
   std::vector<LineSeries> ChangeSeries;              // Chart6 (0, 1), Chart5 (2), Chart4 (3)
-  BarSeries ClusterSizeSeries;                       // Chart2
-  BarSeries Series3;                                 // Chart3: group sizes
-  std::array<std::string, 7> ChartTitle;             // index 1..6
+  // Chart7: the columns of one spatial measure over the steps, named as the catalog names them.
+  std::vector<LineSeries> SpatialSeries;
+  std::vector<std::string> SpatialNames;
+  std::string SpatialMeasure = "entropy_h";
+  BarSeries ClusterSizeSeries;            // Chart2
+  BarSeries Series3;                      // Chart3: group sizes
+  std::array<std::string, 7> ChartTitle;  // index 1..6
   // DissimiGrid[column][row].
   std::vector<std::vector<std::string>> DissimiGrid;
   char DecimalSeparator = '.';
@@ -80,6 +85,11 @@ class AnalysisWindow {
   void ShowSatisfaction(const StepMeasures& m);
   // The indices of `m` (and its movers and density) as points, the pairs as the table's texts.
   void ShowIndices(const StepMeasures& m, const SegregationIndices& indices);
+  // The chosen spatial measure of `m`, when it has them, as points.
+  void ShowSpatial(const StepMeasures& m, const colList& groupColours);
+  // Another spatial measure for Chart7, its series drawn anew from the steps kept so far.
+  void ChooseSpatialMeasure(const std::string& name, const colList& groupColours,
+                            const std::vector<StepMeasures>& steps);
   void ShowClusterSizes(const std::string& thresholdText, int32_t step, const colList& groupColours,
                         const std::vector<int32_t>& groupSizes,
                         const std::vector<std::vector<int32_t>>& clusterSizes);

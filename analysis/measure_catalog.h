@@ -10,12 +10,14 @@
 
 namespace segwork {
 
-// How many columns a measure has: one, or one per group (name_1 .. name_G).
-enum class MeasureShape { Scalar, PerGroup };
+// How many columns a measure has: one, one per group (name_1 .. name_G), or one per ordered pair
+// of different groups (name_1_2, name_1_3, .., name_G_G-1).
+enum class MeasureShape { Scalar, PerGroup, PerGroupPair };
 
-// When a measure has a value: after every step, at the steps that look for clusters, or at the
+// When a measure has a value: after every step, at the steps that look for clusters, after every
+// step of a run that asks for the spatial measures (they cost a pass over the cells), or at the
 // end of a run.
-enum class MeasureAvailable { EveryStep, ClusterAnalysis, RunEnd };
+enum class MeasureAvailable { EveryStep, ClusterAnalysis, OnRequest, RunEnd };
 
 // One field of a row: an integer, a real, or empty (no value, such as a group without cells).
 struct MeasureValue {
@@ -37,6 +39,15 @@ struct Measure {
   const char* description;
   // Column g (from 0) of the measure at step `m`; a scalar has column 0 only.
   MeasureValue (*read)(const StepMeasures& m, size_t g);
+  // Groups g and h (from 0) of a measure per pair.
+  MeasureValue (*readPair)(const StepMeasures& m, size_t g, size_t h) = nullptr;
+};
+
+// One column of a measure: its name and the groups (from 0) it is of.
+struct MeasureColumn {
+  const Measure* measure;
+  std::string name;
+  size_t g = 0, h = 0;
 };
 
 const std::vector<Measure>& Measures();
@@ -47,6 +58,13 @@ std::string MeasureNames();
 
 // The column names of a measure with `groups` groups.
 std::vector<std::string> MeasureColumns(const Measure& measure, int32_t groups);
+std::vector<MeasureColumn> ColumnsOf(const Measure& measure, int32_t groups);
+// The column's field at step `m` of a run of `runGroups` groups: empty for a group it lacks.
+MeasureValue ReadColumn(const MeasureColumn& column, const StepMeasures& m, int32_t runGroups);
+// The measures of a comma-separated list, in the order given; `option` begins the
+// message of a name the catalog does not know, which lists the names it knows.
+std::vector<const Measure*> ParseMeasureList(const std::string& list, const std::string& option);
+bool NeedsSpatialMeasures(const std::vector<const Measure*>& measures);
 // The field as the rows write it: integers as they are, reals with 17 significant digits.
 void AppendField(std::string& line, const MeasureValue& value);
 

@@ -4,6 +4,7 @@
 #include <optional>
 #include <vector>
 
+#include "analysis/spatial_measures.h"
 #include "core/cell_P.h"
 
 namespace segwork {
@@ -22,6 +23,8 @@ struct StepMeasures {
   std::vector<std::optional<double>> Satisfaction;
   // Clusters above the cluster threshold, in the steps that look for them.
   std::optional<int64_t> Clusters;
+  // Entropy, exposure, Moran's I and cluster sizes, in runs that ask for them.
+  std::optional<SpatialMeasures> Spatial;
 };
 
 // The measures of the steps since the run's first step. The first `exact` steps are kept; past

@@ -65,6 +65,17 @@ struct CommandLine {
                     "go on from a saved run for --steps more steps; its settings hold")
         ->type_name("FILE");
     AddPictureOptions(*run, runOptions.pictures);
+    run->add_option("--measures", runOptions.measures,
+                    "the measures of each row, comma-separated, instead of "
+                    "agents,movers,is,sat")
+        ->type_name("LIST");
+    run->add_option("--cells", runOptions.cells,
+                    "write every cell at step 0, every --every steps and the last, as CSV "
+                    "(.csv) or NetCDF (.nc)")
+        ->type_name("FILE");
+    run->add_option("--agents-table", runOptions.agentsTable,
+                    "write every agent at the steps of --cells, as CSV")
+        ->type_name("FILE.csv");
 
     bench = app.add_subcommand(
         "bench", "run both engines side by side for 500 steps and compare their speed");

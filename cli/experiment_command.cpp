@@ -385,14 +385,7 @@ ExperimentPlan MakePlan(const RunOptions& run, const ExperimentOptions& e, std::
   plan.steps = int32_t(steps);
   plan.untilSettled = e.until.has_value();
   if (e.every) plan.every = Positive("--every", *e.every);
-  for (const std::string& name : Split(e.measures, ',')) {
-    const Measure* m = FindMeasure(name);
-    if (!m) {
-      throw SegworkError("--measures: no measure is named '" + name +
-                         "'; the measures: " + MeasureNames());
-    }
-    plan.measures.push_back(m);
-  }
+  plan.measures = ParseMeasureList(e.measures, "--measures");
   // The columns per group are those of the most groups any run has.
   const auto groupsAt =
       std::find(plan.parameters.begin(), plan.parameters.end(), &ParameterNamed("groups")) -
@@ -460,20 +453,23 @@ struct RunResult {
 };
 
 // The row of a run at its current step; `prefix` names the run and its values.
+// `settledAt` is the first step without movers so far.
 std::string Row(const ExperimentPlan& plan, HeadlessRun& sim, const std::string& prefix,
-                bool settled) {
+                bool settled, std::optional<int32_t> settledAt) {
   const StepMeasures& m = sim.Measures.Latest();
   std::string row = prefix + std::to_string(sim.StepCount) + ',' + (settled ? "yes" : "no");
   for (const Measure* measure : plan.measures) {
-    const bool scalar = measure->shape == MeasureShape::Scalar;
-    for (size_t g = 0; g < (scalar ? 1 : size_t(plan.groups)); ++g) {
+    for (const MeasureColumn& column : ColumnsOf(*measure, plan.groups)) {
       row += ',';
-      if (std::string_view(measure->name) == "clusters") {
+      const std::string_view name = measure->name;
+      if (name == "clusters") {
         // As `run` counts them at its end: a cluster analysis of this step.
         sim.FindClusters();
         AppendField(row, MeasureValue::Of(sim.Measures.LastClusterCount.value_or(0)));
-      } else if (!(measure->shape == MeasureShape::PerGroup && int32_t(g) >= sim.GroupCount)) {
-        AppendField(row, measure->read(m, g));
+      } else if (name == "steps_to_settle") {
+        if (settledAt) AppendField(row, MeasureValue::Of(int64_t(*settledAt)));
+      } else {
+        AppendField(row, ReadColumn(column, m, sim.GroupCount));
       }
     }
   }
@@ -497,6 +493,7 @@ RunResult DoRun(const ExperimentPlan& plan, const RunOptions& base, uint64_t r) 
     }
     const std::unique_ptr<HeadlessRun> sim = PrepareRun(o, plan.engine, warnings, false);
     sim->History = MeasureHistory::LatestOnly;
+    sim->RecordSpatialMeasures = NeedsSpatialMeasures(plan.measures);
     // The values as the controls took them, after their checks.
     std::string prefix = std::to_string(r) + ',' + std::to_string(plan.CalcOf(r)) + ',' + *o.seed;
     for (const Parameter* p : plan.parameters) prefix += ',' + CsvField(p->get(sim->Controls));
@@ -504,13 +501,15 @@ RunResult DoRun(const ExperimentPlan& plan, const RunOptions& base, uint64_t r) 
     const bool grows = sim->Controls.CB_actiGrow;
     const int64_t agents = StrToInt(sim->Controls.Text(Field::Edit_anzAg));
     bool settled = false;
+    std::optional<int32_t> settledAt;
     for (int32_t s = 1; s <= plan.steps && !settled; ++s) {
       sim->AdvanceOneStep();
+      if (!settledAt && sim->Measures.Latest().Movers == 0) settledAt = sim->StepCount;
       settled = plan.untilSettled && sim->Measures.Latest().Movers == 0 &&
                 (!grows || int64_t(sim->Agents.size()) >= agents);
       const bool last = s == plan.steps || settled;
       if ((plan.every && (s % plan.every == 0 || last)) || (!plan.every && last)) {
-        result.rows += Row(plan, *sim, prefix, settled);
+        result.rows += Row(plan, *sim, prefix, settled, settledAt);
       }
     }
   });

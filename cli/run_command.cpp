@@ -17,6 +17,7 @@
 #include "files/atomic_file.h"
 #include "files/saved_run.h"
 #include "files/scenario.h"
+#include "files/world_export.h"
 
 namespace segwork::cli {
 
@@ -343,6 +344,36 @@ uint64_t StateDigest(const Simulation& model) {
 
 namespace {
 
+// --cells and --agents-table of one run: the start, every --every steps and the last.
+class WorldExports {
+ public:
+  WorldExports(const RunOptions& o, const Simulation& model) {
+    if (o.pictures.every) every_ = StrToInt(*o.pictures.every);
+    if (o.cells) cells_ = OpenCellExport(*o.cells, model, "--cells " + *o.cells);
+    if (o.agentsTable) {
+      agents_ =
+          std::make_unique<AgentTableExport>(*o.agentsTable, "--agents-table " + *o.agentsTable);
+    }
+    Write(model);
+  }
+  void AfterStep(const Simulation& model, bool last) {
+    if (last || model.StepCount % every_ == 0) Write(model);
+  }
+  void Commit() {
+    if (cells_) cells_->Commit();
+    if (agents_) agents_->Commit();
+  }
+
+ private:
+  void Write(const Simulation& model) {
+    if (cells_) cells_->Write(model);
+    if (agents_) agents_->Write(model);
+  }
+  int64_t every_ = 1;
+  std::unique_ptr<CellExport> cells_;
+  std::unique_ptr<AgentTableExport> agents_;
+};
+
 int Execute(const RunOptions& o, std::FILE* out, std::ostream& err) {
   const std::string& stepsText = o.Text("steps");
   const int64_t steps = StrToInt(stepsText);
@@ -352,7 +383,28 @@ int Execute(const RunOptions& o, std::FILE* out, std::ostream& err) {
         "--save-scenario writes a scenario instead of running: it takes no "
         "--save-run or --open-run");
   }
+  if (o.saveScenario && (o.measures || o.cells || o.agentsTable)) {
+    throw UsageError(
+        "--save-scenario writes a scenario instead of running: it takes no "
+        "--measures, --cells or --agents-table");
+  }
   if (o.saveRun) CheckWritableTarget(*o.saveRun);
+  // The columns of `segwork-cli run`, from the measure catalog.
+  std::vector<const Measure*> measures;
+  if (o.measures) {
+    measures = ParseMeasureList(*o.measures, "--measures");
+    for (const Measure* m : measures) {
+      if (m->available == MeasureAvailable::RunEnd) {
+        throw SegworkError(std::string("--measures: ") + m->name +
+                           " is a measure of an experiment's runs, not of a step");
+      }
+    }
+  } else {
+    for (const char* name : {"agents", "movers", "is", "sat"})
+      measures.push_back(&MeasureNamed(name));
+  }
+  if (o.cells) CheckCellExportTarget(*o.cells, "--cells " + *o.cells);
+  if (o.agentsTable) CheckAgentTableTarget(*o.agentsTable, "--agents-table " + *o.agentsTable);
   const EngineKind engine = o.engine == "literal" ? EngineKind::Literal : EngineKind::Fast;
   RunPictures pictures(o);
   const std::unique_ptr<HeadlessRun> prepared =
@@ -363,18 +415,19 @@ int Execute(const RunOptions& o, std::FILE* out, std::ostream& err) {
     return 0;
   }
   model.History = MeasureHistory::LatestOnly;
+  model.RecordSpatialMeasures = NeedsSpatialMeasures(measures);
   const bool large = model.Cells.size() >= 4'000'000;
   pictures.AfterSetup(model, steps);
+  WorldExports exports(o, model);
 
   RowWriter writer(out, "standard output");
-  // The columns of `segwork-cli run`, from the measure catalog.
-  std::vector<const Measure*> measures;
-  for (const char* name : {"agents", "movers", "is", "sat"})
-    measures.push_back(&MeasureNamed(name));
+  std::vector<MeasureColumn> columns;
   std::string line = "step";
   for (const Measure* measure : measures) {
-    for (const std::string& column : MeasureColumns(*measure, model.GroupCount))
-      line += ',' + column;
+    for (MeasureColumn& column : ColumnsOf(*measure, model.GroupCount)) {
+      line += ',' + column.name;
+      columns.push_back(std::move(column));
+    }
   }
   line += '\n';
   writer.Write(line);
@@ -383,19 +436,18 @@ int Execute(const RunOptions& o, std::FILE* out, std::ostream& err) {
     model.AdvanceOneStep();
     const StepMeasures& m = model.Measures.Latest();
     line = std::to_string(m.Step);
-    for (const Measure* measure : measures) {
-      const size_t columns = measure->shape == MeasureShape::Scalar ? 1 : size_t(model.GroupCount);
-      for (size_t g = 0; g < columns; ++g) {
-        line += ',';
-        AppendField(line, measure->read(m, g));
-      }
+    for (const MeasureColumn& column : columns) {
+      line += ',';
+      AppendField(line, ReadColumn(column, m, model.GroupCount));
     }
     line += '\n';
     writer.Write(line);
     if (large) err << "# step " << model.StepCount << " done" << std::endl;
     pictures.AfterStep(model);
+    exports.AfterStep(model, s + 1 == steps);
   }
   pictures.AtEnd(model);
+  exports.Commit();
   model.FindClusters();
   if (o.saveRun) SaveRun(model, model.Analysis, *o.saveRun);
   char tail[80];

@@ -70,6 +70,11 @@ struct RunOptions {
   std::optional<std::string> openRun;
   // --picture, --frames, --movie, --every: pictures of the run.
   PictureOptions pictures;
+  // --measures: the columns of the rows instead of the usual ones.
+  std::optional<std::string> measures;
+  // --cells, --agents-table: the world as data at the start, every --every steps and the last.
+  std::optional<std::string> cells;
+  std::optional<std::string> agentsTable;
 };
 
 void AddRunOptions(CLI::App& command, RunOptions& options);

@@ -28,7 +28,9 @@ void AddPictureOptions(CLI::App& run, PictureOptions& o) {
   run.add_option("--movie", o.movie,
                  "encode a frame every --every steps into an MP4 movie with ffmpeg")
       ->type_name("FILE.mp4");
-  run.add_option("--every", o.every, "steps between frames of --frames and --movie (default 1)")
+  run.add_option("--every", o.every,
+                 "steps between frames of --frames and --movie and between the steps --cells and "
+                 "--agents-table write (default 1)")
       ->type_name("K");
 }
 
@@ -59,7 +61,10 @@ RunPictures::RunPictures(const RunOptions& run) : options_(run.pictures) {
         "--save-scenario writes a scenario instead of running: it takes no "
         "--picture, --frames, --movie or --every");
   }
-  if (options_.every && !Active()) throw UsageError("--every needs --frames DIR or --movie FILE");
+  if (options_.every && !Active() && !run.cells && !run.agentsTable) {
+    throw UsageError(
+        "--every needs --frames DIR or --movie FILE, or --cells FILE or --agents-table FILE");
+  }
   if (options_.every) {
     every_ = StrToInt(*options_.every);
     if (every_ < 1) throw SegworkError("--every " + *options_.every + " is below 1");

@@ -12,8 +12,9 @@
 namespace segwork::cli {
 
 void CheckOpenRunOptions(const CLI::App& run) {
-  static const char* const kAllowed[] = {"--open-run", "--steps",  "--engine", "--save-run",
-                                         "--picture",  "--frames", "--every",  "--movie"};
+  static const char* const kAllowed[] = {"--open-run", "--steps",  "--engine",      "--save-run",
+                                         "--picture",  "--frames", "--every",       "--movie",
+                                         "--measures", "--cells",  "--agents-table"};
   for (const CLI::Option* option : run.get_options()) {
     if (option->count() == 0) continue;
     const std::string name = option->get_name();

@@ -34,6 +34,7 @@ void Simulation::RecordStepMeasures() {
     m.Clusters = Measures.LastClusterCount;
   }
   MeasureIndices(m);
+  if (RecordSpatialMeasures) m.Spatial = ComputeSpatialMeasures();
   // The experiments read back the steps of the planned run; they set the stop step to its length.
   const size_t exact = size_t(std::max<int32_t>(StopStep, 0));
   Measures.Append(std::move(m),
@@ -74,7 +75,7 @@ void Simulation::MeasureIndices(StepMeasures& m) {
   if (Observer) Observer->IndicesMeasured(m, indices);
 }
 
-void Simulation::FindClusters() {
+void Simulation::UpdateClusterSizes() {
   MeasureCache& cache = Cached;
   const uint64_t version = Engine ? Engine->Version() : 0;
   if (version == 0 || version != cache.clustersVersion || cache.clusterGroups != GroupCount) {
@@ -82,6 +83,28 @@ void Simulation::FindClusters() {
     cache.clustersVersion = version;
     cache.clusterGroups = GroupCount;
   }
+}
+
+SpatialMeasures Simulation::ComputeSpatialMeasures() {
+  if (TileSize < 1) {
+    throw SegworkError("'" + std::to_string(TileSize) +
+                       "' is not a valid grid size: it must be at least 1");
+  }
+  MeasureCache& cache = Cached;
+  const uint64_t version = Engine ? Engine->Version() : 0;
+  if (version == 0 || version != cache.spatialVersion || cache.spatialTile != TileSize ||
+      cache.spatialGroups != GroupCount) {
+    UpdateClusterSizes();
+    cache.spatial = segwork::ComputeSpatialMeasures(Cells, GroupCount, TileSize, ClusterSizes);
+    cache.spatialVersion = version;
+    cache.spatialTile = TileSize;
+    cache.spatialGroups = GroupCount;
+  }
+  return cache.spatial;
+}
+
+void Simulation::FindClusters() {
+  UpdateClusterSizes();
   if (Observer) Observer->ClustersFound();
   Measures.LastClusterCount =
       CountClustersAbove(ClusterSizes, StrToInt(Controls.Text(Field::E_clusterT)));

@@ -163,6 +163,9 @@ class Simulation : public RunData {
 
   MeasuresLog Measures;
   MeasureHistory History = MeasureHistory::PlannedRun;
+  // Each step's record also holds the spatial measures: a pass over the cells and a cluster
+  // search per step, so only where asked.
+  bool RecordSpatialMeasures = false;
   std::vector<std::vector<int32_t>> ClusterSizes;
   // The last measures and what they were computed from, reused while the engine's version says
   // the cells are as they were (version 0: always computed).
@@ -177,6 +180,10 @@ class Simulation : public RunData {
     SegregationIndices indices;
     uint64_t clustersVersion = 0;
     int32_t clusterGroups = 0;
+    uint64_t spatialVersion = 0;
+    int32_t spatialTile = 0;
+    int32_t spatialGroups = 0;
+    SpatialMeasures spatial;
   } Cached;
 
   TCell CellAt(int32_t x, int32_t y) { return Cells.At(x, y); }
@@ -262,6 +269,8 @@ class Simulation : public RunData {
   void RecordStepMeasures();
   void ComputeSegregationIndices();
   void FindClusters();
+  // The spatial measures of the cells as they are, at the tile size of the indices.
+  SpatialMeasures ComputeSpatialMeasures();
   // An empty measures log, for a new run.
   void ResetMeasures();
 
@@ -276,6 +285,8 @@ class Simulation : public RunData {
   }
   // The segregation indices, movers and density into `m`.
   void MeasureIndices(StepMeasures& m);
+  // ClusterSizes of the cells as they are.
+  void UpdateClusterSizes();
   int32_t RandomStreetType();
   // One agent's turn in a step, as the step makes it; an unsatisfied agent's part is TryToMove.
   void VisitAgent(TAgent& a, EmptyCellRule rule, bool streetOccupation);

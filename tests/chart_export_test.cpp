@@ -111,7 +111,7 @@ TEST_F(ChartExport, EveryChartHasTheMenuAndTheRightButtonOnlyOpensIt) {
                      static_cast<QWidget*>(streets.get())}) {
     for (QChartView* v : w->findChildren<QChartView*>()) views.push_back(v);
   }
-  ASSERT_EQ(views.size(), 10u);
+  ASSERT_EQ(views.size(), 11u);
   for (QChartView* view : views) {
     ASSERT_NE(Menu(view), nullptr) << view->objectName().toStdString();
     ASSERT_EQ(Menu(view)->actions().size(), 2);

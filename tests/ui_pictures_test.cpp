@@ -1,6 +1,9 @@
 #include <unistd.h>
 
+#include <QChartView>
+#include <QComboBox>
 #include <QImage>
+#include <QLineSeries>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -99,6 +102,35 @@ TEST_F(Desktop, RecordsTheStepsTheRunMakesIntoAMovie) {
   EXPECT_EQ(head.substr(4), "ftyp");
   EXPECT_TRUE(boxes.empty());
   fs::remove(movie);
+}
+
+// "Export cells…" writes the window's world as the command line writes the same run's, and the
+// spatial chart shows the chosen measure of every step.
+TEST_F(Desktop, ExportsTheCellsAndChartsTheChosenSpatialMeasure) {
+  Stop();
+  Type("E_seed", "5");
+  Click("B_setup");
+  for (int i = 0; i < 12; ++i) main->Timer1Timer();
+  const std::string window = TempPath("window.csv"), headless = TempPath("headless.csv");
+  ASSERT_TRUE(main->ExportCellsTo(QString::fromStdString(window)));
+  ASSERT_EQ(Cli({"run", "--seed", "5", "--steps", "12", "--cells", headless, "--every", "12"}), 0);
+  std::string lastStep = "step,x,y,group,street\n";
+  for (const std::string& line :
+       segwork::testing::Split(segwork::testing::ReadFile(headless), '\n')) {
+    if (line.rfind("12,", 0) == 0) lastStep += line + '\n';
+  }
+  EXPECT_EQ(segwork::testing::ReadFile(window), lastStep);
+  fs::remove(window);
+  fs::remove(headless);
+
+  analysis->show();
+  analysis->findChild<QComboBox*>("CB_spatial")->setCurrentText("largest_cluster");
+  const auto& series = model.Analysis.SpatialSeries;
+  ASSERT_EQ(series.size(), 6u);
+  ASSERT_EQ(series[2].points.size(), 12u);
+  EXPECT_EQ(series[2].points.back().y, model.Sim.Measures.Latest().Spatial->LargestCluster[2]);
+  EXPECT_EQ(analysis->findChild<QChartView*>("Chart7")->chart()->series().size(), 6);
+  EXPECT_EQ(model.Analysis.SpatialNames[2], "largest_cluster_3");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <QBarSet>
 #include <QChart>
 #include <QChartView>
+#include <QComboBox>
 #include <QGraphicsLayout>
 #include <QGraphicsScene>
 #include <QHeaderView>
@@ -99,9 +100,10 @@ void FitLogAxis(QLogValueAxis* axis, Bounds b) {
 
 using Table = std::vector<LineSeries> AnalysisWindow::*;
 // In this order a chart shows its group series below the change series.
-constexpr Table kTables[] = {
-    &AnalysisWindow::SatisfactionSeries, &AnalysisWindow::SegregationSeries,
-    &AnalysisWindow::DensitySegregationSeries, &AnalysisWindow::ChangeSeries};
+constexpr Table kTables[] = {&AnalysisWindow::SatisfactionSeries,
+                             &AnalysisWindow::SegregationSeries,
+                             &AnalysisWindow::DensitySegregationSeries,
+                             &AnalysisWindow::ChangeSeries, &AnalysisWindow::SpatialSeries};
 
 struct Source {
   size_t table = 0;
@@ -315,7 +317,7 @@ TForm2::TForm2(Model& model, QWidget* parent) : QWidget(parent), model_(model) {
   setWindowTitle("Analysis");
   const QFont font = WindowFont();
   setFont(font);
-  resize(1092, 766);
+  resize(1092, 1030);
   move(0, 131);
 
   auto makeChart = [&](const char* name, int left, int top, int width, int height) {
@@ -341,6 +343,7 @@ TForm2::TForm2(Model& model, QWidget* parent) : QWidget(parent), model_(model) {
   QChart* chart2 = makeChart("Chart2", 8, 263, 744, 234);
   QChart* chart5 = makeChart("Chart5", 8, 503, 561, 255);
   QChart* chart4 = makeChart("Chart4", 575, 503, 509, 255);
+  QChart* chart7 = makeChart("Chart7", 8, 796, 1076, 226);
 
   auto lineChart = [&](int number, QChart* chart, const QString& xCaption,
                        const QString& leftCaption, const QString& rightCaption) {
@@ -370,6 +373,19 @@ TForm2::TForm2(Model& model, QWidget* parent) : QWidget(parent), model_(model) {
   lineCharts_[3] = lineChart(6, chart6, "timesteps", "percentage of changing agents",
                              "number of changing agents");
   lineCharts_[3]->left->setGridLineVisible(false);
+  lineCharts_[4] = lineChart(7, chart7, "time", "", "");
+
+  // The spatial measures cost a pass over the cells per step: the run records them all, the
+  // chart shows the columns of one.
+  auto* spatial = new QComboBox(this);
+  spatial->setObjectName("CB_spatial");
+  spatial->setGeometry(8, 768, 260, 24);
+  for (const Measure& m : Measures()) {
+    if (m.available == MeasureAvailable::OnRequest) spatial->addItem(m.name);
+  }
+  spatial->setCurrentText(QString::fromStdString(model_.Analysis.SpatialMeasure));
+  connect(spatial, &QComboBox::currentTextChanged, this, &TForm2::ChooseSpatialMeasure);
+  ChooseSpatialMeasure(spatial->currentText());
 
   clusterChart_ = std::make_unique<ClusterChart>();
   clusterChart_->chart = chart2;
@@ -651,8 +667,18 @@ void TForm2::RefreshTitles() {
   }
 }
 
+void TForm2::ChooseSpatialMeasure(const QString& name) {
+  const Measure* m = FindMeasure(name.toStdString());
+  if (!m) return;
+  if (model_.Analysis.SpatialMeasure != m->name) model_.ChooseSpatialMeasure(m->name);
+  QChart* chart = ChartOf(7);
+  chart->setTitle(QString::fromStdString(std::string(m->name) + ": " + m->description));
+  chart->zoomReset();
+  Refresh();
+}
+
 void TForm2::B_undoZClick() {
-  for (int i = 1; i <= 6; ++i) ChartOf(i)->zoomReset();
+  for (int i = 1; i <= 7; ++i) ChartOf(i)->zoomReset();
   for (auto& lc : lineCharts_) FitLineChart(*lc);
   ClusterChart& cc = *clusterChart_;
   cc.x->setRange(-0.5, double(std::max<size_t>(cc.bars, 1)) - 0.5);

@@ -16,7 +16,7 @@ class Model;
 
 namespace segwork::ui {
 
-// The analysis window "Analysis": six charts and the dissimilarity table, views over the core's
+// The analysis window "Analysis": seven charts and the dissimilarity table, views over the core's
 // series. It refreshes itself at a bounded rate while visible.
 class TForm2 : public QWidget {
   Q_OBJECT
@@ -54,12 +54,13 @@ class TForm2 : public QWidget {
   void RebuildGroupSizeBars();
   void FitGroupSizeChart();
   void RefreshTitles();
+  void ChooseSpatialMeasure(const QString& name);
   QChart* ChartOf(int number) const;
 
   Model& model_;
   QTimer* timer_ = nullptr;
-  // Chart1, Chart4, Chart5, Chart6.
-  std::array<std::unique_ptr<LineChart>, 4> lineCharts_;
+  // Chart1, Chart4, Chart5, Chart6, Chart7 (the chosen spatial measure).
+  std::array<std::unique_ptr<LineChart>, 5> lineCharts_;
   std::unique_ptr<ClusterChart> clusterChart_;      // Chart2
   std::unique_ptr<GroupSizeChart> groupSizeChart_;  // Chart3
   GridModel* gridModel_ = nullptr;

@@ -111,6 +111,8 @@ class TForm1 : public QWidget {
 
   // "Save picture…": the drawing panel's cells as a PNG.
   bool SavePictureTo(const QString& path);
+  // "Export cells…": every cell's group and street type now, as CSV or NetCDF by the extension.
+  bool ExportCellsTo(const QString& path);
   // "Record movie…": the picture now and after every step the run makes until "Stop recording"
   // become the frames of a movie; a failure ends the recording and leaves no file.
   bool StartRecording(const QString& path);

@@ -265,6 +265,9 @@ ChartData AnalysisChartData(const AnalysisWindow& analysis, int chart) {
   add(analysis.SatisfactionSeries, group("sat"));
   add(analysis.SegregationSeries, group("is"));
   add(analysis.DensitySegregationSeries, group("is"));
+  add(analysis.SpatialSeries, [&](size_t i) {
+    return i < analysis.SpatialNames.size() ? analysis.SpatialNames[i] : Numbered("spatial_", i);
+  });
   add(analysis.ChangeSeries, [](size_t i) -> std::string {
     const char* names[] = {"movers", "movers_percent", "density", "density"};
     return i < std::size(names) ? MeasureNamed(names[i]).name : Numbered("change_", i);

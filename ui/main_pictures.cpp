@@ -1,4 +1,5 @@
-// The main window's pictures and movies: "Save picture…" and "Record movie…".
+// The main window's pictures and movies: "Save picture…" and "Record movie…"; and the world as
+// data, "Export cells…".
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QPushButton>
@@ -8,6 +9,7 @@
 #include "display/rendering.h"
 #include "files/movie.h"
 #include "files/picture.h"
+#include "files/world_export.h"
 #include "ui/MainForm.h"
 #include "ui/qt_canvas.h"
 
@@ -20,6 +22,12 @@ void TForm1::BuildPictureButtons(QWidget* page, int y) {
   picture->setToolTip("The drawing panel as a PNG picture");
   B_record_ = MakeButton("B_recordMovie", "Record movie…", page, QRect(8, y + 32, 120, 25));
   B_record_->setToolTip("Every step from now on as a frame of an MP4 movie (needs ffmpeg)");
+  auto* cells =
+      MakeFileButton("B_exportCells", "Export cells…", page, QRect(8, y + 64, 120, 25), "cells.csv",
+                     NetcdfAvailable() ? "CSV tables (*.csv);;NetCDF files (*.nc);;All files (*)"
+                                       : "CSV tables (*.csv);;All files (*)",
+                     &TForm1::ExportCellsTo);
+  cells->setToolTip("Every cell's group and street type now, as CSV or NetCDF (.nc)");
   connect(B_record_, &QPushButton::clicked, this, [this] {
     if (movie_) {
       StopRecording();
@@ -42,6 +50,10 @@ bool TForm1::SavePictureTo(const QString& path) {
     RepaintAll(model_.Sim.Cells, model_.Sim.Agents, picture);
     SavePng(picture, path.toStdString());
   });
+}
+
+bool TForm1::ExportCellsTo(const QString& path) {
+  return Guarded([&] { ExportCells(path.toStdString(), model_.Sim); });
 }
 
 bool TForm1::StartRecording(const QString& path) {

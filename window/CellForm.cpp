@@ -11,6 +11,8 @@ namespace segwork {
 
 Model::Model() {
   Sim.Observer = this;
+  // The analysis window charts them over the steps.
+  Sim.RecordSpatialMeasures = true;
   TickCount = [] { return 0u; };
 }
 
@@ -282,13 +284,16 @@ void Model::IndicesMeasured(const StepMeasures& m, const SegregationIndices& ind
 }
 
 void Model::StepRecorded() {
+  Analysis.ShowSpatial(Sim.Measures.Latest(), Sim.GroupColours);
   Analysis.BoundSeries(size_t(std::max<int32_t>(Sim.StopStep, 0)));
 }
 
 void Model::RunOpened(AnalysisWindow analysis) {
   const uint64_t resets = Analysis.ResetCount, clusterCharts = Analysis.ClusterChartCount,
                  grids = Analysis.DissimiGridCount;
+  const std::string spatial = Analysis.SpatialMeasure;
   Analysis = std::move(analysis);
+  Analysis.SpatialMeasure = spatial;
   Analysis.ResetCount = resets + 1;
   Analysis.ClusterChartCount = clusterCharts + 1;
   Analysis.DissimiGridCount = grids + 1;

@@ -137,6 +137,10 @@ class Model : public SimulationObserver {
   void ResetAnalysis() { Sim.ResetMeasures(); }
   // A saved run was installed in Sim: its analysis tables and what the window shows of it.
   void RunOpened(AnalysisWindow analysis);
+  // The spatial measure the analysis window charts over the steps.
+  void ChooseSpatialMeasure(const std::string& name) {
+    Analysis.ChooseSpatialMeasure(name, Sim.GroupColours, Sim.Measures.Steps());
+  }
 
  private:
   void ShowFrameRate(uint32_t now);

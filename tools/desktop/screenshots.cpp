@@ -122,7 +122,11 @@ TEST_F(Desktop, Screenshots) {
   analysis->show();
   analysis->Refresh();
   Settle();
-  save(analysis->grab(), "analysis.png");
+  // The six charts of the analysis window's top, then its chart of a spatial measure.
+  save(analysis->grab(QRect(0, 0, 1092, 766)), "analysis.png");
+  analysis->findChild<QComboBox*>("CB_spatial")->setCurrentText("moran");
+  Settle();
+  save(analysis->grab(QRect(0, 762, 1092, 268)), "analysis_spatial.png");
   analysis->hide();
 
   // Short sweeps on a world without streets, unpainted as a user would run them.
@@ -190,7 +194,7 @@ TEST_F(Desktop, ChartMenuScreenshot) {
   QApplication::sendEvent(view->viewport(), &event);
   auto* menu = view->findChild<QMenu*>("ChartExportMenu");
   ASSERT_NE(menu, nullptr);
-  QPixmap shot = analysis->grab();
+  QPixmap shot = analysis->grab(QRect(0, 0, 1092, 766));
   QPainter(&shot).drawPixmap(analysis->mapFromGlobal(menu->pos()), menu->grab());
   EXPECT_TRUE(shot.save(dir + "/chart_menu.png", "PNG"));
   menu->hide();
