@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ libcli11-dev nlohmann-json3-dev zlib1g-dev libgtest-dev libbenchmark-dev clang-format qt6-base-dev
           qt6-charts-dev qt6-qpa-plugins clang libclang-rt-dev
-          help2man desktop-file-utils dpkg-dev file libpng-dev ffmpeg)
+          help2man desktop-file-utils dpkg-dev file libpng-dev ffmpeg libmpfr-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
