@@ -84,11 +84,13 @@ class SoftExtended {
 // The type the indices and the curve fit sum in: the hardware's where `long double` is the x87
 // format, the software one elsewhere.
 #if LDBL_MANT_DIG == 64 && LDBL_MAX_EXP == 16384 && LDBL_MIN_EXP == -16381
+#define SEGWORK_EXTENDED_IN_HARDWARE 1
 using ExtendedReal = long double;
 inline long double Abs(long double v) {
   return std::fabs(v);
 }
 #else
+#define SEGWORK_EXTENDED_IN_HARDWARE 0
 using ExtendedReal = SoftExtended;
 #endif
 

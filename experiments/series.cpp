@@ -91,13 +91,12 @@ void TCurveFittingFunction::SetPolyDegree(int64_t degree) {
   Changed();
 }
 
-std::vector<SeriesPoint> TCurveFittingFunction::Compute(
-    const std::vector<SeriesPoint>& source) const {
-  using Real = ExtendedReal;
+template <typename Real>
+std::vector<SeriesPoint> FitPolynomial(const std::vector<SeriesPoint>& source, int32_t degree) {
   // 1e-15 in the extended format, as `1e-15L` is on x86-64.
   static const Real kSmallestPivot = Real(1) / Real(1e15);
   std::vector<SeriesPoint> result;
-  const auto k = static_cast<size_t>(degree_);
+  const auto k = static_cast<size_t>(degree);
   if (source.size() < k) return result;
 
   double x0 = source.front().x;
@@ -158,6 +157,18 @@ std::vector<SeriesPoint> TCurveFittingFunction::Compute(
     result.push_back({p.x, static_cast<double>(y + y0)});
   }
   return result;
+}
+
+template std::vector<SeriesPoint> FitPolynomial<ExtendedReal>(const std::vector<SeriesPoint>&,
+                                                              int32_t);
+#if SEGWORK_EXTENDED_IN_HARDWARE
+template std::vector<SeriesPoint> FitPolynomial<SoftExtended>(const std::vector<SeriesPoint>&,
+                                                              int32_t);
+#endif
+
+std::vector<SeriesPoint> TCurveFittingFunction::Compute(
+    const std::vector<SeriesPoint>& source) const {
+  return FitPolynomial<ExtendedReal>(source, degree_);
 }
 
 // ---- series ------------------------------------------------------------------------------------

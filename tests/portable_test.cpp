@@ -7,8 +7,10 @@
 #include <cstring>
 #include <vector>
 
+#include "core/errors.h"
 #include "core/extended.h"
 #include "core/grid_atan2.h"
+#include "experiments/series.h"
 
 namespace segwork {
 namespace {
@@ -54,7 +56,7 @@ TEST(GridAtan2, CorrectlyRoundedOnASampleOfGridPairs) {
   mpfr_clears(r, y, x, static_cast<mpfr_ptr>(nullptr));
 }
 
-#if LDBL_MANT_DIG == 64
+#if SEGWORK_EXTENDED_IN_HARDWARE
 using Bits = SoftExtended::Encoding;
 
 Bits HardwareBits(long double v) {
@@ -149,6 +151,41 @@ TEST(SoftExtended, SameBitsAsTheX87UnitOverManyOperations) {
     hard += std::fabs(hc - (i % 7));
   }
   EXPECT_TRUE(Same(soft * 0.5, hard * 0.5L));
+}
+
+// The curve fit of the experiment windows, every degree, over series like theirs (steps against
+// percentages, long and short, with repeated x): the same doubles, or both refused.
+TEST(SoftExtended, CurveFitGivesTheX87UnitsPoints) {
+  Draw draw{99};
+  for (int set = 0; set < 12; ++set) {
+    std::vector<SeriesPoint> points;
+    const int n = int(draw.Between(2, 400));
+    const double step = double(draw.Between(1, set % 2 ? 5000 : 10));
+    for (int i = 0; i < n; ++i) {
+      points.push_back({double(i / (set % 3 + 1)) * step, double(draw.Between(0, 1000000)) / 7919});
+    }
+    for (int32_t degree = 1; degree <= 20; ++degree) {
+      std::vector<SeriesPoint> hard, soft;
+      bool hardFailed = false, softFailed = false;
+      try {
+        hard = FitPolynomial<long double>(points, degree);
+      } catch (const SegworkError&) {
+        hardFailed = true;
+      }
+      try {
+        soft = FitPolynomial<SoftExtended>(points, degree);
+      } catch (const SegworkError&) {
+        softFailed = true;
+      }
+      ASSERT_EQ(hardFailed, softFailed) << "set " << set << " degree " << degree;
+      ASSERT_EQ(hard.size(), soft.size());
+      for (size_t i = 0; i < hard.size(); ++i) {
+        ASSERT_EQ(std::memcmp(&hard[i].y, &soft[i].y, sizeof(double)), 0)
+            << "set " << set << " degree " << degree << " point " << i << ": " << hard[i].y
+            << " against " << soft[i].y;
+      }
+    }
+  }
 }
 #endif
 

@@ -32,6 +32,7 @@ runs+=(
   "--seed 13 --steps 5 --radius 0"
   "--seed 14 --steps 5 --agents nonsense"
   "--seed 15 --steps 5 --weights 1e-400;0;0;1;2;4;8"
+  "--seed 15 --steps 5 --weights 4.9e-324;0;0;1;2;4;8e99 --layout grid"
 )
 failed=0
 for args in "${runs[@]}"; do
