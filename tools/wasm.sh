@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
 # Builds segwork-cli for WebAssembly with Debian's emscripten into build-wasm/: run it as
 # `node build-wasm/segwork-cli.js run ...`. Saved runs, pictures and movies are refused there
-# (no zlib or libpng); sweeps run their runs one after another only if threads are available,
-# which this build has not.
+# (no zlib or libpng), and so are sweeps, which need threads this build has not.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if ! command -v em++ >/dev/null; then
