@@ -57,8 +57,8 @@ SegregationIndices ComputeIndices(const CellSpace& cells, int32_t tileSize,
   auto& d = result.Pairs;
   auto& is = result.Index;
   std::vector<int32_t> count(groups);
-  std::vector<ExtendedReal> share(groups,
-                                  ExtendedReal(0));  // of the groups in the current tile, else 0
+  // Of the groups in the current tile, else 0.
+  std::vector<ExtendedReal> share(groups, ExtendedReal(0));
   std::vector<size_t> present;
   present.reserve(groups);
 
