@@ -40,7 +40,7 @@ namespace {
 
 // q = (count / total) * 100, with an empty divisor contributing 0 so that every call still
 // gives every group one finite point.
-long double Percent(long double count, long double total) {
+ExtendedReal Percent(ExtendedReal count, ExtendedReal total) {
   if (total == 0) return 0;
   return count / total * 100;
 }
@@ -52,12 +52,13 @@ SegregationIndices ComputeIndices(const CellSpace& cells, int32_t tileSize,
   const size_t groups = groupSizes.size();
   const int64_t rows = cells.RowCount, cols = cells.ColCount;
   const int64_t tiles = int64_t(std::ceil(double(rows) / double(tileSize)));
-  SegregationIndices result{std::vector<long double>(groups * groups, 0.0L),
-                            std::vector<long double>(groups, 0.0L)};
+  SegregationIndices result{std::vector<ExtendedReal>(groups * groups, ExtendedReal(0)),
+                            std::vector<ExtendedReal>(groups, ExtendedReal(0))};
   auto& d = result.Pairs;
   auto& is = result.Index;
   std::vector<int32_t> count(groups);
-  std::vector<long double> share(groups, 0.0L);  // of the groups in the current tile, else 0
+  // Of the groups in the current tile, else 0.
+  std::vector<ExtendedReal> share(groups, ExtendedReal(0));
   std::vector<size_t> present;
   present.reserve(groups);
 
@@ -85,23 +86,23 @@ SegregationIndices ComputeIndices(const CellSpace& cells, int32_t tileSize,
         share[g] = Percent(count[g], groupSizes[g]);
       }
       for (const size_t g : present) {
-        const long double own = share[g];
-        for (size_t h = g + 1; h < groups; ++h) d[h * groups + g] += std::fabs(own - share[h]);
+        const ExtendedReal own = share[g];
+        for (size_t h = g + 1; h < groups; ++h) d[h * groups + g] += Abs(own - share[h]);
         for (size_t k = 0; k < g; ++k) {
-          if (count[k] == 0) d[g * groups + k] += std::fabs(share[k] - own);
+          if (count[k] == 0) d[g * groups + k] += Abs(share[k] - own);
         }
       }
       for (size_t g = 0; g < groups; ++g) {
         // The sum of the other groups' counts is an integer, so subtracting is exact.
-        const long double rest = static_cast<long double>(tileTotal - count[g]);
-        is[g] += std::fabs(share[g] -
-                           Percent(rest, static_cast<long double>(agentsWanted - groupSizes[g])));
+        const ExtendedReal rest = static_cast<ExtendedReal>(tileTotal - count[g]);
+        is[g] +=
+            Abs(share[g] - Percent(rest, static_cast<ExtendedReal>(agentsWanted - groupSizes[g])));
       }
-      for (const size_t g : present) share[g] = 0.0L;
+      for (const size_t g : present) share[g] = ExtendedReal(0);
     }
   }
-  for (auto& v : d) v *= 0.5L;
-  for (auto& v : is) v *= 0.5L;
+  for (auto& v : d) v *= 0.5;
+  for (auto& v : is) v *= 0.5;
   return result;
 }
 

@@ -6,6 +6,7 @@
 
 #include "analysis/spatial_measures.h"
 #include "core/cell_P.h"
+#include "core/extended.h"
 
 namespace segwork {
 
@@ -55,8 +56,8 @@ std::vector<std::optional<double>> MeanSatisfaction(const CellSpace& cells, int3
 // Dissimilarity of every pair of groups and the segregation index of every group over square
 // tiles of `tileSize` cells.
 struct SegregationIndices {
-  std::vector<long double> Pairs;  // [h * groups + g] for h >= g
-  std::vector<long double> Index;  // per group
+  std::vector<ExtendedReal> Pairs;  // [h * groups + g] for h >= g
+  std::vector<ExtendedReal> Index;  // per group
 };
 // `agentsWanted` is the agent count of the setup field, read when the indices are computed.
 SegregationIndices ComputeIndices(const CellSpace& cells, int32_t tileSize,

@@ -14,12 +14,31 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "cli/output.h"
 #include "core/errors.h"
 
 namespace segwork::cli {
+
+#if defined(__cpp_lib_jthread)
+using JoiningThread = std::jthread;
+#else
+// libc++ 14 has no std::jthread; the pool needs only its join on destruction.
+class JoiningThread {
+ public:
+  template <typename F>
+  explicit JoiningThread(F&& f) : thread_(std::forward<F>(f)) {}
+  JoiningThread(JoiningThread&&) = default;
+  ~JoiningThread() {
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  std::thread thread_;
+};
+#endif
 
 // The message of what `run` throws, as the command prints it; none when it does not throw.
 inline std::optional<std::string> FailureOf(const std::function<void()>& run) {
@@ -130,7 +149,7 @@ class RunPool {
   uint64_t next_;
   uint64_t taken_;
   bool stop_ = false;
-  std::vector<std::jthread> workers_;  // last: joined first
+  std::vector<JoiningThread> workers_;  // last: joined first
 };
 
 }  // namespace segwork::cli

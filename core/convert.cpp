@@ -71,11 +71,21 @@ double StrToFloat(std::string_view text) {
   }
   if (i != end) FailFloat(text);
   double value = 0;
+#if defined(__cpp_lib_to_chars) && __cpp_lib_to_chars >= 201611L
   const auto result = std::from_chars(number.data(), number.data() + number.size(), value);
   if (result.ec != std::errc() || result.ptr != number.data() + number.size() ||
       !std::isfinite(value)) {
     FailFloat(text);
   }
+#else
+  // Without from_chars for doubles (libc++ 14): strtod, correctly rounded too, on the text checked
+  // above, refusing what from_chars refuses: an overflow, and a nonzero number that underflows
+  // to zero (subnormals are accepted).
+  value = std::strtod(number.c_str(), nullptr);
+  const size_t mantissaEnd = std::min(number.find('e'), number.size());
+  const bool nonzero = number.find_first_of("123456789") < mantissaEnd;
+  if (!std::isfinite(value) || (value == 0 && nonzero)) FailFloat(text);
+#endif
   return value;
 }
 

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "core/errors.h"
+#include "core/extended.h"
 
 namespace segwork {
 
@@ -90,11 +91,12 @@ void TCurveFittingFunction::SetPolyDegree(int64_t degree) {
   Changed();
 }
 
-std::vector<SeriesPoint> TCurveFittingFunction::Compute(
-    const std::vector<SeriesPoint>& source) const {
-  using Real = long double;
+template <typename Real>
+std::vector<SeriesPoint> FitPolynomial(const std::vector<SeriesPoint>& source, int32_t degree) {
+  // 1e-15 in the extended format, as `1e-15L` is on x86-64.
+  static const Real kSmallestPivot = Real(1) / Real(1e15);
   std::vector<SeriesPoint> result;
-  const auto k = static_cast<size_t>(degree_);
+  const auto k = static_cast<size_t>(degree);
   if (source.size() < k) return result;
 
   double x0 = source.front().x;
@@ -124,12 +126,12 @@ std::vector<SeriesPoint> TCurveFittingFunction::Compute(
   for (size_t col = 0; col < k; ++col) {
     size_t best = col;
     for (size_t r = col + 1; r < k; ++r)
-      if (std::fabs(m[r][col]) > std::fabs(m[best][col])) best = r;
+      if (Abs(m[r][col]) > Abs(m[best][col])) best = r;
     std::swap(m[best], m[col]);
     std::swap(h[best], h[col]);
     const Real pivot = m[col][col];
     // Written so that a NaN pivot fails too.
-    if (!(std::fabs(pivot) >= 1e-15L)) throw SegworkError("Cannot process fitting");
+    if (!(Abs(pivot) >= kSmallestPivot)) throw SegworkError("Cannot process fitting");
     for (size_t r = col + 1; r < k; ++r) {
       const Real factor = m[r][col] / pivot;
       for (size_t c = col; c < k; ++c) m[r][c] -= factor * m[col][c];
@@ -155,6 +157,18 @@ std::vector<SeriesPoint> TCurveFittingFunction::Compute(
     result.push_back({p.x, static_cast<double>(y + y0)});
   }
   return result;
+}
+
+template std::vector<SeriesPoint> FitPolynomial<ExtendedReal>(const std::vector<SeriesPoint>&,
+                                                              int32_t);
+#if SEGWORK_EXTENDED_IN_HARDWARE
+template std::vector<SeriesPoint> FitPolynomial<SoftExtended>(const std::vector<SeriesPoint>&,
+                                                              int32_t);
+#endif
+
+std::vector<SeriesPoint> TCurveFittingFunction::Compute(
+    const std::vector<SeriesPoint>& source) const {
+  return FitPolynomial<ExtendedReal>(source, degree_);
 }
 
 // ---- series ------------------------------------------------------------------------------------

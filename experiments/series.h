@@ -53,6 +53,11 @@ class TTrendFunction final : public SeriesFunction {
 };
 
 // Least-squares polynomial with PolyDegree coefficients, evaluated at every source x.
+// The least-squares polynomial of `degree` terms through the points, summed in Real (ExtendedReal;
+// also SoftExtended where that is not it, for the tests).
+template <typename Real>
+std::vector<SeriesPoint> FitPolynomial(const std::vector<SeriesPoint>& source, int32_t degree);
+
 class TCurveFittingFunction final : public SeriesFunction {
  public:
   std::vector<SeriesPoint> Compute(const std::vector<SeriesPoint>& source) const override;

@@ -66,7 +66,9 @@ void Simulation::MeasureIndices(StepMeasures& m) {
     cache.groupSizes = GroupSizes;
   }
   const SegregationIndices& indices = cache.indices;
-  m.Segregation.assign(indices.Index.begin(), indices.Index.end());
+  m.Segregation.resize(indices.Index.size());
+  std::transform(indices.Index.begin(), indices.Index.end(), m.Segregation.begin(),
+                 [](const ExtendedReal& v) { return double(v); });
   const int64_t a = m.AgentCount - 1;
   const double cells = double(RowCount) * double(ColCount);
   m.Movers = MoversInStep;

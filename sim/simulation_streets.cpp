@@ -3,6 +3,7 @@
 #include <string>
 
 #include "core/errors.h"
+#include "core/grid_atan2.h"
 #include "sim/simulation.h"
 
 namespace segwork {
@@ -118,7 +119,7 @@ void Simulation::PlaceStreetLine(GridPos end, GridPos start, int32_t street) {
   LineEndCell = end;
   StreetLines.push_back({start.x, start.y, end.x, end.y, street});
   LineStartCell = start;
-  LineAngle = std::atan2(double(start.y - end.y), double(start.x - end.x));
+  LineAngle = GridAtan2(int64_t(start.y) - end.y, int64_t(start.x) - end.x);
   MarkStreetPath(end.x, end.y, street);
 }
 

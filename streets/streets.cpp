@@ -5,6 +5,7 @@
 
 #include "core/convert.h"
 #include "core/errors.h"
+#include "core/grid_atan2.h"
 
 namespace segwork {
 
@@ -213,7 +214,7 @@ std::vector<size_t> StreetPath(const CellSpace& cells, GridPos from, GridPos sta
     double best = 999999999.0;
     std::optional<GridPos> chosen;
     for (const GridPos& n : cells.FourNeighbours(x, y)) {
-      const double theta = std::atan2(double(sy - n.y), double(sx - n.x));
+      const double theta = GridAtan2(int64_t(sy) - n.y, int64_t(sx) - n.x);
       const double d = std::fabs(angle - theta);
       const bool closer = std::abs(int64_t(sy) - n.y) <= std::abs(int64_t(sy) - y) &&
                           std::abs(int64_t(sx) - n.x) <= std::abs(int64_t(sx) - x);

@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ libcli11-dev nlohmann-json3-dev zlib1g-dev libgtest-dev libbenchmark-dev clang-format qt6-base-dev
           qt6-charts-dev qt6-qpa-plugins clang libclang-rt-dev
-          help2man desktop-file-utils dpkg-dev file libpng-dev libnetcdf-dev ffmpeg
+          help2man desktop-file-utils dpkg-dev file libpng-dev libnetcdf-dev ffmpeg libmpfr-dev
           pybind11-dev python3-dev python3-numpy python3-pandas python3-pytest python3-scipy
           python3-matplotlib python3-nbconvert python3-ipykernel python3-tqdm)
 missing=()

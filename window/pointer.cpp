@@ -4,6 +4,7 @@
 
 #include "core/convert.h"
 #include "core/errors.h"
+#include "core/grid_atan2.h"
 #include "window/CellForm.h"
 
 namespace segwork {
@@ -89,7 +90,7 @@ void Model::ZeichenPanelMouseUp(PointerButton button, int x, int y) {
   const GridPos end = PixelToCell(x, y);
   Sim.LineStartCell = Stroke.start;
   Sim.LineEndCell = end;
-  Sim.LineAngle = std::atan2(double(Stroke.start.y - end.y), double(Stroke.start.x - end.x));
+  Sim.LineAngle = GridAtan2(int64_t(Stroke.start.y) - end.y, int64_t(Stroke.start.x) - end.x);
   const int32_t street = kItemStreetType[Controls.CB_strType];
   StreetLine& line = Sim.StreetLines[Stroke.lineIndex];
   line.EndX = end.x;
