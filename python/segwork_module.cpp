@@ -178,7 +178,8 @@ Printed Experiment(const std::vector<std::string>& words, const Overrides& overr
 class PySimulation {
  public:
   static std::unique_ptr<PySimulation> Prepare(const std::vector<std::string>& words,
-                                               const Overrides& overrides, int64_t history) {
+                                               const Overrides& overrides, int64_t history,
+                                               const std::string& measures) {
     cli::RunOptions o = cli::ParseRunWords(words);
     SetOverrides(o, overrides);
     auto s = std::make_unique<PySimulation>(history);
@@ -188,12 +189,12 @@ class PySimulation {
       s->sim_ = cli::PrepareRun(o, EngineOf(o), err, false);
     }
     s->warnings_ = err.str();
-    s->Start();
+    s->Start(measures);
     return s;
   }
 
   static std::unique_ptr<PySimulation> Open(const std::string& path, const std::string& engine,
-                                            int64_t history) {
+                                            int64_t history, const std::string& measures) {
     cli::RunOptions o;
     o.openRun = path;
     o.engine = engine;
@@ -202,7 +203,7 @@ class PySimulation {
       py::gil_scoped_release free;
       s->sim_ = cli::OpenSavedRun(o, EngineOf(o));
     }
-    s->Start();
+    s->Start(measures);
     return s;
   }
 
@@ -225,13 +226,14 @@ class PySimulation {
   const std::string& Warnings() const { return warnings_; }
 
   // The latest step's measures of every step, by their column names.
-  py::dict Measures() const {
+  py::dict Measures() {
     py::dict d;
     if (sim_->Measures.empty()) return d;
     const std::vector<double> row = Row(sim_->Measures.Latest());
-    for (size_t c = 0; c < columns_.size(); ++c) {
+    d["step"] = sim_->Measures.Latest().Step;
+    for (size_t c = 1; c < columns_.size(); ++c) {
       // Counts as integers, as the rows write them.
-      if (c < 3) {
+      if (integer_[c - 1]) {
         d[py::str(columns_[c])] = int64_t(row[c]);
       } else {
         d[py::str(columns_[c])] = row[c];
@@ -328,27 +330,42 @@ class PySimulation {
     return o.engine == "literal" ? EngineKind::Literal : EngineKind::Fast;
   }
 
-  void Start() {
+  // The columns of `run`, or of `run --measures` with a list.
+  void Start(const std::string& list) {
     sim_->History = MeasureHistory::LatestOnly;
-    for (const char* name : {"agents", "movers", "is", "sat"}) {
-      measures_.push_back(&MeasureNamed(name));
-      for (const std::string& c : MeasureColumns(MeasureNamed(name), sim_->GroupCount)) {
-        columns_.push_back(c);
+    std::vector<const Measure*> measures;
+    if (list.empty()) {
+      for (const char* name : {"agents", "movers", "is", "sat"}) {
+        measures.push_back(&MeasureNamed(name));
+      }
+    } else {
+      measures = ParseMeasureList(list, "measures");
+      for (const Measure* m : measures) {
+        if (m->available == MeasureAvailable::RunEnd) {
+          throw SegworkError(std::string("measures: ") + m->name +
+                             " is a measure of an experiment's runs, not of a step");
+        }
       }
     }
-    columns_.insert(columns_.begin(), "step");
+    sim_->RecordSpatialMeasures = NeedsSpatialMeasures(measures);
+    columns_ = {"step"};
+    for (const Measure* measure : measures) {
+      for (MeasureColumn& c : ColumnsOf(*measure, sim_->GroupCount)) {
+        columns_.push_back(c.name);
+        integer_.push_back(false);
+        measureColumns_.push_back(std::move(c));
+      }
+    }
   }
 
-  std::vector<double> Row(const StepMeasures& m) const {
+  std::vector<double> Row(const StepMeasures& m) {
     std::vector<double> row = {double(m.Step)};
-    for (const Measure* measure : measures_) {
-      const size_t n = measure->shape == MeasureShape::Scalar ? 1 : size_t(sim_->GroupCount);
-      for (size_t g = 0; g < n; ++g) {
-        const MeasureValue v = measure->read(m, g);
-        row.push_back(v.kind == MeasureValue::Kind::Integer ? double(v.integer)
-                      : v.kind == MeasureValue::Kind::Real  ? v.real
-                                                            : std::nan(""));
-      }
+    for (size_t c = 0; c < measureColumns_.size(); ++c) {
+      const MeasureValue v = ReadColumn(measureColumns_[c], m, sim_->GroupCount);
+      integer_[c] = v.kind == MeasureValue::Kind::Integer;
+      row.push_back(v.kind == MeasureValue::Kind::Integer ? double(v.integer)
+                    : v.kind == MeasureValue::Kind::Real  ? v.real
+                                                          : std::nan(""));
     }
     return row;
   }
@@ -361,7 +378,8 @@ class PySimulation {
 
   std::unique_ptr<cli::HeadlessRun> sim_;
   std::string warnings_;
-  std::vector<const Measure*> measures_;
+  std::vector<MeasureColumn> measureColumns_;
+  std::vector<bool> integer_;  // per measure column: the latest value was an integer
   std::vector<std::string> columns_;
   int64_t historyCap_;  // steps kept; below 0: all
   std::deque<std::vector<double>> history_;

@@ -118,15 +118,24 @@ def _table(text):
                        na_values=[""])
 
 
-def run(steps=500, seed=None, scenario=None, **params):
+def _measure_list(measures):
+    if measures is None:
+        return ""
+    return measures if isinstance(measures, str) else ",".join(measures)
+
+
+def run(steps=500, seed=None, scenario=None, measures=None, **params):
     """One run, as `segwork-cli run` makes it: a DataFrame of its rows (a step each), with
-    attrs "clusters", "digest" (16 hex digits) and "seed".
+    attrs "clusters", "digest" (16 hex digits) and "seed". measures: names of the measure
+    catalog (segwork.measures()) for the columns, as `run --measures` takes them.
 
     Keywords:
 {parameters}
     """
     words, overrides = _words(params)
     words = _common(["run", "--steps", _text(steps)] + words, seed, scenario)
+    if measures is not None:
+        words += ["--measures", _measure_list(measures)]
     status, out, err = _segwork.run(words, overrides)
     text = _checked(status, out, err)
     lines = text.splitlines()
@@ -144,16 +153,18 @@ class Simulation:
     """A run in memory, set up as `segwork-cli run` sets one up; `step(n)` goes on.
 
     history: the steps whose measures `.history` keeps, the latest ones (None: all of them;
-    memory grows with the steps).
+    memory grows with the steps). measures: the catalog's measures of `.measures` and
+    `.history` (default: the columns of `run`).
 
     Keywords:
 {parameters}
     """
 
-    def __init__(self, seed=None, scenario=None, history=10000, **params):
+    def __init__(self, seed=None, scenario=None, history=10000, measures=None, **params):
         words, overrides = _words(params)
-        words = _common(["run", "--steps", "0"] + words, seed, scenario)
-        self._core = _segwork.Simulation.prepare(words, overrides, _cap(history))
+        words = _common(["run"] + words, seed, scenario)
+        self._core = _segwork.Simulation.prepare(words, overrides, _cap(history),
+                                                 _measure_list(measures))
         for line in self._core.warnings.splitlines():
             if line.startswith("segwork-cli: warning: "):
                 warnings.warn(line[len("segwork-cli: warning: "):], stacklevel=2)
@@ -181,8 +192,9 @@ class Simulation:
     @property
     def history(self):
         """The measures of the steps kept, a row a step, as `run` prints them."""
-        return pd.DataFrame(self._core.history(), columns=self._core.columns).astype(
-            {"step": "int64", "agents": "int64", "movers": "int64"})
+        frame = pd.DataFrame(self._core.history(), columns=self._core.columns)
+        counts = [c for c in ("step", "agents", "movers") if c in frame.columns]
+        return frame.astype({c: "int64" for c in counts})
 
     @property
     def groups(self):
@@ -222,6 +234,15 @@ class Simulation:
         """Every parameter as the controls hold it, by keyword."""
         return self._core.params()
 
+    def to_xarray(self):
+        """The world as an xarray Dataset (needs python3-xarray): `group` and `street` over
+        (y, x), the step, seed and every parameter as attributes, as `run --cells FILE.nc`
+        writes a step."""
+        import xarray as xr
+        attrs = {"step": self.step_count, "seed": self.seed, **self.params}
+        return xr.Dataset({"group": (("y", "x"), np.array(self.groups)),
+                           "street": (("y", "x"), self.streets)}, attrs=attrs)
+
     def save_run(self, path):
         """Writes the whole run, to go on from with open_run or `segwork-cli run --open-run`."""
         self._core.save_run(os.fspath(path))
@@ -246,12 +267,13 @@ def _cap(history):
     return -1 if history is None else int(history)
 
 
-def open_run(path, engine="fast", history=10000):
+def open_run(path, engine="fast", history=10000, measures=None):
     """A saved run (the window's "Save run…", `run --save-run`), ready for its next step."""
     path = os.fspath(path)
     if not os.path.exists(path):
         raise FileNotFoundError(errno.ENOENT, "no such saved run", path)
-    return Simulation._of(_segwork.Simulation.open(path, engine, _cap(history)))
+    return Simulation._of(_segwork.Simulation.open(path, engine, _cap(history),
+                                                   _measure_list(measures)))
 
 
 def _values(values):

@@ -53,6 +53,14 @@ def test_a_run_and_a_simulation_are_the_commands_run():
     assert np.isnan(shares[sim.groups == 0]).all() and (shares[sim.groups > 0] >= 0).all()
     assert sim.picture().shape == (694, 694, 3) and sim._repr_png_()[:4] == b"\x89PNG"
 
+    spatial = "entropy_h,moran,mean_is"
+    rows = segwork.run(steps=10, seed=9, measures=spatial, **WORLD)
+    pd.testing.assert_frame_equal(rows, table("\n".join(cli(
+        "run", "--steps", "10", "--seed", "9", "--measures", spatial, *WORDS).splitlines()[:-2])))
+    sim = segwork.Simulation(seed=9, measures=spatial.split(","), **WORLD).step(10)
+    pd.testing.assert_frame_equal(sim.history, rows, check_dtype=False)
+    assert sim.measures["moran_2"] == rows.moran_2.iloc[-1]
+
 
 def test_experiments_and_sweeps_are_the_commands_rows():
     options = dict(runs=2, steps=60, until="settled", seed=4, jobs=2, progress=False)
