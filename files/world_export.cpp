@@ -5,7 +5,10 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <type_traits>
 #include <vector>
 
 #include "core/errors.h"
@@ -28,8 +31,22 @@ bool EndsWith(const std::string& text, const std::string& end) {
 template <typename T>
 void Append(std::string& out, T value) {
   std::array<char, 32> digits;
-  const auto result = std::to_chars(digits.data(), digits.data() + digits.size(), value);
-  out.append(digits.data(), result.ptr);
+#if !defined(__cpp_lib_to_chars)
+  // Without to_chars for reals (libc++ 14): the fewest digits that read back as the same value.
+  if constexpr (std::is_floating_point_v<T>) {
+    for (int precision = 1;; ++precision) {
+      const int n = std::snprintf(digits.data(), digits.size(), "%.*g", precision, double(value));
+      if (precision >= 17 || std::strtod(digits.data(), nullptr) == double(value)) {
+        out.append(digits.data(), size_t(n));
+        return;
+      }
+    }
+  } else
+#endif
+  {
+    const auto result = std::to_chars(digits.data(), digits.data() + digits.size(), value);
+    out.append(digits.data(), result.ptr);
+  }
 }
 
 // Rows are gathered into blocks of about this size before they are written.
