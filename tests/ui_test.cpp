@@ -29,6 +29,7 @@
 #include "ui/MainForm.h"
 #include "ui/chart_axes.h"
 #include "ui/error_reporter.h"
+#include "ui/field_check.h"
 #include "ui/program.h"
 #include "ui/qt_canvas.h"
 #include "ui/series_chart.h"
@@ -168,7 +169,7 @@ TEST_F(Desktop, AFieldThatFailsEveryTickGivesOneBox) {
   waited.start();
   while (boxes.empty() && waited.elapsed() < 10000) QTest::qWait(10);
   ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0], "|'' is not a valid integer value");
+  EXPECT_EQ(boxes[0], "cluster threshold|'' is not a valid integer value");
   EXPECT_EQ(stepsDuringBox, 0);
   EXPECT_EQ(model.Sim.StepCount, 1);
   EXPECT_FALSE(main->Timer1()->isActive());
@@ -178,6 +179,41 @@ TEST_F(Desktop, AFieldThatFailsEveryTickGivesOneBox) {
   Click("B_stop");
   main->Timer1Timer();
   EXPECT_EQ(model.Sim.StepCount, 2);
+}
+
+// A bad keystroke must not take the rest of the typing: a field is checked at once, but a
+// failure is shown only when the typing pauses or the field is left, in a box titled with the
+// field, the message as it was.
+TEST_F(Desktop, AFieldIsReportedWhenItsTypingPausesInABoxNamingIt) {
+  Stop();
+  auto* to = ps->findChild<QLineEdit*>("E_valTo");
+  to->selectAll();
+  QTest::keyClicks(to, "abc");
+  EXPECT_EQ(to->text(), "abc");
+  QTest::qWait(PausedCheck::kPauseMs / 2);
+  EXPECT_TRUE(boxes.empty());
+  QTest::qWait(PausedCheck::kPauseMs);
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0], "to|'abc' is not a valid integer value");
+  boxes.clear();
+
+  // Emptied and typed again: the good text is taken and nothing is reported.
+  QLineEdit* agents = Find<QLineEdit>("Edit_anzAg");
+  agents->selectAll();
+  QTest::keyClick(agents, Qt::Key_Backspace);
+  QTest::keyClicks(agents, "50000");
+  EXPECT_EQ(agents->text(), "12783");  // the check still rewrites at once
+  // Emptied and left: reported at once, the rest of the window as before.
+  agents->selectAll();
+  QTest::keyClick(agents, Qt::Key_Backspace);
+  EXPECT_EQ(model.Controls.Text(Field::Edit_anzAg), "");
+  EXPECT_TRUE(boxes.empty());
+  QTest::keyClick(agents, Qt::Key_Return);
+  QApplication::processEvents();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0], "number of agents|'' is not a valid integer value");
+  QTest::qWait(PausedCheck::kPauseMs + 200);
+  EXPECT_EQ(boxes.size(), 1u);  // once
 }
 
 TEST_F(Desktop, CellsAndAgentsCoverExactlyTheirPixels) {

@@ -16,6 +16,7 @@
 #include "ui/MainForm.h"
 #include "ui/chart_export.h"
 #include "ui/error_reporter.h"
+#include "ui/field_check.h"
 #include "ui/look.h"
 #include "ui/series_chart.h"
 #include "window/CellForm.h"
@@ -97,9 +98,18 @@ QGroupBox* ExperimentForm::BuildSettings(QRect geometry, int top, const char* fr
     edit->setGeometry(132, y, 56, 20);
     // Every field but the run length enters the planned total.
     const bool counts = field.text != &SweepWindow::E_toSteps;
-    connect(edit, &QLineEdit::textChanged, this, [this, field, counts](const QString& text) {
+    PausedCheck* check = nullptr;
+    if (counts) {
+      // The box is titled with the field's caption as it reads on one line, without its colon.
+      QString title = QString(field.caption).simplified();
+      if (title.endsWith(':')) title.chop(1);
+      check = new PausedCheck(
+          edit, title, [this] { sweep_.UpdateCalculationCount(); },
+          [this](const std::function<void()>& operation) { return Guarded(operation); });
+    }
+    connect(edit, &QLineEdit::textChanged, this, [this, field, check](const QString& text) {
       sweep_.*(field.text) = text.toStdString();
-      if (counts) Guarded([&] { sweep_.UpdateCalculationCount(); });
+      if (check) check->Edited();
     });
     y += 26;
   }

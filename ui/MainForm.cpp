@@ -27,12 +27,14 @@
 
 #include "core/convert.h"
 #include "core/errors.h"
+#include "core/field_titles.h"
 #include "display/raster_canvas.h"
 #include "files/movie.h"
 #include "files/saved_run.h"
 #include "files/scenario.h"
 #include "ui/ExperimentForms.h"
 #include "ui/error_reporter.h"
+#include "ui/field_check.h"
 #include "ui/look.h"
 #include "ui/qt_canvas.h"
 
@@ -561,7 +563,7 @@ void TForm1::SetSpeed(int position) {
   const int rate = kStepsPerSecond[size_t(position)];
   speedLabel_->setText(rate == 0 ? QString("speed: fastest")
                                  : QString("speed: %1 steps/s").arg(rate));
-  // Only the time between ticks changes; a tick is still one whole step.
+  // Only the time between ticks changes; below "fastest" a tick is one whole step.
   timer1_->setInterval(rate == 0 ? 0 : (1000 + rate / 2) / rate);
 }
 
@@ -587,6 +589,9 @@ void TForm1::ConnectControls() {
     bindings_.push_back({&p, widget});
     if (field) {
       const Field f = *field;
+      checks_[size_t(f)] = new PausedCheck(
+          fields_[size_t(f)], FieldTitle(f), [this, &p] { model_.ControlChanged(p); },
+          [this](const std::function<void()>& operation) { return Guarded(operation); });
       connect(fields_[size_t(f)], &QLineEdit::textChanged, this,
               [this, f](const QString& text) { FieldChanged(f, text); });
     } else if (auto* box = qobject_cast<QCheckBox*>(widget)) {
@@ -749,8 +754,9 @@ void TForm1::ShowPositions() {
 }
 
 void TForm1::FieldChanged(Field f, const QString& text) {
+  // The run reads what is typed from now on; only the check waits for the typing to pause.
   model_.Controls.Text(f) = text.toStdString();
-  Guarded([&] { model_.ControlChanged(ParameterNamedByControl(FieldName(f))); });
+  checks_[size_t(f)]->Edited();
 }
 
 bool TForm1::Guarded(const std::function<void()>& operation) {
@@ -823,7 +829,18 @@ void TForm1::CommitWeightEditor() {
 void TForm1::Timer1Timer() {
   if (BusyGuard::Busy()) return;
   BusyGuard guard;
-  if (!Guarded([&] { model_.Timer1Timer(); })) {
+  // A settled step costs about a microsecond, a tick far more: at "fastest" a tick makes the
+  // steps that fit in a frame, the window shown once after them. A recording takes its frame
+  // after every step, so it keeps one step a tick.
+  const bool frameOfSteps = !movie_ && kStepsPerSecond[size_t(TrB_speed_->value())] == 0;
+  constexpr qint64 kFrameNs = 15'000'000;
+  QElapsedTimer frame;
+  frame.start();
+  if (!Guarded([&] {
+        do {
+          model_.Timer1Timer();
+        } while (frameOfSteps && model_.Window.Timer1Enabled && frame.nsecsElapsed() < kFrameNs);
+      })) {
     // The step stopped where it failed; the user mends the field and starts again.
     model_.Window.Timer1Enabled = false;
     model_.Window.StopButtonRed = true;

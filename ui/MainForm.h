@@ -29,6 +29,7 @@ class RasterCanvas;
 
 namespace segwork::ui {
 
+class PausedCheck;
 class TForm1;
 
 // The drawing panel: paints the cell image and the rubber band overlay, forwards the pointer.
@@ -115,8 +116,8 @@ class TForm1 : public QWidget {
   bool StopRecording();
   bool Recording() const { return bool(movie_); }
 
-  // The run's pace: steps a second for each position of the speed slider; 0 is "fastest", one
-  // step per tick as often as the event loop allows.
+  // The run's pace: steps a second for each position of the speed slider; 0 is "fastest": as
+  // many steps as fit in a frame, tick after tick.
   static constexpr std::array<int, 10> kStepsPerSecond = {1, 2, 5, 10, 20, 50, 100, 200, 500, 0};
   // Lets a person watch the first run: 500 steps take ten seconds.
   static constexpr int kDefaultSpeed = 5;
@@ -159,6 +160,7 @@ class TForm1 : public QWidget {
   QTimer* panelFrame_ = nullptr;
   QElapsedTimer clock_;
   std::array<QLineEdit*, kFieldCount> fields_{};
+  std::array<PausedCheck*, kFieldCount> checks_{};
   // Each run parameter's widget, found by its objectName when the controls are connected.
   struct ControlBinding {
     const Parameter* parameter;

@@ -10,7 +10,7 @@ namespace segwork {
 
 namespace {
 
-std::unique_ptr<Series> Line(const char* title) {
+std::unique_ptr<Series> Line(const std::string& title) {
   auto series = std::make_unique<Series>();
   series->Title = title;
   series->Axis = VerticalAxis::Right;
@@ -66,7 +66,7 @@ void GrowthAnalysis::PrepareCharts() {
   }
   RunMeans.clear();
   for (int64_t i = 0; i < calculations; ++i) {
-    RunMeans.push_back(Line("temp"));
+    RunMeans.push_back(Line("run " + std::to_string(i + 1)));
     ChartSeries.push_back(RunMeans.back().get());
   }
 }

@@ -6,6 +6,7 @@
 
 #include "core/convert.h"
 #include "core/errors.h"
+#include "core/field_titles.h"
 
 namespace segwork {
 
@@ -272,6 +273,8 @@ void Model::SatisfactionMeasured(const StepMeasures& m) {
 }
 
 void Model::ClustersFound() {
+  // A threshold that is no number fails naming its field, before the chart reads it.
+  FieldInt(Controls, Field::E_clusterT);
   Analysis.ShowClusterSizes(Controls.Text(Field::E_clusterT), Sim.StepCount, Sim.GroupColours,
                             Sim.GroupSizes, Sim.ClusterSizes);
 }
