@@ -84,6 +84,34 @@ TEST_F(Desktop, StopsAtTheStopStepRunsOnPastItAndNewSetupResetsTheCounter) {
   EXPECT_TRUE(main->Timer1()->isActive());  // a setup leaves the timer as it is
 }
 
+// "step" makes one step with all a tick does and leaves a stopped run stopped, also at the stop
+// step; streets drawn meanwhile get their weights first.
+TEST_F(Desktop, StepMakesOneWholeStepAndLeavesTheRunStopped) {
+  main->StopRun();
+  main->Timer1Timer();
+  ASSERT_FALSE(main->Timer1()->isActive());
+  const int before = model.Sim.StepCount;
+  const size_t points = model.Analysis.SatisfactionSeries.at(0).points.size();
+  Click("B_step");
+  EXPECT_EQ(model.Sim.StepCount, before + 1);
+  EXPECT_EQ(Text("lbl_Steps"), QString::number(before + 1));
+  EXPECT_EQ(model.Analysis.SatisfactionSeries.at(0).points.size(), points + 1);
+  EXPECT_FALSE(main->Timer1()->isActive());
+  EXPECT_TRUE(Red());
+  Find<QComboBox>("CB_strType")->setCurrentIndex(5);
+  QTest::mousePress(Panel(), Qt::LeftButton, {}, CellPixel(2, 3));
+  QTest::mouseMove(Panel(), CellPixel(20, 12));
+  QTest::mouseRelease(Panel(), Qt::LeftButton, {}, CellPixel(30, 20));
+  ASSERT_TRUE(model.Sim.StreetsChanged);
+  Type("E_stopT", QString::number(before + 2).toLatin1().constData());
+  Click("B_step");
+  EXPECT_FALSE(model.Sim.StreetsChanged);
+  EXPECT_EQ(model.Sim.StepCount, before + 2);
+  EXPECT_FALSE(main->Timer1()->isActive());
+  EXPECT_TRUE(Red());
+  EXPECT_TRUE(boxes.empty());
+}
+
 TEST_F(Desktop, TypedValuesAreRewrittenByTheChecks) {
   Stop();
   Type("Edit_anzAg", "20000");

@@ -521,6 +521,9 @@ void TForm1::BuildRunArea() {
   MakeLabel(": timesteps", this, 787, 495);
   B_stop_ = MakeButton("B_stop", "start / stop", this, QRect(724, 519, 82, 25));
   connect(B_stop_, &QPushButton::clicked, this, &TForm1::B_stopClick);
+  auto* step = MakeButton("B_step", "step", this, QRect(852, 491, 64, 24));
+  step->setToolTip("One time step, as the running program makes it");
+  connect(step, &QPushButton::clicked, this, &TForm1::B_stepClick);
   auto* setup = MakeButton("B_setup", "new Setup", this, QRect(812, 519, 80, 25));
   connect(setup, &QPushButton::clicked, this, &TForm1::B_setupClick);
   auto* repaint = MakeButton("B_repaint", "repaint all", this, QRect(724, 558, 82, 25));
@@ -862,6 +865,21 @@ void TForm1::B_stopClick() {
     return;
   }
   Guarded([&] { model_.B_stopClick(); });
+}
+
+void TForm1::B_stepClick() {
+  CommitWeightEditor();
+  if (SweepRunning()) {
+    ErrorReporter::Instance().Report(
+        "sweep running", "No step can be made while a sweep runs: stop the sweep first.");
+    return;
+  }
+  if (BusyGuard::Busy()) return;
+  BusyGuard guard;
+  if (Guarded([&] { model_.B_stepClick(); }) && movie_ && !Guarded([&] { RecordFrame(); })) {
+    movie_.reset();
+    ShowRecording();
+  }
 }
 
 bool TForm1::SweepRunning() const {

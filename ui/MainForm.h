@@ -88,6 +88,8 @@ class TForm1 : public QWidget {
   void Timer1Timer();
   // Refused while a sweep runs.
   void B_stopClick();
+  // "step": one step with all a tick does, also while stopped; refused while a sweep runs.
+  void B_stepClick();
   // The run stopped and shown so, as when an experiment window takes the model.
   void StopRun();
   bool SweepRunning() const;

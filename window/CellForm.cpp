@@ -60,6 +60,14 @@ void Model::B_stopClick() {
   }
 }
 
+void Model::B_stepClick() {
+  if (Sim.StreetsChanged) {
+    Sim.BuildNeighbourhoodWeights();
+    Sim.RepaintAll();
+  }
+  Timer1Timer();
+}
+
 void Model::B_setupClick() {
   SetUpRun();
   Window.lbl_Steps = std::to_string(Sim.StepCount);
