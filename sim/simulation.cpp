@@ -64,8 +64,9 @@ uint64_t Simulation::CheckSetupFields() const {
       FieldInt(Controls, Controls.CB_actiGrow ? Field::E_startGrowWith : Field::Edit_anzAg);
   const int32_t tileSize = FieldInt(Controls, Field::E_nbSize);
   if (tileSize < 1) {
-    throw SegworkError("'" + Controls.Text(Field::E_nbSize) +
-                       "' is not a valid grid size: it must be at least 1");
+    throw SegworkError(
+        "'" + Controls.Text(Field::E_nbSize) + "' is not a valid grid size: it must be at least 1",
+        FieldTitle(Field::E_nbSize));
   }
   FieldInt(Controls, Field::E_stopT);
   const int64_t placed = std::min<int64_t>(int64_t(agents) + 1, cols * rows);

@@ -117,7 +117,10 @@ TEST_F(ScenarioDesktop, OpeningSetsControlsStreetsAndSeedAndABadFileChangesNothi
   std::vector<std::string> save = {"run", "--save-scenario", file};
   save.insert(save.end(), options.begin(), options.end());
   Cli(save);
+  main->Timer1Timer();
+  ASSERT_EQ(Text("Lbl_nrAgents"), "12000");
   ASSERT_TRUE(main->OpenScenarioFrom(QString::fromStdString(file)));
+  EXPECT_EQ(Text("Lbl_nrAgents"), "600");
   EXPECT_EQ(Text("Edit_cellSiz"), "20");
   EXPECT_EQ(Text("E_seed"), "4242");
   EXPECT_EQ(Find<QSlider>("TrB_thresh")->value(), 55);

@@ -362,7 +362,7 @@ TForm2::TForm2(Model& model, QWidget* parent) : QWidget(parent), model_(model) {
     return lc;
   };
   lineCharts_[0] = lineChart(1, chart1, "time in log10", "", "satisfaction");
-  lineCharts_[1] = lineChart(4, chart4, "time", "", "segregation index");
+  lineCharts_[1] = lineChart(4, chart4, "time", "density", "segregation index");
   lineCharts_[1]->left->setGridLineVisible(false);
   lineCharts_[2] = lineChart(5, chart5, "number of agents", "density", "segregation index");
   lineCharts_[2]->left->setGridLineVisible(false);
@@ -456,7 +456,7 @@ void TForm2::Refresh() {
   const AnalysisWindow& a = model_.Analysis;
   const bool reset = a.ResetCount != seenReset_;
   for (auto& lc : lineCharts_) RefreshLineChart(*lc, reset);
-  if (a.ClusterChartCount != seenClusterChart_) RebuildClusterBars();
+  if (reset || a.ClusterChartCount != seenClusterChart_) RebuildClusterBars();
   if (reset || a.ClusterChartCount != seenClusterChart_) RebuildGroupSizeBars();
   RefreshTitles();
   gridModel_->Sync(reset || a.DissimiGridCount != seenGrid_);

@@ -105,6 +105,8 @@ void Model::BuildModel() {
 
 void Model::RunBuilt() {
   Window.PanelEnabled = true;
+  // Once the label shows a count, a new run shows its own before its first step.
+  if (Window.Lbl_nrAgents != WindowOutputs{}.Lbl_nrAgents) PopulationGrown();
   Window.Lbl_P = std::to_string(Sim.Threshold);
   Window.Lbl_cellS = std::to_string(Sim.RowCount) + " x " + std::to_string(Sim.ColCount) + " = " +
                      std::to_string(int64_t(Sim.RowCount) * Sim.ColCount);
