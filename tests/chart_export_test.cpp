@@ -10,6 +10,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QLegend>
+#include <QLegendMarker>
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QMenu>
@@ -24,6 +26,7 @@
 #include "experiments/sweep_core.h"
 #include "tests/ui_desktop.h"
 #include "ui/chart_export.h"
+#include "ui/look.h"
 
 namespace segwork::ui {
 namespace {
@@ -115,10 +118,27 @@ TEST_F(ChartExport, EveryChartHasTheMenuAndTheRightButtonOnlyOpensIt) {
   ASSERT_EQ(views.size(), 10u);
   for (QChartView* view : views) {
     ASSERT_NE(Menu(view), nullptr) << view->objectName().toStdString();
-    ASSERT_EQ(Menu(view)->actions().size(), 2);
+    // The charts with a line per group can also show their legend.
+    const bool groups = QStringList{"Chart1", "Chart4", "Chart5"}.contains(view->objectName());
+    ASSERT_EQ(Menu(view)->actions().size(), groups ? 3 : 2);
     EXPECT_EQ(Menu(view)->actions()[0]->text(), QString::fromUtf8("Save image\u2026"));
     EXPECT_EQ(Menu(view)->actions()[1]->text(), QString::fromUtf8("Save data\u2026"));
+    if (groups) {
+      EXPECT_FALSE(view->chart()->legend()->isVisible());
+      Menu(view)->actions()[2]->trigger();
+      EXPECT_TRUE(view->chart()->legend()->isVisible());
+    }
   }
+  // A legend entry is a group's colour and the group, counted as in the table.
+  Stop();
+  main->Timer1Timer();
+  analysis->show();
+  analysis->Refresh();
+  const QList<QLegendMarker*> markers =
+      Chart(analysis.get(), "Chart1")->chart()->legend()->markers();
+  ASSERT_EQ(markers.size(), qsizetype(model.Sim.GroupColours.size()));
+  EXPECT_EQ(markers[1]->label(), "group 1");
+  EXPECT_EQ(markers[1]->brush().color(), ToQColor(model.Sim.GroupColours[1]));
 
   // A left drag still zooms, the right button opens the menu and leaves the zoom (on the
   // experiment charts it used to zoom out), undoZoom still undoes.

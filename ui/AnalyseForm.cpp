@@ -11,8 +11,10 @@
 #include <QHeaderView>
 #include <QHideEvent>
 #include <QHorizontalBarSeries>
+#include <QLegend>
 #include <QLineSeries>
 #include <QLogValueAxis>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QProxyStyle>
 #include <QPushButton>
@@ -332,6 +334,19 @@ TForm2::TForm2(Model& model, QWidget* parent) : QWidget(parent), model_(model) {
     AddChartExport(view, [this, number = name[5] - '0'] {  // "ChartN"
       return AnalysisChartData(model_.Analysis, number);
     });
+    // The charts with a line per group can say which colour is which group; off at first, so
+    // the plot keeps its room.
+    const char number = name[5];
+    if (number == '1' || number == '4' || number == '5') {
+      if (auto* menu = view->findChild<QMenu*>("ChartExportMenu")) {
+        QAction* legend = menu->addAction("Show legend");
+        legend->setObjectName("ShowLegend");
+        legend->setCheckable(true);
+        chart->legend()->setFont(font);
+        QObject::connect(legend, &QAction::toggled, chart->legend(),
+                         [chart](bool on) { chart->legend()->setVisible(on); });
+      }
+    }
     return chart;
   };
 
@@ -496,6 +511,11 @@ void TForm2::RefreshLineChart(LineChart& lc, bool reset) {
       track.source = src;
       track.onLeft = core.axis == VerticalAxis::Left;
       track.series = new QLineSeries;
+      // What the legend says: groups counted from 0 as in the table.
+      const char* const changes[] = {"movers", "movers in %", "density", "density"};
+      track.series->setName(src.table < 3                    ? QString("group %1").arg(src.index)
+                            : src.index < std::size(changes) ? QString(changes[src.index])
+                                                             : QString());
       lc.chart->addSeries(track.series);
       track.series->attachAxis(lc.XAxis());
       track.series->attachAxis(track.onLeft ? lc.left : lc.right);
