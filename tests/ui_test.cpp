@@ -22,6 +22,7 @@
 #include <QXYSeries>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "ui/AnalyseForm.h"
@@ -110,6 +111,54 @@ TEST_F(Desktop, StepMakesOneWholeStepAndLeavesTheRunStopped) {
   EXPECT_FALSE(main->Timer1()->isActive());
   EXPECT_TRUE(Red());
   EXPECT_TRUE(boxes.empty());
+}
+
+// A larger window gives its room to the panel (in whole pixels per picture pixel, the pointer
+// still on its cell) and to the charts; back at the default size every window is as it was.
+TEST_F(Desktop, LargerWindowsGiveTheirRoomToPanelAndCharts) {
+  Stop();
+  const QRect tabs = main->findChild<QTabWidget*>()->geometry();
+  main->resize(924 + 700, 711 + 700);
+  QApplication::processEvents();
+  EXPECT_EQ(Panel()->size(), QSize(2 * 694, 2 * 694));
+  EXPECT_EQ(main->findChild<QTabWidget*>()->x(), tabs.x() + 700);
+  Find<QComboBox>("CB_strType")->setCurrentIndex(5);
+  QTest::mousePress(Panel(), Qt::LeftButton, {}, 2 * CellPixel(10, 5));
+  QTest::mouseRelease(Panel(), Qt::LeftButton, {}, 2 * CellPixel(20, 5));
+  ASSERT_EQ(model.Sim.StreetLines.size(), 1u);
+  EXPECT_EQ(model.Sim.StreetLines[0].EndX, 20);
+  EXPECT_EQ(model.Sim.StreetLines[0].StartY, 5);
+
+  ps->show();
+  analysis->show();
+  QWidget* chart = ps->findChild<QWidget*>("Chart_IS");
+  const QRect chartAt = chart->geometry();
+  const QSize psSize = ps->size(), analysisSize = analysis->size();
+  const QRect analysisChart = analysis->findChild<QWidget*>("Chart5")->geometry();
+  ps->resize(psSize + QSize(400, 200));
+  analysis->resize(analysisSize * 2);
+  QApplication::processEvents();
+  EXPECT_EQ(chart->geometry(),
+            QRect(chartAt.x(), chartAt.y() + 100, chartAt.width() + 400, chartAt.height() + 100));
+  EXPECT_EQ(ps->findChild<QComboBox*>("CB_param")->parentWidget()->x(), 656 + 400);
+  EXPECT_GE(analysis->findChild<QWidget*>("Chart5")->width(), 2 * analysisChart.width());
+  if (const char* dir = std::getenv("SEGWORK_GRAB_DIR")) {
+    for (QWidget* w : {static_cast<QWidget*>(main.get()), static_cast<QWidget*>(ps.get()),
+                       static_cast<QWidget*>(analysis.get())}) {
+      w->grab().save(QString(dir) + "/large_" + w->objectName() + ".png");
+    }
+  }
+  main->resize(924, 711);
+  ps->resize(psSize);
+  analysis->resize(analysisSize);
+  QApplication::processEvents();
+  EXPECT_EQ(Panel()->size(), QSize(694, 694));
+  EXPECT_EQ(Panel()->parentWidget()->geometry(), QRect(7, 8, 696, 696));
+  EXPECT_EQ(main->findChild<QTabWidget*>()->geometry(), tabs);
+  EXPECT_EQ(chart->geometry(), chartAt);
+  EXPECT_EQ(analysis->findChild<QWidget*>("Chart5")->geometry(), analysisChart);
+  EXPECT_EQ(main->minimumSize(), QSize(924, 711));
+  EXPECT_EQ(ps->minimumSize(), psSize);
 }
 
 TEST_F(Desktop, TypedValuesAreRewrittenByTheChecks) {

@@ -18,6 +18,7 @@
 #include <QMouseEvent>
 #include <QProxyStyle>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QShowEvent>
 #include <QTableView>
 #include <QTimer>
@@ -437,9 +438,34 @@ TForm2::TForm2(Model& model, QWidget* parent) : QWidget(parent), model_(model) {
   timer_ = new QTimer(this);
   timer_->setInterval(kRefreshMs);
   connect(timer_, &QTimer::timeout, this, &TForm2::Refresh);
+
+  defaultSize_ = size();
+  setMinimumSize(defaultSize_);
+  for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    laidOut_.push_back({child, child->geometry()});
+  }
 }
 
 TForm2::~TForm2() = default;
+
+void TForm2::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  const double sx = std::max(1.0, double(width()) / defaultSize_.width());
+  const double sy = std::max(1.0, double(height()) / defaultSize_.height());
+  for (const auto& [widget, at] : laidOut_) {
+    // Edges scaled, so neighbours keep their gaps in proportion; a button keeps its size.
+    const QPoint topLeft(int(std::lround(at.x() * sx)), int(std::lround(at.y() * sy)));
+    if (qobject_cast<QPushButton*>(widget)) {
+      const QPoint bottomRight(int(std::lround((at.right() + 1) * sx)),
+                               int(std::lround((at.bottom() + 1) * sy)));
+      widget->move(bottomRight - QPoint(at.width(), at.height()));
+      continue;
+    }
+    const QPoint end(int(std::lround((at.x() + at.width()) * sx)),
+                     int(std::lround((at.y() + at.height()) * sy)));
+    widget->setGeometry(QRect(topLeft, end - QPoint(1, 1)));
+  }
+}
 
 void TForm2::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);

@@ -9,8 +9,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
+#include <QResizeEvent>
 #include <QSpinBox>
 #include <QTimer>
+#include <algorithm>
 
 #include "core/convert.h"
 #include "ui/MainForm.h"
@@ -212,6 +214,31 @@ void ExperimentForm::ShowCalculationCount() {
   calculationsCaption_->move(x, Lbl_proceed_->y());
 }
 
+void ExperimentForm::LayOutForResizing(const std::vector<QWidget*>& charts) {
+  defaultSize_ = size();
+  setMinimumSize(defaultSize_);
+  for (QWidget* chart : charts) charts_.push_back({chart, chart->geometry()});
+  for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    if (std::find(charts.begin(), charts.end(), child) == charts.end()) {
+      beside_.push_back({child, child->geometry()});
+    }
+  }
+}
+
+void ExperimentForm::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  if (defaultSize_.isEmpty()) return;
+  const int dx = std::max(0, width() - defaultSize_.width());
+  const int dy = std::max(0, height() - defaultSize_.height());
+  const int n = int(charts_.size());
+  for (int k = 0; k < n; ++k) {
+    const auto& [chart, at] = charts_[size_t(k)];
+    const int top = dy * k / n, bottom = dy * (k + 1) / n;
+    chart->setGeometry(at.x(), at.y() + top, at.width() + dx, at.height() + bottom - top);
+  }
+  for (const auto& [widget, at] : beside_) widget->move(at.x() + dx, at.y());
+}
+
 void ExperimentForm::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   RefreshCharts();
@@ -315,6 +342,7 @@ TForm3::TForm3(TForm1& main, QWidget* parent)
     });
   }
   connect(timer_, &QTimer::timeout, this, [this] { Tick([this] { sweep3_.Timer2Timer(); }); });
+  LayOutForResizing({Chart_Cluster_, Chart_IS_});
 }
 
 void TForm3::ReadParameterChoice() {
@@ -360,6 +388,7 @@ TForm4::TForm4(TForm1& main, QWidget* parent)
   BuildSettings(QRect(796, 8, 220, 342), 22, "tolerance from:", "B_start", "B_break",
                 [this] { sweep4_.B_startClick(); });
   connect(timer_, &QTimer::timeout, this, [this] { Tick([this] { sweep4_.Timer3Timer(); }); });
+  LayOutForResizing({Chart_Growth_});
 }
 
 SweepSettings TForm4::Settings() const {
@@ -411,6 +440,7 @@ TForm5::TForm5(TForm1& main, QWidget* parent)
   random->setGeometry(100, 16, 90, 18);
   connect(grid, &QRadioButton::toggled, this, [this](bool on) { sweep5_.RB_grid = on; });
   connect(timer_, &QTimer::timeout, this, [this] { Tick([this] { sweep5_.Timer4Timer(); }); });
+  LayOutForResizing({Chart_Streets_});
 }
 
 SweepSettings TForm5::Settings() const {

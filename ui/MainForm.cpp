@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
+#include <QResizeEvent>
 #include <QSlider>
 #include <QSpinBox>
 #include <QStyledItemDelegate>
@@ -96,9 +97,29 @@ DrawingPanel::DrawingPanel(TForm1& form, QWidget* parent) : QWidget(parent), for
   setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
+void DrawingPanel::SetScale(int scale) {
+  scale_ = std::max(1, scale);
+  setFixedSize(form_.model_.Sim.PanelWidth * scale_, form_.model_.Sim.PanelHeight * scale_);
+  update();
+}
+
+void DrawingPanel::UpdatePicture(const QRect& area) {
+  update(QRect(area.topLeft() * scale_, area.size() * scale_));
+}
+
+QPoint DrawingPanel::PicturePoint(const QMouseEvent* event) const {
+  const QPoint p = event->position().toPoint();
+  return QPoint(p.x() / scale_, p.y() / scale_);
+}
+
 void DrawingPanel::paintEvent(QPaintEvent* event) {
   QPainter painter(this);
-  const QRect area = event->rect();
+  // In picture pixels: the painter scales them to whole screen pixels.
+  painter.scale(scale_, scale_);
+  const QRect shown = event->rect();
+  const QRect area = scale_ == 1 ? shown
+                                 : QRect(shown.topLeft() / scale_,
+                                         QPoint(shown.right() / scale_, shown.bottom() / scale_));
   if (QtCanvas* cells = AsQtCanvas(form_.model_.Sim.CellImage)) {
     painter.drawImage(area, cells->Image(), area);
   } else {
@@ -110,15 +131,15 @@ void DrawingPanel::paintEvent(QPaintEvent* event) {
 }
 
 void DrawingPanel::mousePressEvent(QMouseEvent* event) {
-  form_.ZeichenPanelMouseDown(event->button(), event->position().toPoint());
+  form_.ZeichenPanelMouseDown(event->button(), PicturePoint(event));
 }
 
 void DrawingPanel::mouseMoveEvent(QMouseEvent* event) {
-  form_.ZeichenPanelMouseMove(event->position().toPoint());
+  form_.ZeichenPanelMouseMove(PicturePoint(event));
 }
 
 void DrawingPanel::mouseReleaseEvent(QMouseEvent* event) {
-  form_.ZeichenPanelMouseUp(event->button(), event->position().toPoint());
+  form_.ZeichenPanelMouseUp(event->button(), PicturePoint(event));
 }
 
 // ----- up/down control -----
@@ -156,7 +177,9 @@ void UpDown::Step(int direction) {
 TForm1::TForm1(Model& model, QWidget* parent) : QWidget(parent), model_(model) {
   setObjectName("TForm1");
   setWindowTitle("segwork");
-  setFixedSize(924, 711);
+  // Larger, the panel is centred in its room and drawn in whole pixels per picture pixel.
+  setMinimumSize(924, 711);
+  resize(924, 711);
   setFont(WindowFont());
   clock_.start();
 
@@ -169,6 +192,7 @@ TForm1::TForm1(Model& model, QWidget* parent) : QWidget(parent), model_(model) {
 
   // The panel's size must be fixed before the first setup derives the grid from it.
   auto* border = new QFrame(this);
+  panelBorder_ = border;
   border->setFrameStyle(QFrame::Box | QFrame::Plain);
   border->setGeometry(7, 8, 696, 696);
   panel_ = new DrawingPanel(*this, border);
@@ -214,9 +238,11 @@ TForm1::TForm1(Model& model, QWidget* parent) : QWidget(parent), model_(model) {
     QRect area;
     if (QtCanvas* cells = AsQtCanvas(model_.Sim.CellImage)) area |= cells->TakeDirty();
     if (QtCanvas* overlay = AsQtCanvas(model_.OverlayImage)) area |= overlay->TakeDirty();
-    if (overlayShown_ != bool(model_.OverlayImage)) area = panel_->rect();
+    if (overlayShown_ != bool(model_.OverlayImage)) {
+      area = QRect(0, 0, model_.Sim.PanelWidth, model_.Sim.PanelHeight);
+    }
     overlayShown_ = bool(model_.OverlayImage);
-    if (!area.isNull()) panel_->update(area);
+    if (!area.isNull()) panel_->UpdatePicture(area);
   });
 
   timer1_ = new QTimer(this);
@@ -227,6 +253,24 @@ TForm1::TForm1(Model& model, QWidget* parent) : QWidget(parent), model_(model) {
   SetSpeed(kDefaultSpeed);
   SyncFromModel();
   panel_->update();
+  for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    if (child != panelBorder_) rightColumn_.push_back({child, child->pos()});
+  }
+}
+
+void TForm1::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  // The room the panel's frame has at the default size, grown with the window.
+  const int dx = width() - 924, dy = height() - 711;
+  const QRect room(7, 8, 696 + dx, 696 + dy);
+  const int scale = std::max(1, std::min((room.width() - 2) / model_.Sim.PanelWidth,
+                                         (room.height() - 2) / model_.Sim.PanelHeight));
+  if (scale != panel_->Scale()) panel_->SetScale(scale);
+  const QSize frame(panel_->width() + 2, panel_->height() + 2);
+  panelBorder_->setGeometry(QRect(room.x() + std::max(0, room.width() - frame.width()) / 2,
+                                  room.y() + std::max(0, room.height() - frame.height()) / 2,
+                                  frame.width(), frame.height()));
+  for (const auto& [widget, at] : rightColumn_) widget->move(at.x() + dx, at.y());
 }
 
 TForm1::~TForm1() {

@@ -6,6 +6,8 @@
 #include <QWidget>
 #include <array>
 #include <functional>
+#include <utility>
+#include <vector>
 
 #include "window/CellForm.h"
 
@@ -37,6 +39,11 @@ class DrawingPanel : public QWidget {
   Q_OBJECT
  public:
   DrawingPanel(TForm1& form, QWidget* parent);
+  // Whole screen pixels per picture pixel, so every cell stays a square of whole pixels.
+  int Scale() const { return scale_; }
+  void SetScale(int scale);
+  // Repaints the part of the picture `area` (in picture pixels) covers.
+  void UpdatePicture(const QRect& area);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -45,7 +52,9 @@ class DrawingPanel : public QWidget {
   void mouseReleaseEvent(QMouseEvent* event) override;
 
  private:
+  QPoint PicturePoint(const QMouseEvent* event) const;
   TForm1& form_;
+  int scale_ = 1;
 };
 
 // An up/down control bound to an edit field: it steps the field's number within its range and
@@ -128,6 +137,7 @@ class TForm1 : public QWidget {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   void BuildRunArea();
@@ -159,6 +169,9 @@ class TForm1 : public QWidget {
 
   Model& model_;
   DrawingPanel* panel_ = nullptr;
+  QFrame* panelBorder_ = nullptr;
+  // The controls right of the panel at the default size; a wider window moves them right.
+  std::vector<std::pair<QWidget*, QPoint>> rightColumn_;
   QTimer* timer1_ = nullptr;
   QTimer* panelFrame_ = nullptr;
   QElapsedTimer clock_;
