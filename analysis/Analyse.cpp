@@ -46,6 +46,8 @@ void AnalysisWindow::ResetAnalysisWindow(const colList& groupColours,
   SegregationSeries = GroupSeries(groupColours, 4);
   ChartTitle[4] = "segregation measure in " + tileText + "x" + tileText + " tiles";
   ChartTitle[2] = "cluster sizes";
+  // The old run's clusters are not this run's.
+  ClusterSizeSeries.bars.clear();
   ChartTitle[3] = "group sizes";
   Series3.bars.clear();
   for (size_t g = 0; g < groups; ++g)

@@ -48,6 +48,15 @@ TCell CellSpace::operator[](size_t i) {
 }
 
 void CellSpace::DrawCell(size_t i, Canvas& canvas) const {
+  if (CellSize == 1) {
+    // No room for an outline: the square of half-size 1 would cover the neighbours' pixels in
+    // silver. The cell is its one pixel in its own colour.
+    const int32_t x = XOf(i), y = YOf(i);
+    canvas.SetPen(0, DrawColor[i]);
+    canvas.SetBrush(DrawColor[i]);
+    canvas.Rectangle(x, y, x + 1, y + 1);
+    return;
+  }
   DrawCellAt(canvas, XOf(i) * CellSize + HalfCell, YOf(i) * CellSize + HalfCell, HalfCell,
              DrawColor[i]);
 }

@@ -3,6 +3,7 @@
 #include "analysis/Analyse.h"
 #include "core/convert.h"
 #include "core/errors.h"
+#include "core/field_titles.h"
 #include "sim/simulation.h"
 
 namespace segwork {
@@ -50,7 +51,7 @@ void Simulation::ComputeSegregationIndices() {
 }
 
 void Simulation::MeasureIndices(StepMeasures& m) {
-  const int64_t wanted = StrToInt(Controls.Text(Field::Edit_anzAg));
+  const int64_t wanted = FieldInt(Controls, Field::Edit_anzAg);
   if (TileSize < 1) {
     throw SegworkError("'" + std::to_string(TileSize) +
                        "' is not a valid grid size: it must be at least 1");
@@ -109,7 +110,7 @@ void Simulation::FindClusters() {
   UpdateClusterSizes();
   if (Observer) Observer->ClustersFound();
   Measures.LastClusterCount =
-      CountClustersAbove(ClusterSizes, StrToInt(Controls.Text(Field::E_clusterT)));
+      CountClustersAbove(ClusterSizes, FieldInt(Controls, Field::E_clusterT));
 }
 
 }  // namespace segwork

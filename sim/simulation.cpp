@@ -6,6 +6,7 @@
 
 #include "core/convert.h"
 #include "core/errors.h"
+#include "core/field_titles.h"
 #include "display/palette.h"
 #include "display/rendering.h"
 
@@ -46,27 +47,28 @@ uint64_t EstimateSetupBytes(EngineKind engine, int64_t colCount, int64_t rowCoun
 // Converts and checks every field a setup reads before anything is freed, in the order the
 // setup reads them, so the message is the one the setup itself would give.
 uint64_t Simulation::CheckSetupFields() const {
-  const int32_t cellSize = StrToInt(Controls.Text(Field::Edit_cellSiz));
-  const int32_t radius = StrToInt(Controls.Text(Field::Edit_nRad));
-  StrToInt(Controls.Text(Field::Edit_mDist));
+  const int32_t cellSize = FieldInt(Controls, Field::Edit_cellSiz);
+  const int32_t radius = FieldInt(Controls, Field::Edit_nRad);
+  FieldInt(Controls, Field::Edit_mDist);
   if (cellSize < 1) throw SegworkError("cell size " + std::to_string(cellSize) + " is below 1");
   const int64_t cols = RoundHalfEven(double(PanelWidth) / cellSize);
   const int64_t rows = RoundHalfEven(double(PanelHeight) / cellSize);
   if (cols < 1 || rows < 1) {
     throw SegworkError("cell size " + std::to_string(cellSize) + " leaves no cell on the panel");
   }
-  const int32_t groups = StrToInt(Controls.Text(Field::Edit_anzGr));
+  const int32_t groups = FieldInt(Controls, Field::Edit_anzGr);
   if (groups < 1) {
     throw SegworkError("number of groups " + std::to_string(groups) + " is below 1");
   }
   const int32_t agents =
-      StrToInt(Controls.Text(Controls.CB_actiGrow ? Field::E_startGrowWith : Field::Edit_anzAg));
-  const int32_t tileSize = StrToInt(Controls.Text(Field::E_nbSize));
+      FieldInt(Controls, Controls.CB_actiGrow ? Field::E_startGrowWith : Field::Edit_anzAg);
+  const int32_t tileSize = FieldInt(Controls, Field::E_nbSize);
   if (tileSize < 1) {
-    throw SegworkError("'" + Controls.Text(Field::E_nbSize) +
-                       "' is not a valid grid size: it must be at least 1");
+    throw SegworkError(
+        "'" + Controls.Text(Field::E_nbSize) + "' is not a valid grid size: it must be at least 1",
+        FieldTitle(Field::E_nbSize));
   }
-  StrToInt(Controls.Text(Field::E_stopT));
+  FieldInt(Controls, Field::E_stopT);
   const int64_t placed = std::min<int64_t>(int64_t(agents) + 1, cols * rows);
   const uint64_t bytes = EstimateSetupBytes(EngineChoice, cols, rows, radius, placed, groups);
   if (bytes > MemoryLimitBytes) {

@@ -1,6 +1,7 @@
 #include <algorithm>
 
 #include "core/convert.h"
+#include "core/field_titles.h"
 #include "core/large_arrays.h"
 #include "sim/simulation.h"
 #include "sim/wide_tries.h"
@@ -17,9 +18,9 @@ void Simulation::AdvanceOneStep() {
 
 void Simulation::GrowPopulation() {
   if (Controls.CB_actiGrow) {
-    const int32_t target = StrToInt(Controls.Text(Field::Edit_anzAg));
+    const int32_t target = FieldInt(Controls, Field::Edit_anzAg);
     if (int64_t(Agents.size()) < target) {
-      const int32_t rate = StrToInt(Controls.Text(Field::E_growRate));
+      const int32_t rate = FieldInt(Controls, Field::E_growRate);
       for (int32_t i = 0; i < rate; ++i) {
         Agents.emplace_back();
         // Growth stops at the first agent that finds no cell.

@@ -561,6 +561,11 @@ TEST(Clusters, ChartBarsTitleAndBadThreshold) {
   EXPECT_EQ(a.ChartTitle[2], "cluster sizes >2 at timestep 31");
   EXPECT_EQ(a.ClusterChartCount, charts);
   EXPECT_EQ(m->Sim.ClusterSizes[1], (std::vector<int32_t>{1, 5}));
+
+  // A new run's chart starts empty, not with the old run's bars.
+  m->ResetAnalysis();
+  EXPECT_TRUE(a.ClusterSizeSeries.bars.empty());
+  EXPECT_EQ(a.ChartTitle[2], "cluster sizes");
 }
 
 TEST(RecordStepMeasures, FirstStepResetsAndClustersEvery30Steps) {

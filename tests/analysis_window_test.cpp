@@ -103,6 +103,14 @@ TEST_F(AnalysisWindowTest, ChartsMirrorTheCore) {
   for (int chart = 1; chart <= 6; ++chart) {
     EXPECT_EQ(Chart(chart)->title().toStdString(), model.Analysis.ChartTitle[size_t(chart)]);
   }
+  // Every axis a line chart shows says what it measures.
+  for (int chart : {1, 4, 5, 6}) {
+    for (const QAbstractAxis* axis : Chart(chart)->axes()) {
+      if (axis->isVisible()) {
+        EXPECT_FALSE(axis->titleText().isEmpty()) << chart;
+      }
+    }
+  }
   // Theme colours must not win over the group colours.
   const TColor g0 = model.Sim.GroupColours[0];
   EXPECT_EQ(Line(1, 0)->color(), QColor(int(RedOf(g0)), int(GreenOf(g0)), int(BlueOf(g0))));
@@ -201,6 +209,7 @@ TEST_F(AnalysisWindowTest, NewRunRebuildsEverything) {
   ExpectLineChartsMirrorCore();
   EXPECT_EQ(Chart(1)->series().size(), 3);
   EXPECT_EQ(Line(1, 0)->count(), 0);
+  EXPECT_EQ(ClusterBarsShown(), 0);  // the old run's clusters are gone before the first step
   EXPECT_EQ(Grid()->columnCount(), 4);
   EXPECT_EQ(Grid()->rowCount(), 5);
   EXPECT_EQ(Cell(0, 3), "group 2");

@@ -10,6 +10,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QLegend>
+#include <QLegendMarker>
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QMenu>
@@ -21,8 +23,10 @@
 #include <string>
 #include <vector>
 
+#include "experiments/sweep_core.h"
 #include "tests/ui_desktop.h"
 #include "ui/chart_export.h"
+#include "ui/look.h"
 
 namespace segwork::ui {
 namespace {
@@ -114,10 +118,27 @@ TEST_F(ChartExport, EveryChartHasTheMenuAndTheRightButtonOnlyOpensIt) {
   ASSERT_EQ(views.size(), 11u);
   for (QChartView* view : views) {
     ASSERT_NE(Menu(view), nullptr) << view->objectName().toStdString();
-    ASSERT_EQ(Menu(view)->actions().size(), 2);
+    // The charts with a line per group can also show their legend.
+    const bool groups = QStringList{"Chart1", "Chart4", "Chart5"}.contains(view->objectName());
+    ASSERT_EQ(Menu(view)->actions().size(), groups ? 3 : 2);
     EXPECT_EQ(Menu(view)->actions()[0]->text(), QString::fromUtf8("Save image\u2026"));
     EXPECT_EQ(Menu(view)->actions()[1]->text(), QString::fromUtf8("Save data\u2026"));
+    if (groups) {
+      EXPECT_FALSE(view->chart()->legend()->isVisible());
+      Menu(view)->actions()[2]->trigger();
+      EXPECT_TRUE(view->chart()->legend()->isVisible());
+    }
   }
+  // A legend entry is a group's colour and the group, counted as in the table.
+  Stop();
+  main->Timer1Timer();
+  analysis->show();
+  analysis->Refresh();
+  const QList<QLegendMarker*> markers =
+      Chart(analysis.get(), "Chart1")->chart()->legend()->markers();
+  ASSERT_EQ(markers.size(), qsizetype(model.Sim.GroupColours.size()));
+  EXPECT_EQ(markers[1]->label(), "group 1");
+  EXPECT_EQ(markers[1]->brush().color(), ToQColor(model.Sim.GroupColours[1]));
 
   // A left drag still zooms, the right button opens the menu and leaves the zoom (on the
   // experiment charts it used to zoom out), undoZoom still undoes.
@@ -198,8 +219,11 @@ TEST_F(ChartExport, AnalysisChartsSaveTheirImageAndAllTheCoresPoints) {
 TEST_F(ChartExport, ExperimentChartsSaveWhatTheyShowAfterAShortSweep) {
   Stop();
   streets->show();
-  SetFields(streets.get(),
-            {{"E_valFrom", "2"}, {"E_valTo", "4"}, {"E_calcVals", "1"}, {"E_toSteps", "3"}});
+  SetFields(streets.get(), {{"E_valFrom", "2"},
+                            {"E_valTo", "4"},
+                            {"E_calcVals", "1"},
+                            {"E_toSteps", "3"},
+                            {"E_seed", "9"}});
   QTest::mouseClick(streets->findChild<QPushButton*>("S_start"), Qt::LeftButton);
   RunUntilStopped(streets->Timer());
   const StreetAnalysis& s = streets->sweep();
@@ -209,10 +233,12 @@ TEST_F(ChartExport, ExperimentChartsSaveWhatTheyShowAfterAShortSweep) {
   ExpectImageOf(view, Save(view, 0, "streets.png"));
   const Lines csv = Csv(Save(view, 1, "streets.csv"));
   ASSERT_EQ(csv.size(), 4u);
-  EXPECT_EQ(csv[0], "clusters street_cells,clusters,trend street_cells,trend");
+  EXPECT_EQ(csv[0], "clusters street_cells,clusters,trend street_cells,trend,seed");
   for (size_t r = 0; r < 3; ++r) {
     EXPECT_EQ(std::stod(Fields(csv[r + 1])[0]), s.Series_street.XValue(r));
     EXPECT_EQ(std::stod(Fields(csv[r + 1])[1]), s.Series_street.YValue(r));
+    // Each point's own run seed, mixed from the sweep's as segwork-cli sweep mixes it.
+    EXPECT_EQ(Fields(csv[r + 1])[4], std::to_string(RunSeed(9, uint32_t(r))));
   }
   EXPECT_EQ(std::stod(Fields(csv[2])[3]), s.Series_strTrend.YValue(1));
   EXPECT_EQ(Fields(csv[3])[2] + Fields(csv[3])[3], "");  // the shorter series has ended
@@ -229,13 +255,15 @@ TEST_F(ChartExport, ExperimentChartsSaveWhatTheyShowAfterAShortSweep) {
   const Lines clusters = Csv(Save(Chart(ps.get(), "Chart_Cluster"), 1, "clusters.csv"));
   EXPECT_EQ(
       clusters[0],
-      Header({{"clusters", "value"}, {"clusters_average", "value"}, {"clusters_fit", "value"}}));
+      Header({{"clusters", "value"}, {"clusters_average", "value"}, {"clusters_fit", "value"}}) +
+          ",seed");
   EXPECT_EQ(clusters.size() - 1, ps->sweep().Series_Avg.Count());
   EXPECT_EQ(Csv(Save(Chart(ps.get(), "Chart_IS"), 1, "is.csv"))[0],
             Header({{"mean_is", "value"},
                     {"is_average", "value"},
                     {"is_fit", "value"},
-                    {"is_trend", "value"}}));
+                    {"is_trend", "value"}}) +
+                ",seed");
 
   // The growth chart's lines named as in the CLI's summary.
   SetFields(growth.get(), {{"E_valTo", "20"}, {"E_toSteps", "5"}, {"E_calcVals", "2"}});
@@ -246,7 +274,8 @@ TEST_F(ChartExport, ExperimentChartsSaveWhatTheyShowAfterAShortSweep) {
                               {"value_10", "step"},
                               {"value_20", "step"},
                               {"calc_1", "step"},
-                              {"calc_2", "step"}}));
+                              {"calc_2", "step"}}) +
+                          ",calc_seed");
   EXPECT_EQ(lines.size() - 1, 5u);
   EXPECT_TRUE(boxes.empty());
 }

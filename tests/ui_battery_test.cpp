@@ -15,9 +15,11 @@
 #include <QTableWidget>
 #include <QTest>
 #include <QTimer>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "core/field_titles.h"
 #include "tests/ui_desktop.h"
 
 namespace segwork::ui {
@@ -33,6 +35,15 @@ QString FloatBox(const QString& text) {
 }
 QString GridSizeBox(const QString& text) {
   return "|'" + text + "' is not a valid grid size: it must be at least 1";
+}
+
+// A box about a main-window field is titled with the field's name.
+QString Titled(const char* field, const QString& box) {
+  for (int f = 0; f < kFieldCount; ++f) {
+    if (QString(FieldName(Field(f))) == field) return FieldTitle(Field(f)) + box;
+  }
+  ADD_FAILURE() << field;
+  return box;
 }
 
 // Texts no integer field takes: empty, letters, signs alone, decimals, exponents, blanks, and
@@ -119,8 +130,13 @@ class Battery : public testing::Desktop {
     EXPECT_NE(edit, nullptr) << name;
     return edit;
   }
-  // As a paste or a program would: the validator does not see it.
-  void Set(const char* name, const QString& text) { Edit(main.get(), name)->setText(text); }
+  // As a paste would, and the field left: the validator does not see it, the check reports at
+  // once.
+  void Set(const char* name, const QString& text) { Leave(Edit(main.get(), name), text); }
+  static void Leave(QLineEdit* edit, const QString& text) {
+    edit->setText(text);
+    emit edit->editingFinished();
+  }
   // The reporter shows one queued box per turn of the event loop.
   std::vector<QString> TakeBoxes() {
     for (size_t seen = size_t(-1); seen != boxes.size();) {
@@ -197,7 +213,7 @@ std::vector<FieldCase> SetupCases() {
     // Every kind of bad text for the first field a setup reads, one of each kind for the others.
     for (const QString& t :
          field == std::string("Edit_cellSiz") ? kNotIntegers : kSomeNotIntegers) {
-      cases.push_back({field, t, kSame, IntBox(t), IntBox(t)});
+      cases.push_back({field, t, kSame, Titled(field, IntBox(t)), Titled(field, IntBox(t))});
     }
   }
   const QString memory = "|a setup with cell size 20, radius 2 and 2147483647 groups*";
@@ -243,8 +259,10 @@ std::vector<FieldCase> SetupCases() {
       {"E_stopT", "-5", kSame, {}, {}},
       {"E_stopT", "+3", kSame, {}, {}},
       {"E_stopT", "2147483647", kSame, {}, {}},
-      {"E_nbSize", "0", kSame, GridSizeBox("0"), GridSizeBox("0")},
-      {"E_nbSize", "-5", kSame, GridSizeBox("-5"), GridSizeBox("-5")},
+      {"E_nbSize", "0", kSame, Titled("E_nbSize", GridSizeBox("0")),
+       Titled("E_nbSize", GridSizeBox("0"))},
+      {"E_nbSize", "-5", kSame, Titled("E_nbSize", GridSizeBox("-5")),
+       Titled("E_nbSize", GridSizeBox("-5"))},
       {"E_nbSize", "1", kSame, {}, {}},
       {"E_nbSize", "10000", kSame, {}, {}},
       {"E_nbSize", "10001", kSame, {}, {}},
@@ -299,9 +317,11 @@ TEST_F(Battery, EveryFieldASetupReadsEndsInABoxOrARewriteAndAFailedSetupKeepsThe
 TEST_F(Battery, GrowthFieldsEndInABoxOrARewriteAndTheRunSurvives) {
   std::vector<FieldCase> cases;
   for (const QString& t : kNotIntegers)
-    cases.push_back({"E_startGrowWith", t, kSame, IntBox(t), IntBox(t)});
+    cases.push_back({"E_startGrowWith", t, kSame, Titled("E_startGrowWith", IntBox(t)),
+                     Titled("E_startGrowWith", IntBox(t))});
   for (const QString& t : kSomeNotIntegers)
-    cases.push_back({"E_growRate", t, kSame, IntBox(t), IntBox(t)});
+    cases.push_back(
+        {"E_growRate", t, kSame, Titled("E_growRate", IntBox(t)), Titled("E_growRate", IntBox(t))});
   for (const char* field : {"E_startGrowWith", "E_growRate"}) {
     const std::vector<FieldCase> bounds = {
         {field, "1225", kSame, {}, {}},        {field, "1226", "1164", {}, {}},
@@ -409,14 +429,14 @@ TEST_F(Battery, AnalysisFieldsEndInOneBoxAtTheButtonOrTheStep) {
     SmallWorld();
     TakeBoxes();
     Set(c.field, c.text);
-    ExpectBox(c.changeBox, "change");
+    ExpectBox(c.changeBox.isEmpty() ? QString() : Titled(c.field, c.changeBox), "change");
     if (c.button) {
       Click(c.button);
     } else {
       Click("B_stop");
       main->Timer1Timer();
     }
-    ExpectBox(c.box, "operation");
+    ExpectBox(c.box.isEmpty() ? QString() : Titled(c.field, c.box), "operation");
     EXPECT_EQ(Text(c.field), c.text);
     if (!c.button && !c.box.isEmpty()) {
       EXPECT_FALSE(main->Timer1()->isActive());
@@ -445,14 +465,16 @@ TEST_F(Battery, DigitOnlyFieldsRefuseTypedLettersTheGrowthFieldsTakeThem) {
   }
   Type("E_growRate", "x");
   EXPECT_EQ(Text("E_growRate"), "x");
-  ExpectBox(IntBox("x"), "growth rate");
+  QTest::keyClick(Edit(main.get(), "E_growRate"), Qt::Key_Return);
+  ExpectBox(Titled("E_growRate", IntBox("x")), "growth rate");
   Type("E_startGrowWith", "-");
   EXPECT_EQ(Text("E_startGrowWith"), "-");
-  ExpectBox(IntBox("-"), "start with");
-  // Typing a number into an emptied field: the empty text gives its box, the digits stand.
+  QTest::keyClick(Edit(main.get(), "E_startGrowWith"), Qt::Key_Return);
+  ExpectBox(Titled("E_startGrowWith", IntBox("-")), "start with");
+  // Typing a number into an emptied field: no box while typing, the digits stand.
   Type("E_stopT", "");
   Edit(main.get(), "E_stopT")->clear();
-  ExpectBox(IntBox(""), "emptied");
+  ExpectBox({}, "emptied");
   QTest::keyClicks(Edit(main.get(), "E_stopT"), "42");
   ExpectBox({}, "typed");
   EXPECT_EQ(model.Sim.StopStep, 42);
@@ -692,6 +714,17 @@ class ExperimentBattery : public Battery {
     ExperimentForm* w[3] = {ps.get(), growth.get(), streets.get()};
     return w[i];
   }
+  // A box about a sweep field is titled with the field's caption.
+  static QString SweepTitled(int i, const char* field, const QString& box) {
+    const std::map<std::string, QString> titles = {
+        {"E_valFrom", i == 0   ? "values from"
+                      : i == 1 ? "tolerance from"
+                               : "nr. of streets or rows / cols from"},
+        {"E_valTo", "to"},
+        {"E_incre", "increment"},
+        {"E_calcVals", "calculations per value"}};
+    return titles.at(field) + box;
+  }
   static const SweepWindowInfo& Info(int i) {
     static const SweepWindowInfo info[3] = {
         {"TForm3", "B_start", "B_break", {"E_toSteps", "E_calcVals", "E_valFrom"}},
@@ -748,9 +781,9 @@ TEST_F(ExperimentBattery, EveryFieldOfEveryWindowEndsInOneBoxAndTheSweepRunsOnce
         ShortSweep(i);
         TakeBoxes();
         const QString label = w->findChild<QLabel*>("Lbl_proceed")->text();
-        Edit(w, field)->setText(t);
+        Leave(Edit(w, field), t);
         const bool counted = std::string(field) != "E_toSteps";
-        ExpectBox(counted ? IntBox(t) : QString(), "change");
+        ExpectBox(counted ? SweepTitled(i, field, IntBox(t)) : QString(), "change");
         EXPECT_EQ(w->findChild<QLabel*>("Lbl_proceed")->text(), label);
         StartSweep(i);
         const auto& atStart = Info(i).readAtStart;
@@ -827,8 +860,9 @@ TEST_F(ExperimentBattery, OddNumbersInTheSweepFieldsEndInABoxOrARunThatCanBeStop
     SCOPED_TRACE(std::string(Info(c.window).name) + "." + c.field + " = '" + c.text + "'");
     ShortSweep(c.window);
     TakeBoxes();
-    Edit(w, c.field)->setText(c.text);
-    ExpectBox(c.changeBox, "change");
+    Leave(Edit(w, c.field), c.text);
+    ExpectBox(c.changeBox.isEmpty() ? QString() : SweepTitled(c.window, c.field, c.changeBox),
+              "change");
     StartSweep(c.window);
     switch (c.outcome) {
       case StartBox:
@@ -888,7 +922,7 @@ TEST_F(ExperimentBattery, AFailedSetupOfTheFirstValueStartsNoSweep) {
       TakeBoxes();
       const Snapshot before = Snap();
       StartSweep(i);
-      ExpectBox(IntBox(""), "start");
+      ExpectBox(Titled(field, IntBox("")), "start");
       EXPECT_FALSE(Window(i)->Timer()->isActive());
       RunUntil([] { return false; }, 20);
       EXPECT_FALSE(Window(i)->Timer()->isActive());
@@ -931,9 +965,9 @@ TEST_F(ExperimentBattery, AFieldThatGoesBadDuringASweepStopsItWithOneBox) {
     StartSweep(i);
     ASSERT_TRUE(Window(i)->Timer()->isActive());
     Set("Edit_nRad", "");
-    ExpectBox(IntBox(""), "change");
+    ExpectBox(Titled("Edit_nRad", IntBox("")), "change");
     RunSweep(i);
-    ExpectBox(IntBox(""), "tick");
+    ExpectBox(Titled("Edit_nRad", IntBox("")), "tick");
     EXPECT_FALSE(Window(i)->Timer()->isActive());
     ExpectUsable("main run", {}, true);
     Set("Edit_nRad", "2");

@@ -8,6 +8,7 @@
 #include <QTableView>
 
 #include "tests/ui_desktop.h"
+#include "ui/look.h"
 
 namespace segwork::ui {
 namespace {
@@ -69,6 +70,21 @@ TEST_F(DesktopExtreme, SmallestAndLargestCellSizesPaint) {
       }
     }
     EXPECT_GT(coloured, 20);
+    if (size[0] == '1') {
+      // One pixel a cell, each in its own colour: an agent's pixel is its group's, the rest the
+      // cell's, and no outline covers a neighbour.
+      for (size_t a = 0; a < model.Sim.Agents.size(); a += 97) {
+        const TAgent& agent = model.Sim.Agents[a];
+        ASSERT_EQ(picture.pixel(agent.CellX, agent.CellY), QColor(ToQColor(agent.Color)).rgb());
+      }
+      const GridPos empty = [&] {
+        for (int y = 0;; ++y)
+          for (int x = 0; x < model.Sim.ColCount; ++x)
+            if (!model.Sim.CellAt(x, y).Occupied) return GridPos{x, y};
+      }();
+      EXPECT_EQ(picture.pixel(empty.x, empty.y),
+                QColor(ToQColor(model.Sim.CellAt(empty.x, empty.y).DrawColor)).rgb());
+    }
     Save(main.get(), size[0] == '1' ? "cell-size-1" : "cell-size-34");
   }
 }

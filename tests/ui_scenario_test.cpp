@@ -81,6 +81,29 @@ TEST_F(ScenarioDesktop, ADrawnStrokeSavedRunsHeadlessAsInTheWindowAndAsAStreetLi
   EXPECT_TRUE(boxes.empty());
 }
 
+// At "fastest" a tick makes a frame's worth of steps, yet the run stops at its stop step
+// exactly and goes the CLI's way step for step.
+TEST_F(ScenarioDesktop, FastestStepsManyATickAndStopsWhereTheCliRunEnds) {
+  Stop();
+  auto* speed = Find<QSlider>("TrB_speed");
+  speed->setValue(speed->maximum());
+  Type("E_seed", "77");
+  Type("E_stopT", "1500");
+  Click("B_setup");
+  int ticks = 0;
+  QObject::connect(main->Timer1(), &QTimer::timeout, [&] { ++ticks; });
+  Click("B_stop");
+  ASSERT_TRUE(RunUntilStopped(main->Timer1()));
+  EXPECT_EQ(model.Sim.StepCount, 1500);
+  EXPECT_EQ(Text("lbl_Steps"), "1500");
+  EXPECT_TRUE(Red());
+  EXPECT_LT(ticks, 500);
+  char digest[40];
+  std::snprintf(digest, sizeof digest, "digest,%016llx",
+                static_cast<unsigned long long>(cli::StateDigest(model.Sim)));
+  EXPECT_EQ(LastLine(Cli({"run", "--steps", "1500", "--seed", "77"})), digest);
+}
+
 TEST_F(ScenarioDesktop, OpeningSetsControlsStreetsAndSeedAndABadFileChangesNothing) {
   Stop();
   const std::string file = TempPath("open.json");
@@ -94,7 +117,10 @@ TEST_F(ScenarioDesktop, OpeningSetsControlsStreetsAndSeedAndABadFileChangesNothi
   std::vector<std::string> save = {"run", "--save-scenario", file};
   save.insert(save.end(), options.begin(), options.end());
   Cli(save);
+  main->Timer1Timer();
+  ASSERT_EQ(Text("Lbl_nrAgents"), "12000");
   ASSERT_TRUE(main->OpenScenarioFrom(QString::fromStdString(file)));
+  EXPECT_EQ(Text("Lbl_nrAgents"), "600");
   EXPECT_EQ(Text("Edit_cellSiz"), "20");
   EXPECT_EQ(Text("E_seed"), "4242");
   EXPECT_EQ(Find<QSlider>("TrB_thresh")->value(), 55);

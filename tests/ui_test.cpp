@@ -22,6 +22,7 @@
 #include <QXYSeries>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "ui/AnalyseForm.h"
@@ -29,6 +30,7 @@
 #include "ui/MainForm.h"
 #include "ui/chart_axes.h"
 #include "ui/error_reporter.h"
+#include "ui/field_check.h"
 #include "ui/program.h"
 #include "ui/qt_canvas.h"
 #include "ui/series_chart.h"
@@ -81,6 +83,82 @@ TEST_F(Desktop, StopsAtTheStopStepRunsOnPastItAndNewSetupResetsTheCounter) {
   Click("B_setup");
   EXPECT_EQ(Text("lbl_Steps"), "0");
   EXPECT_TRUE(main->Timer1()->isActive());  // a setup leaves the timer as it is
+}
+
+// "step" makes one step with all a tick does and leaves a stopped run stopped, also at the stop
+// step; streets drawn meanwhile get their weights first.
+TEST_F(Desktop, StepMakesOneWholeStepAndLeavesTheRunStopped) {
+  main->StopRun();
+  main->Timer1Timer();
+  ASSERT_FALSE(main->Timer1()->isActive());
+  const int before = model.Sim.StepCount;
+  const size_t points = model.Analysis.SatisfactionSeries.at(0).points.size();
+  Click("B_step");
+  EXPECT_EQ(model.Sim.StepCount, before + 1);
+  EXPECT_EQ(Text("lbl_Steps"), QString::number(before + 1));
+  EXPECT_EQ(model.Analysis.SatisfactionSeries.at(0).points.size(), points + 1);
+  EXPECT_FALSE(main->Timer1()->isActive());
+  EXPECT_TRUE(Red());
+  Find<QComboBox>("CB_strType")->setCurrentIndex(5);
+  QTest::mousePress(Panel(), Qt::LeftButton, {}, CellPixel(2, 3));
+  QTest::mouseMove(Panel(), CellPixel(20, 12));
+  QTest::mouseRelease(Panel(), Qt::LeftButton, {}, CellPixel(30, 20));
+  ASSERT_TRUE(model.Sim.StreetsChanged);
+  Type("E_stopT", QString::number(before + 2).toLatin1().constData());
+  Click("B_step");
+  EXPECT_FALSE(model.Sim.StreetsChanged);
+  EXPECT_EQ(model.Sim.StepCount, before + 2);
+  EXPECT_FALSE(main->Timer1()->isActive());
+  EXPECT_TRUE(Red());
+  EXPECT_TRUE(boxes.empty());
+}
+
+// A larger window gives its room to the panel (in whole pixels per picture pixel, the pointer
+// still on its cell) and to the charts; back at the default size every window is as it was.
+TEST_F(Desktop, LargerWindowsGiveTheirRoomToPanelAndCharts) {
+  Stop();
+  const QRect tabs = main->findChild<QTabWidget*>()->geometry();
+  main->resize(924 + 700, 711 + 700);
+  QApplication::processEvents();
+  EXPECT_EQ(Panel()->size(), QSize(2 * 694, 2 * 694));
+  EXPECT_EQ(main->findChild<QTabWidget*>()->x(), tabs.x() + 700);
+  Find<QComboBox>("CB_strType")->setCurrentIndex(5);
+  QTest::mousePress(Panel(), Qt::LeftButton, {}, 2 * CellPixel(10, 5));
+  QTest::mouseRelease(Panel(), Qt::LeftButton, {}, 2 * CellPixel(20, 5));
+  ASSERT_EQ(model.Sim.StreetLines.size(), 1u);
+  EXPECT_EQ(model.Sim.StreetLines[0].EndX, 20);
+  EXPECT_EQ(model.Sim.StreetLines[0].StartY, 5);
+
+  ps->show();
+  analysis->show();
+  QWidget* chart = ps->findChild<QWidget*>("Chart_IS");
+  const QRect chartAt = chart->geometry();
+  const QSize psSize = ps->size(), analysisSize = analysis->size();
+  const QRect analysisChart = analysis->findChild<QWidget*>("Chart5")->geometry();
+  ps->resize(psSize + QSize(400, 200));
+  analysis->resize(analysisSize * 2);
+  QApplication::processEvents();
+  EXPECT_EQ(chart->geometry(),
+            QRect(chartAt.x(), chartAt.y() + 100, chartAt.width() + 400, chartAt.height() + 100));
+  EXPECT_EQ(ps->findChild<QComboBox*>("CB_param")->parentWidget()->x(), 656 + 400);
+  EXPECT_GE(analysis->findChild<QWidget*>("Chart5")->width(), 2 * analysisChart.width());
+  if (const char* dir = std::getenv("SEGWORK_GRAB_DIR")) {
+    for (QWidget* w : {static_cast<QWidget*>(main.get()), static_cast<QWidget*>(ps.get()),
+                       static_cast<QWidget*>(analysis.get())}) {
+      w->grab().save(QString(dir) + "/large_" + w->objectName() + ".png");
+    }
+  }
+  main->resize(924, 711);
+  ps->resize(psSize);
+  analysis->resize(analysisSize);
+  QApplication::processEvents();
+  EXPECT_EQ(Panel()->size(), QSize(694, 694));
+  EXPECT_EQ(Panel()->parentWidget()->geometry(), QRect(7, 8, 696, 696));
+  EXPECT_EQ(main->findChild<QTabWidget*>()->geometry(), tabs);
+  EXPECT_EQ(chart->geometry(), chartAt);
+  EXPECT_EQ(analysis->findChild<QWidget*>("Chart5")->geometry(), analysisChart);
+  EXPECT_EQ(main->minimumSize(), QSize(924, 711));
+  EXPECT_EQ(ps->minimumSize(), psSize);
 }
 
 TEST_F(Desktop, TypedValuesAreRewrittenByTheChecks) {
@@ -168,7 +246,7 @@ TEST_F(Desktop, AFieldThatFailsEveryTickGivesOneBox) {
   waited.start();
   while (boxes.empty() && waited.elapsed() < 10000) QTest::qWait(10);
   ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0], "|'' is not a valid integer value");
+  EXPECT_EQ(boxes[0], "cluster threshold|'' is not a valid integer value");
   EXPECT_EQ(stepsDuringBox, 0);
   EXPECT_EQ(model.Sim.StepCount, 1);
   EXPECT_FALSE(main->Timer1()->isActive());
@@ -178,6 +256,41 @@ TEST_F(Desktop, AFieldThatFailsEveryTickGivesOneBox) {
   Click("B_stop");
   main->Timer1Timer();
   EXPECT_EQ(model.Sim.StepCount, 2);
+}
+
+// A bad keystroke must not take the rest of the typing: a field is checked at once, but a
+// failure is shown only when the typing pauses or the field is left, in a box titled with the
+// field, the message as it was.
+TEST_F(Desktop, AFieldIsReportedWhenItsTypingPausesInABoxNamingIt) {
+  Stop();
+  auto* to = ps->findChild<QLineEdit*>("E_valTo");
+  to->selectAll();
+  QTest::keyClicks(to, "abc");
+  EXPECT_EQ(to->text(), "abc");
+  QTest::qWait(PausedCheck::kPauseMs / 2);
+  EXPECT_TRUE(boxes.empty());
+  QTest::qWait(PausedCheck::kPauseMs);
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0], "to|'abc' is not a valid integer value");
+  boxes.clear();
+
+  // Emptied and typed again: the good text is taken and nothing is reported.
+  QLineEdit* agents = Find<QLineEdit>("Edit_anzAg");
+  agents->selectAll();
+  QTest::keyClick(agents, Qt::Key_Backspace);
+  QTest::keyClicks(agents, "50000");
+  EXPECT_EQ(agents->text(), "12783");  // the check still rewrites at once
+  // Emptied and left: reported at once, the rest of the window as before.
+  agents->selectAll();
+  QTest::keyClick(agents, Qt::Key_Backspace);
+  EXPECT_EQ(model.Controls.Text(Field::Edit_anzAg), "");
+  EXPECT_TRUE(boxes.empty());
+  QTest::keyClick(agents, Qt::Key_Return);
+  QApplication::processEvents();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0], "number of agents|'' is not a valid integer value");
+  QTest::qWait(PausedCheck::kPauseMs + 200);
+  EXPECT_EQ(boxes.size(), 1u);  // once
 }
 
 TEST_F(Desktop, CellsAndAgentsCoverExactlyTheirPixels) {

@@ -12,11 +12,14 @@
 #include <QHeaderView>
 #include <QHideEvent>
 #include <QHorizontalBarSeries>
+#include <QLegend>
 #include <QLineSeries>
 #include <QLogValueAxis>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QProxyStyle>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QShowEvent>
 #include <QTableView>
 #include <QTimer>
@@ -334,6 +337,19 @@ TForm2::TForm2(Model& model, QWidget* parent) : QWidget(parent), model_(model) {
     AddChartExport(view, [this, number = name[5] - '0'] {  // "ChartN"
       return AnalysisChartData(model_.Analysis, number);
     });
+    // The charts with a line per group can say which colour is which group; off at first, so
+    // the plot keeps its room.
+    const char number = name[5];
+    if (number == '1' || number == '4' || number == '5') {
+      if (auto* menu = view->findChild<QMenu*>("ChartExportMenu")) {
+        QAction* legend = menu->addAction("Show legend");
+        legend->setObjectName("ShowLegend");
+        legend->setCheckable(true);
+        chart->legend()->setFont(font);
+        QObject::connect(legend, &QAction::toggled, chart->legend(),
+                         [chart](bool on) { chart->legend()->setVisible(on); });
+      }
+    }
     return chart;
   };
 
@@ -365,7 +381,7 @@ TForm2::TForm2(Model& model, QWidget* parent) : QWidget(parent), model_(model) {
     return lc;
   };
   lineCharts_[0] = lineChart(1, chart1, "time in log10", "", "satisfaction");
-  lineCharts_[1] = lineChart(4, chart4, "time", "", "segregation index");
+  lineCharts_[1] = lineChart(4, chart4, "time", "density", "segregation index");
   lineCharts_[1]->left->setGridLineVisible(false);
   lineCharts_[2] = lineChart(5, chart5, "number of agents", "density", "segregation index");
   lineCharts_[2]->left->setGridLineVisible(false);
@@ -438,9 +454,34 @@ TForm2::TForm2(Model& model, QWidget* parent) : QWidget(parent), model_(model) {
   timer_ = new QTimer(this);
   timer_->setInterval(kRefreshMs);
   connect(timer_, &QTimer::timeout, this, &TForm2::Refresh);
+
+  defaultSize_ = size();
+  setMinimumSize(defaultSize_);
+  for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    laidOut_.push_back({child, child->geometry()});
+  }
 }
 
 TForm2::~TForm2() = default;
+
+void TForm2::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  const double sx = std::max(1.0, double(width()) / defaultSize_.width());
+  const double sy = std::max(1.0, double(height()) / defaultSize_.height());
+  for (const auto& [widget, at] : laidOut_) {
+    // Edges scaled, so neighbours keep their gaps in proportion; a button keeps its size.
+    const QPoint topLeft(int(std::lround(at.x() * sx)), int(std::lround(at.y() * sy)));
+    if (qobject_cast<QPushButton*>(widget)) {
+      const QPoint bottomRight(int(std::lround((at.right() + 1) * sx)),
+                               int(std::lround((at.bottom() + 1) * sy)));
+      widget->move(bottomRight - QPoint(at.width(), at.height()));
+      continue;
+    }
+    const QPoint end(int(std::lround((at.x() + at.width()) * sx)),
+                     int(std::lround((at.y() + at.height()) * sy)));
+    widget->setGeometry(QRect(topLeft, end - QPoint(1, 1)));
+  }
+}
 
 void TForm2::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
@@ -472,7 +513,7 @@ void TForm2::Refresh() {
   const AnalysisWindow& a = model_.Analysis;
   const bool reset = a.ResetCount != seenReset_;
   for (auto& lc : lineCharts_) RefreshLineChart(*lc, reset);
-  if (a.ClusterChartCount != seenClusterChart_) RebuildClusterBars();
+  if (reset || a.ClusterChartCount != seenClusterChart_) RebuildClusterBars();
   if (reset || a.ClusterChartCount != seenClusterChart_) RebuildGroupSizeBars();
   RefreshTitles();
   gridModel_->Sync(reset || a.DissimiGridCount != seenGrid_);
@@ -512,6 +553,11 @@ void TForm2::RefreshLineChart(LineChart& lc, bool reset) {
       track.source = src;
       track.onLeft = core.axis == VerticalAxis::Left;
       track.series = new QLineSeries;
+      // What the legend says: groups counted from 0 as in the table.
+      const char* const changes[] = {"movers", "movers in %", "density", "density"};
+      track.series->setName(src.table < 3                    ? QString("group %1").arg(src.index)
+                            : src.index < std::size(changes) ? QString(changes[src.index])
+                                                             : QString());
       lc.chart->addSeries(track.series);
       track.series->attachAxis(lc.XAxis());
       track.series->attachAxis(track.onLeft ? lc.left : lc.right);

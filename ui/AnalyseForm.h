@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 class QChart;
 class QTimer;
@@ -41,6 +43,9 @@ class TForm2 : public QWidget {
  protected:
   void showEvent(QShowEvent* event) override;
   void hideEvent(QHideEvent* event) override;
+  // Larger than its default (and smallest) size, the charts and the table share the room as
+  // they share the default one.
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   struct LineChart;
@@ -69,6 +74,8 @@ class TForm2 : public QWidget {
   uint64_t seenReset_ = UINT64_MAX;
   uint64_t seenClusterChart_ = UINT64_MAX;
   uint64_t seenGrid_ = UINT64_MAX;
+  QSize defaultSize_;
+  std::vector<std::pair<QWidget*, QRect>> laidOut_;
 };
 
 }  // namespace segwork::ui

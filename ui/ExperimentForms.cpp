@@ -9,13 +9,16 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
+#include <QResizeEvent>
 #include <QSpinBox>
 #include <QTimer>
+#include <algorithm>
 
 #include "core/convert.h"
 #include "ui/MainForm.h"
 #include "ui/chart_export.h"
 #include "ui/error_reporter.h"
+#include "ui/field_check.h"
 #include "ui/look.h"
 #include "ui/series_chart.h"
 #include "window/CellForm.h"
@@ -97,9 +100,18 @@ QGroupBox* ExperimentForm::BuildSettings(QRect geometry, int top, const char* fr
     edit->setGeometry(132, y, 56, 20);
     // Every field but the run length enters the planned total.
     const bool counts = field.text != &SweepWindow::E_toSteps;
-    connect(edit, &QLineEdit::textChanged, this, [this, field, counts](const QString& text) {
+    PausedCheck* check = nullptr;
+    if (counts) {
+      // The box is titled with the field's caption as it reads on one line, without its colon.
+      QString title = QString(field.caption).simplified();
+      if (title.endsWith(':')) title.chop(1);
+      check = new PausedCheck(
+          edit, title, [this] { sweep_.UpdateCalculationCount(); },
+          [this](const std::function<void()>& operation) { return Guarded(operation); });
+    }
+    connect(edit, &QLineEdit::textChanged, this, [this, field, check](const QString& text) {
       sweep_.*(field.text) = text.toStdString();
-      if (counts) Guarded([&] { sweep_.UpdateCalculationCount(); });
+      if (check) check->Edited();
     });
     y += 26;
   }
@@ -200,6 +212,31 @@ void ExperimentForm::ShowCalculationCount() {
       calculationsCaption_->fontMetrics().horizontalAdvance(full) <= room ? full : ": calc.");
   calculationsCaption_->adjustSize();
   calculationsCaption_->move(x, Lbl_proceed_->y());
+}
+
+void ExperimentForm::LayOutForResizing(const std::vector<QWidget*>& charts) {
+  defaultSize_ = size();
+  setMinimumSize(defaultSize_);
+  for (QWidget* chart : charts) charts_.push_back({chart, chart->geometry()});
+  for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    if (std::find(charts.begin(), charts.end(), child) == charts.end()) {
+      beside_.push_back({child, child->geometry()});
+    }
+  }
+}
+
+void ExperimentForm::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  if (defaultSize_.isEmpty()) return;
+  const int dx = std::max(0, width() - defaultSize_.width());
+  const int dy = std::max(0, height() - defaultSize_.height());
+  const int n = int(charts_.size());
+  for (int k = 0; k < n; ++k) {
+    const auto& [chart, at] = charts_[size_t(k)];
+    const int top = dy * k / n, bottom = dy * (k + 1) / n;
+    chart->setGeometry(at.x(), at.y() + top, at.width() + dx, at.height() + bottom - top);
+  }
+  for (const auto& [widget, at] : beside_) widget->move(at.x() + dx, at.y());
 }
 
 void ExperimentForm::showEvent(QShowEvent* event) {
@@ -305,6 +342,7 @@ TForm3::TForm3(TForm1& main, QWidget* parent)
     });
   }
   connect(timer_, &QTimer::timeout, this, [this] { Tick([this] { sweep3_.Timer2Timer(); }); });
+  LayOutForResizing({Chart_Cluster_, Chart_IS_});
 }
 
 void TForm3::ReadParameterChoice() {
@@ -350,6 +388,7 @@ TForm4::TForm4(TForm1& main, QWidget* parent)
   BuildSettings(QRect(796, 8, 220, 342), 22, "tolerance from:", "B_start", "B_break",
                 [this] { sweep4_.B_startClick(); });
   connect(timer_, &QTimer::timeout, this, [this] { Tick([this] { sweep4_.Timer3Timer(); }); });
+  LayOutForResizing({Chart_Growth_});
 }
 
 SweepSettings TForm4::Settings() const {
@@ -401,6 +440,7 @@ TForm5::TForm5(TForm1& main, QWidget* parent)
   random->setGeometry(100, 16, 90, 18);
   connect(grid, &QRadioButton::toggled, this, [this](bool on) { sweep5_.RB_grid = on; });
   connect(timer_, &QTimer::timeout, this, [this] { Tick([this] { sweep5_.Timer4Timer(); }); });
+  LayOutForResizing({Chart_Streets_});
 }
 
 SweepSettings TForm5::Settings() const {

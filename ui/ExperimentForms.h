@@ -3,6 +3,8 @@
 #include <QWidget>
 #include <array>
 #include <functional>
+#include <utility>
+#include <vector>
 
 #include "files/scenario.h"
 #include "window/AnaStreets.h"
@@ -51,6 +53,10 @@ class ExperimentForm : public QWidget {
   // This window's own fields as a scenario's sweep.
   virtual SweepSettings Settings() const = 0;
   void showEvent(QShowEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  // The window as laid out now is its default and smallest size; larger, the charts (stacked in
+  // this order) take the room and the rest moves right with the window's edge.
+  void LayOutForResizing(const std::vector<QWidget*>& charts);
   // The planned runs and their caption after them.
   void ShowCalculationCount();
 
@@ -63,6 +69,10 @@ class ExperimentForm : public QWidget {
   QLabel* calculationsCaption_ = nullptr;
   QLabel* seedLabel_ = nullptr;
   QLineEdit* E_seed_ = nullptr;
+
+ private:
+  QSize defaultSize_;
+  std::vector<std::pair<QWidget*, QRect>> charts_, beside_;
 };
 
 class TForm3 : public ExperimentForm {

@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
+#include <QResizeEvent>
 #include <QSlider>
 #include <QSpinBox>
 #include <QStyledItemDelegate>
@@ -27,6 +28,7 @@
 
 #include "core/convert.h"
 #include "core/errors.h"
+#include "core/field_titles.h"
 #include "display/raster_canvas.h"
 #include "files/movie.h"
 #include "files/saved_run.h"
@@ -34,6 +36,7 @@
 #include "ui/ExperimentForms.h"
 #include "ui/ExperimentWindow.h"
 #include "ui/error_reporter.h"
+#include "ui/field_check.h"
 #include "ui/look.h"
 #include "ui/qt_canvas.h"
 
@@ -95,9 +98,29 @@ DrawingPanel::DrawingPanel(TForm1& form, QWidget* parent) : QWidget(parent), for
   setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
+void DrawingPanel::SetScale(int scale) {
+  scale_ = std::max(1, scale);
+  setFixedSize(form_.model_.Sim.PanelWidth * scale_, form_.model_.Sim.PanelHeight * scale_);
+  update();
+}
+
+void DrawingPanel::UpdatePicture(const QRect& area) {
+  update(QRect(area.topLeft() * scale_, area.size() * scale_));
+}
+
+QPoint DrawingPanel::PicturePoint(const QMouseEvent* event) const {
+  const QPoint p = event->position().toPoint();
+  return QPoint(p.x() / scale_, p.y() / scale_);
+}
+
 void DrawingPanel::paintEvent(QPaintEvent* event) {
   QPainter painter(this);
-  const QRect area = event->rect();
+  // In picture pixels: the painter scales them to whole screen pixels.
+  painter.scale(scale_, scale_);
+  const QRect shown = event->rect();
+  const QRect area = scale_ == 1 ? shown
+                                 : QRect(shown.topLeft() / scale_,
+                                         QPoint(shown.right() / scale_, shown.bottom() / scale_));
   if (QtCanvas* cells = AsQtCanvas(form_.model_.Sim.CellImage)) {
     painter.drawImage(area, cells->Image(), area);
   } else {
@@ -109,15 +132,15 @@ void DrawingPanel::paintEvent(QPaintEvent* event) {
 }
 
 void DrawingPanel::mousePressEvent(QMouseEvent* event) {
-  form_.ZeichenPanelMouseDown(event->button(), event->position().toPoint());
+  form_.ZeichenPanelMouseDown(event->button(), PicturePoint(event));
 }
 
 void DrawingPanel::mouseMoveEvent(QMouseEvent* event) {
-  form_.ZeichenPanelMouseMove(event->position().toPoint());
+  form_.ZeichenPanelMouseMove(PicturePoint(event));
 }
 
 void DrawingPanel::mouseReleaseEvent(QMouseEvent* event) {
-  form_.ZeichenPanelMouseUp(event->button(), event->position().toPoint());
+  form_.ZeichenPanelMouseUp(event->button(), PicturePoint(event));
 }
 
 // ----- up/down control -----
@@ -155,7 +178,9 @@ void UpDown::Step(int direction) {
 TForm1::TForm1(Model& model, QWidget* parent) : QWidget(parent), model_(model) {
   setObjectName("TForm1");
   setWindowTitle("segwork");
-  setFixedSize(924, 711);
+  // Larger, the panel is centred in its room and drawn in whole pixels per picture pixel.
+  setMinimumSize(924, 711);
+  resize(924, 711);
   setFont(WindowFont());
   clock_.start();
 
@@ -168,6 +193,7 @@ TForm1::TForm1(Model& model, QWidget* parent) : QWidget(parent), model_(model) {
 
   // The panel's size must be fixed before the first setup derives the grid from it.
   auto* border = new QFrame(this);
+  panelBorder_ = border;
   border->setFrameStyle(QFrame::Box | QFrame::Plain);
   border->setGeometry(7, 8, 696, 696);
   panel_ = new DrawingPanel(*this, border);
@@ -213,9 +239,11 @@ TForm1::TForm1(Model& model, QWidget* parent) : QWidget(parent), model_(model) {
     QRect area;
     if (QtCanvas* cells = AsQtCanvas(model_.Sim.CellImage)) area |= cells->TakeDirty();
     if (QtCanvas* overlay = AsQtCanvas(model_.OverlayImage)) area |= overlay->TakeDirty();
-    if (overlayShown_ != bool(model_.OverlayImage)) area = panel_->rect();
+    if (overlayShown_ != bool(model_.OverlayImage)) {
+      area = QRect(0, 0, model_.Sim.PanelWidth, model_.Sim.PanelHeight);
+    }
     overlayShown_ = bool(model_.OverlayImage);
-    if (!area.isNull()) panel_->update(area);
+    if (!area.isNull()) panel_->UpdatePicture(area);
   });
 
   timer1_ = new QTimer(this);
@@ -226,6 +254,24 @@ TForm1::TForm1(Model& model, QWidget* parent) : QWidget(parent), model_(model) {
   SetSpeed(kDefaultSpeed);
   SyncFromModel();
   panel_->update();
+  for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    if (child != panelBorder_) rightColumn_.push_back({child, child->pos()});
+  }
+}
+
+void TForm1::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  // The room the panel's frame has at the default size, grown with the window.
+  const int dx = width() - 924, dy = height() - 711;
+  const QRect room(7, 8, 696 + dx, 696 + dy);
+  const int scale = std::max(1, std::min((room.width() - 2) / model_.Sim.PanelWidth,
+                                         (room.height() - 2) / model_.Sim.PanelHeight));
+  if (scale != panel_->Scale()) panel_->SetScale(scale);
+  const QSize frame(panel_->width() + 2, panel_->height() + 2);
+  panelBorder_->setGeometry(QRect(room.x() + std::max(0, room.width() - frame.width()) / 2,
+                                  room.y() + std::max(0, room.height() - frame.height()) / 2,
+                                  frame.width(), frame.height()));
+  for (const auto& [widget, at] : rightColumn_) widget->move(at.x() + dx, at.y());
 }
 
 TForm1::~TForm1() {
@@ -527,6 +573,9 @@ void TForm1::BuildRunArea() {
   MakeLabel(": timesteps", this, 787, 495);
   B_stop_ = MakeButton("B_stop", "start / stop", this, QRect(724, 519, 82, 25));
   connect(B_stop_, &QPushButton::clicked, this, &TForm1::B_stopClick);
+  auto* step = MakeButton("B_step", "step", this, QRect(852, 491, 64, 24));
+  step->setToolTip("One time step, as the running program makes it");
+  connect(step, &QPushButton::clicked, this, &TForm1::B_stepClick);
   auto* setup = MakeButton("B_setup", "new Setup", this, QRect(812, 519, 80, 25));
   connect(setup, &QPushButton::clicked, this, &TForm1::B_setupClick);
   auto* repaint = MakeButton("B_repaint", "repaint all", this, QRect(724, 558, 82, 25));
@@ -569,7 +618,7 @@ void TForm1::SetSpeed(int position) {
   const int rate = kStepsPerSecond[size_t(position)];
   speedLabel_->setText(rate == 0 ? QString("speed: fastest")
                                  : QString("speed: %1 steps/s").arg(rate));
-  // Only the time between ticks changes; a tick is still one whole step.
+  // Only the time between ticks changes; below "fastest" a tick is one whole step.
   timer1_->setInterval(rate == 0 ? 0 : (1000 + rate / 2) / rate);
 }
 
@@ -595,6 +644,9 @@ void TForm1::ConnectControls() {
     bindings_.push_back({&p, widget});
     if (field) {
       const Field f = *field;
+      checks_[size_t(f)] = new PausedCheck(
+          fields_[size_t(f)], FieldTitle(f), [this, &p] { model_.ControlChanged(p); },
+          [this](const std::function<void()>& operation) { return Guarded(operation); });
       connect(fields_[size_t(f)], &QLineEdit::textChanged, this,
               [this, f](const QString& text) { FieldChanged(f, text); });
     } else if (auto* box = qobject_cast<QCheckBox*>(widget)) {
@@ -757,8 +809,9 @@ void TForm1::ShowPositions() {
 }
 
 void TForm1::FieldChanged(Field f, const QString& text) {
+  // The run reads what is typed from now on; only the check waits for the typing to pause.
   model_.Controls.Text(f) = text.toStdString();
-  Guarded([&] { model_.ControlChanged(ParameterNamedByControl(FieldName(f))); });
+  checks_[size_t(f)]->Edited();
 }
 
 bool TForm1::Guarded(const std::function<void()>& operation) {
@@ -831,7 +884,18 @@ void TForm1::CommitWeightEditor() {
 void TForm1::Timer1Timer() {
   if (BusyGuard::Busy()) return;
   BusyGuard guard;
-  if (!Guarded([&] { model_.Timer1Timer(); })) {
+  // A settled step costs about a microsecond, a tick far more: at "fastest" a tick makes the
+  // steps that fit in a frame, the window shown once after them. A recording takes its frame
+  // after every step, so it keeps one step a tick.
+  const bool frameOfSteps = !movie_ && kStepsPerSecond[size_t(TrB_speed_->value())] == 0;
+  constexpr qint64 kFrameNs = 15'000'000;
+  QElapsedTimer frame;
+  frame.start();
+  if (!Guarded([&] {
+        do {
+          model_.Timer1Timer();
+        } while (frameOfSteps && model_.Window.Timer1Enabled && frame.nsecsElapsed() < kFrameNs);
+      })) {
     // The step stopped where it failed; the user mends the field and starts again.
     model_.Window.Timer1Enabled = false;
     model_.Window.StopButtonRed = true;
@@ -853,6 +917,21 @@ void TForm1::B_stopClick() {
     return;
   }
   Guarded([&] { model_.B_stopClick(); });
+}
+
+void TForm1::B_stepClick() {
+  CommitWeightEditor();
+  if (SweepRunning()) {
+    ErrorReporter::Instance().Report(
+        "sweep running", "No step can be made while a sweep runs: stop the sweep first.");
+    return;
+  }
+  if (BusyGuard::Busy()) return;
+  BusyGuard guard;
+  if (Guarded([&] { model_.B_stepClick(); }) && movie_ && !Guarded([&] { RecordFrame(); })) {
+    movie_.reset();
+    ShowRecording();
+  }
 }
 
 bool TForm1::SweepRunning() const {

@@ -6,6 +6,8 @@
 #include <QWidget>
 #include <array>
 #include <functional>
+#include <utility>
+#include <vector>
 
 #include "window/CellForm.h"
 
@@ -30,6 +32,7 @@ class RasterCanvas;
 namespace segwork::ui {
 
 class ExperimentWindow;
+class PausedCheck;
 class TForm1;
 
 // The drawing panel: paints the cell image and the rubber band overlay, forwards the pointer.
@@ -37,6 +40,11 @@ class DrawingPanel : public QWidget {
   Q_OBJECT
  public:
   DrawingPanel(TForm1& form, QWidget* parent);
+  // Whole screen pixels per picture pixel, so every cell stays a square of whole pixels.
+  int Scale() const { return scale_; }
+  void SetScale(int scale);
+  // Repaints the part of the picture `area` (in picture pixels) covers.
+  void UpdatePicture(const QRect& area);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -45,7 +53,9 @@ class DrawingPanel : public QWidget {
   void mouseReleaseEvent(QMouseEvent* event) override;
 
  private:
+  QPoint PicturePoint(const QMouseEvent* event) const;
   TForm1& form_;
+  int scale_ = 1;
 };
 
 // An up/down control bound to an edit field: it steps the field's number within its range and
@@ -89,6 +99,8 @@ class TForm1 : public QWidget {
   void Timer1Timer();
   // Refused while a sweep or the experiment window runs.
   void B_stopClick();
+  // "step": one step with all a tick does, also while stopped; refused while a sweep runs.
+  void B_stepClick();
   // The run stopped and shown so, as when an experiment window takes the model.
   void StopRun();
   bool SweepRunning() const;
@@ -119,15 +131,17 @@ class TForm1 : public QWidget {
   bool StopRecording();
   bool Recording() const { return bool(movie_); }
 
-  // The run's pace: steps a second for each position of the speed slider; 0 is "fastest", one
-  // step per tick as often as the event loop allows.
+  // The run's pace: steps a second for each position of the speed slider; 0 is "fastest": as
+  // many steps as fit in a frame, tick after tick.
   static constexpr std::array<int, 10> kStepsPerSecond = {1, 2, 5, 10, 20, 50, 100, 200, 500, 0};
-  // Lets a person watch the first run: 500 steps take ten seconds.
-  static constexpr int kDefaultSpeed = 5;
+  // Lets a person watch the separation itself: it is mostly over by step 30, which takes three
+  // seconds at 10 steps a second.
+  static constexpr int kDefaultSpeed = 3;
   void SetSpeed(int position);
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   void BuildRunArea();
@@ -159,10 +173,14 @@ class TForm1 : public QWidget {
 
   Model& model_;
   DrawingPanel* panel_ = nullptr;
+  QFrame* panelBorder_ = nullptr;
+  // The controls right of the panel at the default size; a wider window moves them right.
+  std::vector<std::pair<QWidget*, QPoint>> rightColumn_;
   QTimer* timer1_ = nullptr;
   QTimer* panelFrame_ = nullptr;
   QElapsedTimer clock_;
   std::array<QLineEdit*, kFieldCount> fields_{};
+  std::array<PausedCheck*, kFieldCount> checks_{};
   // Each run parameter's widget, found by its objectName when the controls are connected.
   struct ControlBinding {
     const Parameter* parameter;

@@ -151,6 +151,14 @@ ChartData FromSeries(std::initializer_list<std::pair<const Series*, const char*>
   return data;
 }
 
+// The runs' seeds as the last column, one row a run, so a point can be run again.
+ChartData WithSeeds(ChartData data, const std::vector<uint32_t>& seeds, const char* name) {
+  ExportSeries column{name, "", {}, true};
+  for (size_t r = 0; r < seeds.size(); ++r) column.points.push_back({double(r), double(seeds[r])});
+  data.push_back(std::move(column));
+  return data;
+}
+
 bool IsWholeNumber(const std::string& text) {
   const size_t digits = !text.empty() && text[0] == '-' ? 1 : 0;
   return text.size() > digits && text.find_first_not_of("0123456789", digits) == std::string::npos;
@@ -171,7 +179,8 @@ bool WriteChartCsv(const ChartData& data, QIODevice& device) {
   size_t rows = 0;
   for (size_t i = 0; i < data.size(); ++i) {
     if (i > 0) text += ',';
-    text += names[i] + ' ' + HeaderName(data[i].x) + ',' + names[i];
+    if (!data[i].valueOnly) text += names[i] + ' ' + HeaderName(data[i].x) + ',';
+    text += names[i];
     rows = std::max(rows, data[i].points.size());
   }
   text += '\n';
@@ -183,7 +192,9 @@ bool WriteChartCsv(const ChartData& data, QIODevice& device) {
   for (size_t r = 0; r < rows; ++r) {
     for (size_t i = 0; i < data.size(); ++i) {
       if (i > 0) text += ',';
-      if (r < data[i].points.size()) {
+      if (data[i].valueOnly) {
+        if (r < data[i].points.size()) AppendReal(text, data[i].points[r].y);
+      } else if (r < data[i].points.size()) {
         AppendReal(text, data[i].points[r].x);
         text += ',';
         AppendReal(text, data[i].points[r].y);
@@ -276,19 +287,21 @@ ChartData AnalysisChartData(const AnalysisWindow& analysis, int chart) {
 }
 
 ChartData ClusterChartData(const ParameterSpaceSweep& s) {
-  return FromSeries({{&s.Series_Avg, "clusters"},
-                     {&s.Series_AvgClust, "clusters_average"},
-                     {&s.Series_AvgFit, "clusters_fit"},
-                     {&s.Series_AvgTrend, "clusters_trend"}},
-                    "value");
+  return WithSeeds(FromSeries({{&s.Series_Avg, "clusters"},
+                               {&s.Series_AvgClust, "clusters_average"},
+                               {&s.Series_AvgFit, "clusters_fit"},
+                               {&s.Series_AvgTrend, "clusters_trend"}},
+                              "value"),
+                   s.RunSeeds, "seed");
 }
 
 ChartData SegregationChartData(const ParameterSpaceSweep& s) {
-  return FromSeries({{&s.Series_IS, "mean_is"},
-                     {&s.Series_IS_Avg, "is_average"},
-                     {&s.Series_IS_Fit, "is_fit"},
-                     {&s.Series_IS_Trend, "is_trend"}},
-                    "value");
+  return WithSeeds(FromSeries({{&s.Series_IS, "mean_is"},
+                               {&s.Series_IS_Avg, "is_average"},
+                               {&s.Series_IS_Fit, "is_fit"},
+                               {&s.Series_IS_Trend, "is_trend"}},
+                              "value"),
+                   s.RunSeeds, "seed");
 }
 
 ChartData GrowthChartData(const GrowthAnalysis& s) {
@@ -308,12 +321,14 @@ ChartData GrowthChartData(const GrowthAnalysis& s) {
     for (const SeriesPoint& p : series->Points()) out.points.push_back({p.x, p.y});
     data.push_back(std::move(out));
   }
-  return data;
+  // Row k: the seed of calc_k+1, the value's runs.
+  return WithSeeds(std::move(data), s.RunSeeds, "calc_seed");
 }
 
 ChartData StreetChartData(const StreetAnalysis& s) {
-  return FromSeries({{&s.Series_street, "clusters"}, {&s.Series_strTrend, "trend"}},
-                    "street_cells");
+  return WithSeeds(
+      FromSeries({{&s.Series_street, "clusters"}, {&s.Series_strTrend, "trend"}}, "street_cells"),
+      s.RunSeeds, "seed");
 }
 
 }  // namespace segwork::ui

@@ -19,12 +19,14 @@ class StreetAnalysis;
 
 namespace segwork::ui {
 
-// One series as "Save data…" writes it: the columns `<name> <x>` and `<name>`. Names follow the
-// CLI's column names where the CLI writes the same quantity.
+// One series as "Save data…" writes it: the columns `<name> <x>` and `<name>`, or with
+// `valueOnly` the column `<name>` of its y values alone. Names follow the CLI's column names where
+// the CLI writes the same quantity.
 struct ExportSeries {
   std::string name;
   std::string x;  // the quantity on the horizontal axis
   std::vector<ChartPoint> points;
+  bool valueOnly = false;
 };
 using ChartData = std::vector<ExportSeries>;
 

@@ -2,6 +2,7 @@
 
 #include <QChart>
 #include <QGraphicsSimpleTextItem>
+#include <QLegendMarker>
 #include <QLineSeries>
 #include <QScatterSeries>
 #include <QTimer>
@@ -128,6 +129,10 @@ void SeriesChart::Refresh(const QString& title) {
       if (std::isfinite(p.x) && std::isfinite(p.y)) points.append(QPointF(p.x, p.y));
     }
     s.view->replace(points);
+    // A line still waiting for its run has no place in the legend yet.
+    for (QLegendMarker* marker : chart()->legend()->markers(s.view)) {
+      marker->setVisible(!points.isEmpty());
+    }
     changed = true;
     marks = marks || s.marks;
   }

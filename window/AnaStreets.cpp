@@ -65,6 +65,7 @@ void StreetAnalysis::Timer4Timer() {
     model_.FindClusters();
     const RunMeasures run = MeasureRun(model_.Sim, Experiment::Streets, steps);
     Series_street.AddXY(run.streetCells, double(run.clusters));
+    RunSeeds.push_back(model_.Sim.Seed);
     if (CountCompletedRun()) {
       const bool finished = NextValuePassesEnd();
       Series_strTrend.Recalculate();

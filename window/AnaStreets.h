@@ -17,7 +17,10 @@ class StreetAnalysis : public SweepWindow {
   Series Series_street, Series_strTrend;
 
   void S_startClick();
-  void PrepareCharts() { Series_street.Clear(); }
+  void PrepareCharts() {
+    Series_street.Clear();
+    RunSeeds.clear();
+  }
   void ApplySweepValue(int32_t value) override;
   void Timer4Timer();
 };

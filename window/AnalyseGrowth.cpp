@@ -10,7 +10,7 @@ namespace segwork {
 
 namespace {
 
-std::unique_ptr<Series> Line(const char* title) {
+std::unique_ptr<Series> Line(const std::string& title) {
   auto series = std::make_unique<Series>();
   series->Title = title;
   series->Axis = VerticalAxis::Right;
@@ -65,8 +65,9 @@ void GrowthAnalysis::PrepareCharts() {
     ChartSeries.push_back(ValueMeans.back().get());
   }
   RunMeans.clear();
+  RunSeeds.clear();
   for (int64_t i = 0; i < calculations; ++i) {
-    RunMeans.push_back(Line("temp"));
+    RunMeans.push_back(Line("run " + std::to_string(i + 1)));
     ChartSeries.push_back(RunMeans.back().get());
   }
 }
@@ -118,6 +119,9 @@ void GrowthAnalysis::CollectRunSeries() {
   // A copy: it keeps its points when the next run starts a new log.
   Fill(*DensityLine, run.density);
   Fill(*RunMeans[size_t(CalculationSlot)], run.meanLine);
+  // The seeds of the value's runs, one per run line.
+  RunSeeds.resize(RunMeans.size());
+  RunSeeds[size_t(CalculationSlot)] = model_.Sim.Seed;
 }
 
 void GrowthAnalysis::AggregateCalculations() {

@@ -6,6 +6,7 @@
 
 #include "core/convert.h"
 #include "core/errors.h"
+#include "core/field_titles.h"
 
 namespace segwork {
 
@@ -61,6 +62,14 @@ void Model::B_stopClick() {
   }
 }
 
+void Model::B_stepClick() {
+  if (Sim.StreetsChanged) {
+    Sim.BuildNeighbourhoodWeights();
+    Sim.RepaintAll();
+  }
+  Timer1Timer();
+}
+
 void Model::B_setupClick() {
   SetUpRun();
   Window.lbl_Steps = std::to_string(Sim.StepCount);
@@ -98,6 +107,8 @@ void Model::BuildModel() {
 
 void Model::RunBuilt() {
   Window.PanelEnabled = true;
+  // Once the label shows a count, a new run shows its own before its first step.
+  if (Window.Lbl_nrAgents != WindowOutputs{}.Lbl_nrAgents) PopulationGrown();
   Window.Lbl_P = std::to_string(Sim.Threshold);
   Window.Lbl_cellS = std::to_string(Sim.RowCount) + " x " + std::to_string(Sim.ColCount) + " = " +
                      std::to_string(int64_t(Sim.RowCount) * Sim.ColCount);
@@ -274,6 +285,8 @@ void Model::SatisfactionMeasured(const StepMeasures& m) {
 }
 
 void Model::ClustersFound() {
+  // A threshold that is no number fails naming its field, before the chart reads it.
+  FieldInt(Controls, Field::E_clusterT);
   Analysis.ShowClusterSizes(Controls.Text(Field::E_clusterT), Sim.StepCount, Sim.GroupColours,
                             Sim.GroupSizes, Sim.ClusterSizes);
 }

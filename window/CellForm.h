@@ -83,6 +83,9 @@ class Model : public SimulationObserver {
   void StartProgram(const StartStreets& streets);
   void Timer1Timer();
   void B_stopClick();
+  // "step": one time step, as a tick makes it, running or not; new streets get their weights
+  // first, as when the run starts.
+  void B_stepClick();
   void B_setupClick();
 
   // ----- setup -----

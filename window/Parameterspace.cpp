@@ -28,6 +28,7 @@ void ParameterSpaceSweep::PrepareCharts() {
   ChartClusterTitle =
       "clusters per value | cluster threshold = " + model_.Controls.Text(Field::E_clusterT);
   Prepare(StrToInt(E_calcVals));
+  RunSeeds.clear();
   ChartISTitle = "segregation per value";
 }
 
@@ -63,6 +64,7 @@ void ParameterSpaceSweep::Timer2Timer() {
 void ParameterSpaceSweep::AddRunResult() {
   // The run's last step; after a "new Setup" mid-run the log is shorter, then its newest step.
   AddRun(CurrentValue, MeasureRun(model_.Sim, Experiment::Parameter, RunStep));
+  RunSeeds.push_back(model_.Sim.Seed);
 }
 
 }  // namespace segwork

@@ -28,6 +28,9 @@ class SweepWindow {
   std::string E_valFrom, E_valTo, E_incre, E_toSteps, E_calcVals;
   // The sweep's seed; empty: every run's seed from the clock.
   std::string E_seed;
+  // The seed of each run whose result the charts hold, in the order of its points, so a point
+  // can be run again.
+  std::vector<uint32_t> RunSeeds;
 
   std::string lbl_pSteps = "0";
   std::string Lbl_akt = "0";
