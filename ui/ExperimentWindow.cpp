@@ -770,6 +770,9 @@ void ExperimentWindow::RebuildChart() {
     mean->setPen(QPen(colour, 2));
     mean->setPointsVisible(true);
     auto* band = new QAreaSeries(upper, lower);
+    // The band does not own its edges: they go with it.
+    upper->setParent(band);
+    lower->setParent(band);
     band->setName(mean->name() + " min–max");
     QColor fill = colour;
     fill.setAlpha(50);
