@@ -485,11 +485,15 @@ void TForm2::resizeEvent(QResizeEvent* event) {
 
 void TForm2::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
+  // The spatial measures cost a pass over the cells a step; only this window's chart reads them,
+  // so a run computes them while the window is open.
+  model_.Sim.RecordSpatialMeasures = true;
   timer_->start();
   Refresh();
 }
 
 void TForm2::hideEvent(QHideEvent* event) {
+  model_.Sim.RecordSpatialMeasures = false;
   timer_->stop();
   QWidget::hideEvent(event);
 }

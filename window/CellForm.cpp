@@ -12,8 +12,6 @@ namespace segwork {
 
 Model::Model() {
   Sim.Observer = this;
-  // The analysis window charts them over the steps.
-  Sim.RecordSpatialMeasures = true;
   TickCount = [] { return 0u; };
 }
 

@@ -95,8 +95,10 @@ TEST_F(Desktop, Screenshots) {
   QTest::mouseRelease(Panel(), Qt::LeftButton, {}, CellPixel(82, 78));
   EXPECT_EQ(model.Sim.StreetLines.size(), 6u);
 
-  // A new population off the streets, 300 steps.
+  // A new population off the streets, 300 steps, with the analysis window open: its spatial
+  // chart has the measures of the steps made while it is.
   Click("B_setup");
+  analysis->show();
   for (int i = 0; i < 300; ++i) main->Timer1Timer();
   ASSERT_EQ(model.Sim.StepCount, 300);
   ASSERT_TRUE(boxes.empty()) << boxes.front().toStdString();
@@ -119,7 +121,6 @@ TEST_F(Desktop, Screenshots) {
   Stop();
   ASSERT_EQ(model.Sim.StepCount, 300);
 
-  analysis->show();
   analysis->Refresh();
   Settle();
   // The six charts of the analysis window's top, then its chart of a spatial measure.
