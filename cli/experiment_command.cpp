@@ -321,6 +321,10 @@ struct ExperimentPlan {
     const auto& given = seeds[size_t(CombinationOf(r))];
     return given ? *given : RunSeed(seed, uint32_t(r));
   }
+  // The fields every row of run r begins with: run, calc and seed.
+  std::string RowPrefix(uint64_t r) const {
+    return std::to_string(r) + ',' + std::to_string(CalcOf(r)) + ',' + std::to_string(SeedOf(r));
+  }
 };
 
 void Combine(ExperimentPlan& plan, const std::vector<VariedParameter>& varied) {
@@ -495,7 +499,7 @@ RunResult DoRun(const ExperimentPlan& plan, const RunOptions& base, uint64_t r) 
     sim->History = MeasureHistory::LatestOnly;
     sim->RecordSpatialMeasures = NeedsSpatialMeasures(plan.measures);
     // The values as the controls took them, after their checks.
-    std::string prefix = std::to_string(r) + ',' + std::to_string(plan.CalcOf(r)) + ',' + *o.seed;
+    std::string prefix = plan.RowPrefix(r);
     for (const Parameter* p : plan.parameters) prefix += ',' + CsvField(p->get(sim->Controls));
     prefix += ',';
     const bool grows = sim->Controls.CB_actiGrow;
@@ -539,10 +543,7 @@ SweepIdentity IdentityOf(const ExperimentPlan& plan, const RunOptions& o,
 
 RowShape ShapeOf(const ExperimentPlan& plan, const std::string& header) {
   RowShape shape;
-  shape.prefix = [&plan](uint64_t r) {
-    return std::to_string(r) + ',' + std::to_string(plan.CalcOf(r)) + ',' +
-           std::to_string(plan.SeedOf(r));
-  };
+  shape.prefix = [&plan](uint64_t r) { return plan.RowPrefix(r); };
   shape.prefixNames = "run, calc and seed";
   shape.begin = plan.begin;
   shape.end = plan.end;

@@ -159,6 +159,12 @@ struct Plan : SweepPlan {
   EngineKind engine = EngineKind::Fast;
   bool summary = false;
   bool quiet = false;
+
+  // The fields every row of run r begins with: run, value, calc and seed.
+  std::string RowPrefix(uint64_t r) const {
+    return std::to_string(r) + ',' + std::to_string(ValueOf(r)) + ',' + std::to_string(CalcOf(r)) +
+           ',' + std::to_string(SeedOf(r));
+  }
 };
 
 struct RunResult {
@@ -184,10 +190,8 @@ RunOptions RunOptionsOf(const Plan& plan, const RunOptions& base, uint64_t r) {
   return o;
 }
 
-std::string RowsOf(const Plan& plan, uint64_t r, const std::string& seed, const RunMeasures& m) {
-  const std::string prefix = std::to_string(r) + ',' + std::to_string(plan.ValueOf(r)) + ',' +
-                             std::to_string(plan.CalcOf(r)) + ',' + seed + ',';
-  return plan.description->Rows(prefix, m);
+std::string RowsOf(const Plan& plan, uint64_t r, const RunMeasures& m) {
+  return plan.description->Rows(plan.RowPrefix(r) + ',', m);
 }
 
 RunResult DoRun(const Plan& plan, const RunOptions& base, uint64_t r) {
@@ -199,7 +203,7 @@ RunResult DoRun(const Plan& plan, const RunOptions& base, uint64_t r) {
     for (int32_t s = 0; s < plan.steps; ++s) model->AdvanceOneStep();
     if (plan.description->clustersAtEnd) model->FindClusters();
     result.measures = MeasureRun(*model, plan.experiment, plan.steps);
-    result.rows = RowsOf(plan, r, *o.seed, result.measures);
+    result.rows = RowsOf(plan, r, result.measures);
     // The summary's density line is the last run's.
     if (r + 1 != plan.total) result.measures.density.clear();
   });
@@ -365,10 +369,7 @@ SweepIdentity IdentityOf(const Plan& plan, const RunOptions& o, const SweepOptio
 
 RowShape ShapeOf(const Plan& plan) {
   RowShape shape;
-  shape.prefix = [&plan](uint64_t r) {
-    return std::to_string(r) + ',' + std::to_string(plan.ValueOf(r)) + ',' +
-           std::to_string(plan.CalcOf(r)) + ',' + std::to_string(plan.SeedOf(r));
-  };
+  shape.prefix = [&plan](uint64_t r) { return plan.RowPrefix(r); };
   shape.prefixNames = "run, value, calc and seed";
   shape.begin = plan.begin;
   shape.end = plan.end;
