@@ -8,6 +8,18 @@
 
 namespace segwork {
 
+namespace {
+
+// The tiles of the indices and of the spatial measures.
+void CheckTileSize(int32_t size) {
+  if (size < 1) {
+    throw SegworkError("'" + std::to_string(size) +
+                       "' is not a valid grid size: it must be at least 1");
+  }
+}
+
+}  // namespace
+
 void Simulation::ResetMeasures() {
   if (Observer) Observer->MeasuresReset();
   Measures.Clear();
@@ -52,10 +64,7 @@ void Simulation::ComputeSegregationIndices() {
 
 void Simulation::MeasureIndices(StepMeasures& m) {
   const int64_t wanted = FieldInt(Controls, Field::Edit_anzAg);
-  if (TileSize < 1) {
-    throw SegworkError("'" + std::to_string(TileSize) +
-                       "' is not a valid grid size: it must be at least 1");
-  }
+  CheckTileSize(TileSize);
   MeasureCache& cache = Cached;
   const uint64_t version = Engine ? Engine->Version() : 0;
   if (version == 0 || version != cache.indicesVersion || cache.tileSize != TileSize ||
@@ -89,10 +98,7 @@ void Simulation::UpdateClusterSizes() {
 }
 
 SpatialMeasures Simulation::ComputeSpatialMeasures() {
-  if (TileSize < 1) {
-    throw SegworkError("'" + std::to_string(TileSize) +
-                       "' is not a valid grid size: it must be at least 1");
-  }
+  CheckTileSize(TileSize);
   MeasureCache& cache = Cached;
   const uint64_t version = Engine ? Engine->Version() : 0;
   if (version == 0 || version != cache.spatialVersion || cache.spatialTile != TileSize ||
