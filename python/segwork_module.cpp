@@ -285,8 +285,7 @@ class PySimulation {
 
   // The world painted as the window paints it: height x width x RGB.
   py::array_t<uint8_t> Picture() const {
-    RasterCanvas canvas(sim_->PanelWidth, sim_->PanelHeight);
-    RepaintAll(sim_->Cells, sim_->Agents, canvas);
+    const RasterCanvas canvas = Painted();
     py::array_t<uint8_t> a({canvas.Height(), canvas.Width(), 3});
     uint8_t* out = a.mutable_data();
     const uint32_t* pixels = canvas.Pixels();
@@ -297,11 +296,7 @@ class PySimulation {
     return a;
   }
 
-  void SavePicture(const std::string& path) const {
-    RasterCanvas canvas(sim_->PanelWidth, sim_->PanelHeight);
-    RepaintAll(sim_->Cells, sim_->Agents, canvas);
-    SavePng(canvas, path);
-  }
+  void SavePicture(const std::string& path) const { SavePng(Painted(), path); }
 
   std::string Digest() const {
     char hex[17];
@@ -326,6 +321,12 @@ class PySimulation {
   void SaveScenarioFile(const std::string& path) const { SaveScenario(ScenarioOf(*sim_), path); }
 
  private:
+  RasterCanvas Painted() const {
+    RasterCanvas canvas(sim_->PanelWidth, sim_->PanelHeight);
+    RepaintAll(sim_->Cells, sim_->Agents, canvas);
+    return canvas;
+  }
+
   static EngineKind EngineOf(const cli::RunOptions& o) {
     return o.engine == "literal" ? EngineKind::Literal : EngineKind::Fast;
   }
